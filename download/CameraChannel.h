@@ -1,0 +1,25 @@
+// The camera command channel: VISCA-framed commands and their reply waits.
+#pragma once
+
+#include <cstdint>
+
+#include "JobContext.h"
+
+struct CameraCommand {
+  uint8_t address;
+  uint8_t payload[15];
+  int32_t length;  // whole packet, header and terminator included: 2 to 16
+};
+
+// Wait modes of SendCameraCommand.
+enum : uint32_t {
+  WAIT_NONE = 0,
+  WAIT_ACK_AND_COMPLETION = 1,
+  WAIT_ACK = 2,
+  WAIT_COMPLETION = 3,
+  WAIT_ADDRESS_SET = 4,
+};
+
+int32_t SendCameraCommand(TDownloadJobContext* form, const CameraCommand* command, uint32_t mode);
+int32_t CameraAddressSet(TDownloadJobContext* form);
+int32_t EnterCameraLoader(TDownloadJobContext* form);

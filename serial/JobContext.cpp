@@ -1,0 +1,6 @@
+#include "JobContext.h"
+
+#include "SerialPort.h"
+
+TDownloadJobContext::TDownloadJobContext() = default;
+TDownloadJobContext::~TDownloadJobContext() = default;

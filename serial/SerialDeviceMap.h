@@ -1,0 +1,20 @@
+// The serial device map: stands in for the registry's list of serial ports.
+// Pairs of (value name, data): the value name is a device path, the data the
+// port's name text (COM3 ...). See README for LUMO_COMPORT_DIR.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+struct SerialDeviceEntry {
+  std::string ValueName;  // device path
+  std::string Data;       // COM<n> by convention, any text in a COM folder
+};
+
+// nullopt when the map cannot be opened (a LUMO_COMPORT_DIR that does not exist).
+std::optional<std::vector<SerialDeviceEntry>> ReadSerialDeviceMap();
+
+// "\\.\COM12" (or any "\\.\<data>") to the device path of the entry whose data
+// matches; nullopt when no entry does.
+std::optional<std::string> ResolveDevicePath(const std::string& windowsPath);

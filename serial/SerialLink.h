@@ -1,0 +1,38 @@
+// The serial link: opening and configuring the port, baud changes during a
+// job, writing whole buffers, the receive thread and the reply reset.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+
+#include "JobContext.h"
+#include "SerialPort.h"
+
+// Process-wide, as the link specifies: the port-open flag and the one DCB.
+extern std::atomic<bool> ComPort_Opened;
+extern DCB Comm_DCB;  // only the window thread touches it
+
+// mode 1 opens "\\.\COM<ComPort_Number>" at User_BaudRate; any other mode closes.
+int32_t ComPortOpenClose(TDownloadJobContext* form, int32_t mode);
+int32_t ConfigBaudRate(TDownloadJobContext* form, int32_t rate);
+// Worker side of a baud change: posts the rate and waits for the window thread.
+int32_t ChangeBaudRate(int32_t rate, std::atomic<int32_t>* request);
+// Window side: one step of the pump loop.
+void ServeBaudRequest(TDownloadJobContext* form);
+int32_t WriteComm(TDownloadJobContext* form, const uint8_t* bytes, int32_t count);
+int32_t ReceiveThread(TDownloadJobContext* form);
+// Zero Rx_Buffer and null Rx_WritePos, never in the middle of a receive pass.
+void ResetReply(TDownloadJobContext* form);
+
+// The waiting strategy, in one place: a poll is one scan followed, when it
+// found nothing, by one PollSleep. scan returns -1 for "nothing yet".
+void PollSleep();
+template <typename Scan>
+int32_t PollForReply(int32_t polls, Scan scan) {
+  for (; polls > 0; --polls) {
+    const int32_t found = scan();
+    if (found != -1) return found;
+    PollSleep();
+  }
+  return -1;
+}

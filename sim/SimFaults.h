@@ -1,0 +1,53 @@
+// Faults the simulated unit can inject, from a table given at start.
+#pragma once
+
+#include <mutex>
+#include <optional>
+#include <vector>
+
+namespace sim {
+
+enum class UnitPart { Camera = 0, CameraBoardLoader = 1, ControlBoardLoader = 2 };
+
+enum class FaultKind {
+  Silence,             // the part hears the matching messages but answers nothing
+  RefuseBlock,         // a DSP block packet gets the refused reply
+  IgnoreVersionWrite,  // a version write goes unanswered
+  NakPacket,           // a loader packet gets a NAK although it was good
+  DropReply,           // the reply to a message is not sent (the message itself took effect)
+  CorruptReply,        // one byte of the reply to a message is changed on the line
+  CorruptIncoming,     // one byte of a message is changed on the line before the part hears it
+  LateReply,           // the reply to a message comes Param ms late
+  NoiseFlood,          // after a message, Param bytes of noise go to the host
+  HangUp,              // the line goes dead after a message
+  LateErase,           // an erase takes Param ms more
+  FlashFailure,        // a loader command ends with status 0x44
+};
+
+// A message is one command or packet heard by a part. Match narrows the kind
+// of message (a loader command byte such as 0x24, a camera command's first
+// payload byte after 0x01 0x04, ...); -1 matches every message of the part.
+// Occurrence counts the matching messages from 0; Times says how many
+// matching messages from there on are hit (-1: all of them).
+struct Fault {
+  FaultKind Kind;
+  UnitPart Part = UnitPart::Camera;
+  int Match = -1;
+  int Occurrence = 0;
+  int Times = 1;
+  int Param = 0;
+};
+
+class FaultTable {
+ public:
+  void Add(const Fault& fault);
+  // Whether a fault of this kind hits the message that is the index-th
+  // (from 0) of its match class; index is counted by the caller.
+  std::optional<Fault> Hit(FaultKind kind, UnitPart part, int match, int index) const;
+
+ private:
+  mutable std::mutex lock_;
+  std::vector<Fault> faults_;
+};
+
+}  // namespace sim
