@@ -5,6 +5,7 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 #include "SimFaults.h"
@@ -53,6 +54,16 @@ class DspModel {
  private:
   std::vector<uint8_t> memory_ = std::vector<uint8_t>(END_ADDRESS - FIRST_ADDRESS, 0xFF);
   uint16_t version_[2] = {0, 0};
+};
+
+// A board's serial flash loader (camera board or control board), hearing at 115200.
+std::unique_ptr<UnitPartModel> MakeLoaderModel(UnitPart board, UnitLine& line);
+
+// A loader's flash as written so far: the bytes from the load address on.
+class LoaderFlashView {
+ public:
+  virtual ~LoaderFlashView() = default;
+  virtual std::vector<uint8_t> Flash() const = 0;
 };
 
 }  // namespace sim
