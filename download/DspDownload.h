@@ -3,11 +3,16 @@
 
 #include <cstdint>
 
+#include "CameraChannel.h"
 #include "JobContext.h"
 
 int32_t CheckDSPHeader(const uint8_t* image);
 int32_t WriteDSPBlock(TDownloadJobContext* form, uint16_t address, const uint8_t* data, uint32_t count);
 int32_t DownloadDSP(TDownloadJobContext* form, const uint8_t* image, int32_t size);
 
-// Builds the block packet into packet (room for 160 bytes); returns its length.
+// Builds the block packet into packet (room for 160 bytes); returns its length,
+// or -1 for more than the 75 data bytes that fit.
 int32_t BuildDSPBlockPacket(uint8_t* packet, uint16_t address, const uint8_t* data, uint32_t count);
+// The version write of pair 0 (bytes F0 F1 of the version field) or pair 1
+// (F2 F3): payload 0x01 0x04 0xAA 0xEE pair, then the nibbles of high and low.
+void BuildDSPVersionCommand(CameraCommand* command, uint8_t pair, uint8_t low, uint8_t high);

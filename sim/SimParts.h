@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <vector>
 
 #include "SimFaults.h"
@@ -52,6 +53,7 @@ class DspModel {
   uint16_t Version(int pair) const;
 
  private:
+  mutable std::mutex lock_;  // the unit's thread writes, tests read
   std::vector<uint8_t> memory_ = std::vector<uint8_t>(END_ADDRESS - FIRST_ADDRESS, 0xFF);
   uint16_t version_[2] = {0, 0};
 };
