@@ -19,8 +19,15 @@ int32_t ConfigBaudRate(TDownloadJobContext* form, int32_t rate);
 int32_t ChangeBaudRate(int32_t rate, std::atomic<int32_t>* request);
 // Window side: one step of the pump loop.
 void ServeBaudRequest(TDownloadJobContext* form);
+// The address set that ServeBaudRequest sends after a refused rate lives in
+// the camera channel, above this library; it registers itself here.
+using BaudFailureAddressSet = int32_t (*)(TDownloadJobContext* form);
+void SetBaudFailureAddressSet(BaudFailureAddressSet addressSet);
 int32_t WriteComm(TDownloadJobContext* form, const uint8_t* bytes, int32_t count);
 int32_t ReceiveThread(TDownloadJobContext* form);
+// A receive thread that never sees the job active ends once Download_Active
+// and Worker_Busy have both stayed clear this long.
+constexpr int32_t RECEIVE_IDLE_END_MS = 250;
 // Zero Rx_Buffer and null Rx_WritePos, never in the middle of a receive pass.
 void ResetReply(TDownloadJobContext* form);
 

@@ -1,0 +1,183 @@
+// POSIX port backend. termios2 (Linux) so that any rate can be set, 14400
+// included, which has no B-constant. <asm/termbits.h> clashes with
+// <termios.h>, so only the former is used here.
+#include <asm/ioctls.h>
+#include <asm/termbits.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <mutex>
+
+#include "SerialPort.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// Longest single poll() while a write waits for room, so a stall is noticed
+// promptly and the deadline is checked often.
+constexpr int WRITE_SLICE_MS = 20;
+// Slack on top of the line time of a write: scheduling, the other side's
+// read latency, a full driver queue that drains at line rate.
+constexpr int64_t WRITE_MARGIN_MS = 500;
+
+void MakeRaw(struct termios2& t) {
+  t.c_iflag &= ~(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR | ICRNL | IXON | IXOFF | IXANY);
+  t.c_oflag &= ~OPOST;
+  t.c_lflag &= ~(ECHO | ECHONL | ICANON | ISIG | IEXTEN);
+  t.c_cflag &= ~(CSIZE | PARENB | CSTOPB | CRTSCTS);
+  t.c_cflag |= CS8 | CREAD | CLOCAL;
+  t.c_cc[VMIN] = 0;
+  t.c_cc[VTIME] = 0;
+}
+
+class PosixSerialPort final : public SerialPort {
+ public:
+  explicit PosixSerialPort(int fd) : fd_(fd) {}
+  ~PosixSerialPort() override {
+    // The exclusive flag belongs to the tty, not to our descriptor: clear it,
+    // or the next open fails while another descriptor (the simulated unit's)
+    // keeps the tty alive.
+    ioctl(fd_, TIOCNXCL);
+    close(fd_);
+  }
+
+  bool GetCommState(DCB& dcb) override {
+    struct termios2 t {};
+    if (ioctl(fd_, TCGETS2, &t) != 0) return false;
+    dcb.BaudRate = t.c_ospeed;
+    switch (t.c_cflag & CSIZE) {
+      case CS5: dcb.ByteSize = 5; break;
+      case CS6: dcb.ByteSize = 6; break;
+      case CS7: dcb.ByteSize = 7; break;
+      default: dcb.ByteSize = 8; break;
+    }
+    dcb.Parity = (t.c_cflag & PARENB) ? ((t.c_cflag & PARODD) ? 1 : 2) : 0;
+    dcb.StopBits = (t.c_cflag & CSTOPB) ? 2 : 0;
+    return true;
+  }
+
+  bool SetCommState(const DCB& dcb) override {
+    if (dcb.BaudRate == 0 || dcb.BaudRate > 0x7FFFFFFFu) return false;
+    if (dcb.ByteSize != 8 || dcb.Parity != 0 || dcb.StopBits != 0) return false;  // only 8N1 is used
+    struct termios2 t {};
+    if (ioctl(fd_, TCGETS2, &t) != 0) return false;
+    MakeRaw(t);
+    t.c_cflag &= ~(CBAUD | (CBAUD << IBSHIFT));
+    t.c_cflag |= BOTHER | (BOTHER << IBSHIFT);
+    t.c_ispeed = dcb.BaudRate;
+    t.c_ospeed = dcb.BaudRate;
+    if (ioctl(fd_, TCSETS2, &t) != 0) return false;
+    // A driver may round or refuse silently: only a rate that reads back counts.
+    struct termios2 back {};
+    if (ioctl(fd_, TCGETS2, &back) != 0 || back.c_ospeed != dcb.BaudRate) return false;
+    std::lock_guard<std::mutex> hold(rateLock_);
+    rate_ = dcb.BaudRate;
+    return true;
+  }
+
+  bool QueuedInput(uint32_t& count) override {
+    count = 0;
+    int queued = 0;
+    if (ioctl(fd_, FIONREAD, &queued) != 0) return false;
+    count = queued > 0 ? static_cast<uint32_t>(queued) : 0;
+    return true;
+  }
+
+  bool Read(uint8_t* buffer, uint32_t size, uint32_t& got) override {
+    got = 0;
+    while (got < size) {
+      const ssize_t n = read(fd_, buffer + got, size - got);
+      if (n > 0) {
+        got += static_cast<uint32_t>(n);
+        continue;
+      }
+      if (n == 0) return got > 0;  // hung up: end of file
+      if (errno == EINTR) continue;
+      if (errno == EAGAIN) return true;
+      return false;  // EIO after a hang-up and the like
+    }
+    return true;
+  }
+
+  bool Write(const uint8_t* buffer, uint32_t size, uint32_t& written) override {
+    written = 0;
+    const auto deadline = Clock::now() + WriteBound(size);
+    while (written < size) {
+      const ssize_t n = write(fd_, buffer + written, size - written);
+      if (n > 0) {
+        written += static_cast<uint32_t>(n);
+        continue;
+      }
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0 && errno != EAGAIN) return false;
+      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+      if (left <= 0) return false;  // stalled: the short count tells how far it got
+      struct pollfd p {fd_, POLLOUT, 0};
+      const int r = poll(&p, 1, static_cast<int>(std::min<int64_t>(left, WRITE_SLICE_MS)));
+      if (r < 0 && errno != EINTR) return false;
+      if (r > 0 && (p.revents & (POLLERR | POLLHUP | POLLNVAL))) return false;
+    }
+    return true;
+  }
+
+ private:
+  // Line time of size bytes (ten bit times each) with half again as slack,
+  // plus a fixed margin.
+  std::chrono::milliseconds WriteBound(uint32_t size) {
+    uint32_t rate;
+    {
+      std::lock_guard<std::mutex> hold(rateLock_);
+      rate = rate_ ? rate_ : 9600;
+    }
+    const int64_t lineMs = static_cast<int64_t>(size) * 10 * 1000 / rate;
+    return std::chrono::milliseconds(lineMs + lineMs / 2 + WRITE_MARGIN_MS);
+  }
+
+  int fd_;
+  std::mutex rateLock_;
+  uint32_t rate_ = 0;
+};
+
+std::mutex openerLock;
+SerialPortOpener portOpener;
+
+}  // namespace
+
+std::unique_ptr<SerialPort> OpenPosixSerialPort(const std::string& devicePath) {
+  const int fd = open(devicePath.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return nullptr;
+  // TIOCEXCL alone does not stop root; the lock stops every other opener
+  // that follows the same rule.
+  if (flock(fd, LOCK_EX | LOCK_NB) != 0 || ioctl(fd, TIOCEXCL) != 0) {
+    close(fd);
+    return nullptr;
+  }
+  struct termios2 t {};
+  if (ioctl(fd, TCGETS2, &t) != 0 || (MakeRaw(t), ioctl(fd, TCSETS2, &t)) != 0) {  // not a terminal
+    ioctl(fd, TIOCNXCL);
+    close(fd);
+    return nullptr;
+  }
+  return std::make_unique<PosixSerialPort>(fd);
+}
+
+void SetSerialPortOpener(SerialPortOpener opener) {
+  std::lock_guard<std::mutex> hold(openerLock);
+  portOpener = std::move(opener);
+}
+
+std::unique_ptr<SerialPort> OpenSerialPort(const std::string& devicePath) {
+  SerialPortOpener opener;
+  {
+    std::lock_guard<std::mutex> hold(openerLock);
+    opener = portOpener;
+  }
+  return opener ? opener(devicePath) : OpenPosixSerialPort(devicePath);
+}
