@@ -1,0 +1,161 @@
+// The loader packets as they go on the wire, and the two reply waits against
+// byte sequences placed straight into the receive buffer.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <vector>
+
+#include "LoaderDownload.h"
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+struct BuilderCase {
+  const char* Name;
+  std::function<int32_t(TDownloadJobContext*, uint8_t*)> Build;
+  Bytes Expected;
+};
+
+TEST(LoaderPackets, BuildersProduceTheWireBytesAndResetTheReply) {
+  static const uint8_t abc[] = {0x61, 0x62, 0x63};
+  static uint8_t full[76];
+  uint8_t fullSum = 0x24;
+  for (int i = 0; i < 76; ++i) {
+    full[i] = static_cast<uint8_t>(0xF0 + i);
+    fullSum = static_cast<uint8_t>(fullSum + full[i]);
+  }
+  Bytes fullPacket = {79, fullSum, 0x24};
+  fullPacket.insert(fullPacket.end(), full, full + 76);
+
+  const BuilderCase cases[] = {
+      {"PING", [](auto* f, uint8_t* p) { return BuildPingPacket(f, p); }, {0x03, 0x20, 0x20}},
+      {"DOWNLOAD of 1000 bytes", [](auto* f, uint8_t* p) { return BuildDownloadPacket(f, p, 0x1000, 1000); },
+       {0x0B, 0x1C, 0x21, 0x00, 0x00, 0x10, 0x00, 0x00, 0x00, 0x03, 0xE8}},
+      {"DOWNLOAD of 65536 bytes", [](auto* f, uint8_t* p) { return BuildDownloadPacket(f, p, 0x1000, 65536); },
+       {0x0B, 0x32, 0x21, 0x00, 0x00, 0x10, 0x00, 0x00, 0x01, 0x00, 0x00}},
+      {"GET_STATUS with the host's acknowledge",
+       [](auto* f, uint8_t* p) { return BuildGetStatusPacket(f, p); },
+       {0x03, 0x23, 0x23, 0xCC}},
+      {"SEND_DATA of abc", [](auto* f, uint8_t* p) { return BuildSendDataPacket(f, p, abc, 3); },
+       {0x06, 0x4A, 0x24, 0x61, 0x62, 0x63}},
+      {"SEND_DATA of one full chunk", [](auto* f, uint8_t* p) { return BuildSendDataPacket(f, p, full, 76); },
+       fullPacket},
+      {"RESET", [](auto* f, uint8_t* p) { return BuildResetPacket(f, p); }, {0x03, 0x25, 0x25}},
+  };
+  for (const BuilderCase& c : cases) {
+    SCOPED_TRACE(c.Name);
+    TDownloadJobContext form;
+    for (RxByte& b : form.Rx_Buffer) b = 0x5A;
+    form.Rx_WritePos = form.Rx_Buffer + 7;
+    form.Rx_Count = 7;
+    uint8_t packet[LOADER_PACKET_BUFFER];
+    std::fill(std::begin(packet), std::end(packet), 0xEE);
+    const int32_t n = c.Build(&form, packet);
+    ASSERT_EQ(n, static_cast<int32_t>(c.Expected.size()));
+    EXPECT_EQ(Bytes(packet, packet + n), c.Expected);
+    EXPECT_EQ(packet[n], 0xEE) << "the builder wrote past its packet";
+    // The reply reset: zeroed buffer, restart position; the count is the
+    // receive thread's to clear.
+    EXPECT_EQ(form.Rx_WritePos, nullptr);
+    for (const RxByte& b : form.Rx_Buffer) ASSERT_EQ(b.load(), 0);
+    EXPECT_EQ(form.Rx_Count.load(), 7u);
+  }
+}
+
+// Places bytes as the receive thread would have stored them.
+void Receive(TDownloadJobContext& form, const Bytes& bytes) {
+  for (size_t i = 0; i < bytes.size(); ++i) form.Rx_Buffer[i] = bytes[i];
+  form.Rx_Count = static_cast<uint32_t>(bytes.size());
+}
+
+struct WaitCase {
+  const char* Name;
+  Bytes Received;
+  int32_t Ack;     // WaitLoaderAck
+  int32_t Status;  // WaitLoaderStatus
+};
+
+TEST(LoaderWaits, RecogniseRepliesAnywhereInTheReceivedBytes) {
+  const WaitCase cases[] = {
+      {"nothing received", {}, -1, -1},
+      {"ACK alone", {0x00, 0xCC}, 204, -1},
+      {"NAK alone", {0x00, 0x33}, 51, -1},
+      {"ACK after other bytes", {0x12, 0x00, 0xCC}, 204, -1},
+      {"first pair wins: NAK then ACK", {0x00, 0x33, 0x00, 0xCC}, 51, -1},
+      {"first pair wins: ACK then NAK", {0x00, 0xCC, 0x00, 0x33}, 204, -1},
+      {"0xCC without a zero before it", {0x12, 0xCC, 0x33}, -1, -1},
+      {"a single zero byte", {0x00}, -1, -1},
+      {"status success", {0x00, 0xCC, 0x03, 0x40, 0x40}, 204, 64},
+      {"status success after noise", {0x55, 0x00, 0x00, 0xCC, 0x03, 0x40, 0x40}, 204, 64},
+      {"status INVALID_ADR", {0x00, 0xCC, 0x03, 0x43, 0x43}, 204, 0x43},
+      {"status FLASH_FAIL", {0x00, 0xCC, 0x03, 0x44, 0x44}, 204, 0x44},
+      {"status UNKNOWN_CMD", {0x00, 0xCC, 0x03, 0x41, 0x41}, 204, 0x41},
+      {"status value above 0x7F as unsigned", {0x00, 0xCC, 0x03, 0xF1, 0xF1}, 204, 0xF1},
+      {"other status: the checksum position decides", {0x00, 0xCC, 0x03, 0x43, 0x42}, 204, 0x43},
+      {"only the second byte is 0x40", {0x00, 0xCC, 0x03, 0x41, 0x40}, 204, -1},
+      {"only the first byte is 0x40", {0x00, 0xCC, 0x03, 0x40, 0x41}, 204, -1},
+      {"one 0x40 of two, then a success window", {0x00, 0xCC, 0x03, 0x40, 0x41, 0x00, 0xCC, 0x03, 0x40, 0x40}, 204,
+       64},
+      {"four bytes of a status reply", {0x00, 0xCC, 0x03, 0x40}, 204, -1},
+      {"status without the ACK before it", {0x03, 0x40, 0x40}, -1, -1},
+      {"status after a NAK", {0x00, 0x33, 0x00, 0xCC, 0x03, 0x40, 0x40}, 51, 64},
+  };
+  for (const WaitCase& c : cases) {
+    SCOPED_TRACE(c.Name);
+    TDownloadJobContext form;
+    Receive(form, c.Received);
+    EXPECT_EQ(WaitLoaderAck(&form, 2), c.Ack);
+    EXPECT_EQ(WaitLoaderStatus(&form, 2), c.Status);
+  }
+}
+
+TEST(LoaderWaits, LookOnlyAtTheCountedBytes) {
+  // Bytes beyond Rx_Count are from before the reset or not yet counted.
+  TDownloadJobContext form;
+  Receive(form, {0x00, 0xCC, 0x03, 0x40, 0x40});
+  form.Rx_Count = 1;
+  EXPECT_EQ(WaitLoaderAck(&form, 2), -1);
+  form.Rx_Count = 4;
+  EXPECT_EQ(WaitLoaderStatus(&form, 2), -1);
+  form.Rx_Count = 5;
+  EXPECT_EQ(WaitLoaderStatus(&form, 2), 64);
+}
+
+TEST(LoaderWaits, NeverReadPastTheBufferWhateverTheCount) {
+  TDownloadJobContext form;
+  form.Rx_Buffer[RX_BUFFER_SIZE - 1] = 0x00;
+  form.Rx_Count = 5000;
+  EXPECT_EQ(WaitLoaderAck(&form, 1), -1);
+  EXPECT_EQ(WaitLoaderStatus(&form, 1), -1);
+  form.Rx_Buffer[RX_BUFFER_SIZE - 2] = 0x00;
+  form.Rx_Buffer[RX_BUFFER_SIZE - 1] = 0xCC;
+  EXPECT_EQ(WaitLoaderAck(&form, 1), 204);
+}
+
+TEST(LoaderWaits, PollBudgetBoundsTheWait) {
+  using Clock = std::chrono::steady_clock;
+  TDownloadJobContext form;
+  Receive(form, {0x00, 0xCC, 0x03, 0x40, 0x40});
+  // No budget: no scan at all, even with the reply in place.
+  EXPECT_EQ(WaitLoaderAck(&form, 0), -1);
+  EXPECT_EQ(WaitLoaderStatus(&form, -5), -1);
+
+  // A found reply ends the wait at the first scan.
+  auto start = Clock::now();
+  EXPECT_EQ(WaitLoaderAck(&form, 100000), 204);
+  EXPECT_EQ(WaitLoaderStatus(&form, 100000), 64);
+  EXPECT_LT(Clock::now() - start, std::chrono::milliseconds(100));
+
+  // A time-out of N polls takes N sleeps of 2 ms.
+  Receive(form, {0x12});
+  start = Clock::now();
+  EXPECT_EQ(WaitLoaderAck(&form, 50), -1);
+  const auto took = Clock::now() - start;
+  EXPECT_GE(took, std::chrono::milliseconds(100));
+  EXPECT_LT(took, std::chrono::milliseconds(1000));
+}
+
+}  // namespace
