@@ -14,6 +14,9 @@ struct JobFrontEnd {
   std::function<void(bool enabled)> SetJobControlsEnabled;  // start button, both combo boxes
   std::function<void()> ProcessMessages;                    // one pass of the event loop
   std::function<void(int32_t& dsp, int32_t& cm, int32_t& motor)> ReadSelection;  // check boxes
+  // Applies status texts that the worker handed over and that are not shown
+  // yet, so that nothing the worker wrote lands after "Ready". May be empty.
+  std::function<void()> ApplyPendingStatus;
 };
 
 // The click handler after the conversions: ComPort_Number and User_BaudRate
