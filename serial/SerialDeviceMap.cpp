@@ -1,0 +1,106 @@
+#include "SerialDeviceMap.h"
+
+#include <dirent.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <tuple>
+
+#include "SerialDeviceMapDetail.h"
+
+namespace {
+
+// "ttyUSB12" with prefix "ttyUSB" gives 12; -1 when the rest is not a plain number.
+long NodeNumber(const std::string& name, const std::string& prefix) {
+  if (name.size() <= prefix.size() || name.compare(0, prefix.size(), prefix) != 0) return -1;
+  long number = 0;
+  for (size_t i = prefix.size(); i < name.size(); ++i) {
+    const char c = name[i];
+    if (c < '0' || c > '9') return -1;
+    if (i > prefix.size() && name[prefix.size()] == '0') return -1;  // "ttyS01" is no node name
+    number = number * 10 + (c - '0');
+    if (number > 1000000) return -1;
+  }
+  return number;
+}
+
+std::optional<std::vector<std::string>> ListFolder(const std::string& folder) {
+  DIR* dir = opendir(folder.c_str());
+  if (!dir) return std::nullopt;
+  std::vector<std::string> names;
+  while (const dirent* entry = readdir(dir)) {
+    if (std::strcmp(entry->d_name, ".") == 0 || std::strcmp(entry->d_name, "..") == 0) continue;
+    names.emplace_back(entry->d_name);
+  }
+  closedir(dir);
+  return names;
+}
+
+bool EqualsIgnoringAsciiCase(const std::string& a, const std::string& b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    char x = a[i], y = b[i];
+    if (x >= 'a' && x <= 'z') x = static_cast<char>(x - 'a' + 'A');
+    if (y >= 'a' && y <= 'z') y = static_cast<char>(y - 'a' + 'A');
+    if (x != y) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+std::vector<SerialDeviceEntry> ReadDefaultSerialDeviceMap(const std::string& devDir) {
+  struct Kind {
+    const char* prefix;
+    long firstCom;
+  };
+  static const Kind kinds[] = {{"ttyS", 1}, {"ttyUSB", 33}, {"ttyACM", 65}};
+  std::vector<std::tuple<int, long, std::string>> found;  // kind, number, name
+  if (const auto names = ListFolder(devDir)) {
+    for (const std::string& name : *names) {
+      for (int k = 0; k < 3; ++k) {
+        const long number = NodeNumber(name, kinds[k].prefix);
+        if (number >= 0) found.emplace_back(k, number, name);
+      }
+    }
+  }
+  std::sort(found.begin(), found.end());
+  std::vector<SerialDeviceEntry> map;
+  for (const auto& [k, number, name] : found) {
+    map.push_back({devDir + "/" + name, "COM" + std::to_string(number + kinds[k].firstCom)});
+  }
+  return map;
+}
+
+std::optional<std::vector<SerialDeviceEntry>> ReadSerialDeviceFolder(const std::string& folder) {
+  auto names = ListFolder(folder);
+  if (!names) return std::nullopt;
+  std::sort(names->begin(), names->end());  // byte order
+  std::vector<SerialDeviceEntry> map;
+  for (const std::string& name : *names) map.push_back({folder + "/" + name, name});
+  return map;
+}
+
+std::optional<std::vector<SerialDeviceEntry>> ReadSerialDeviceMap() {
+  const char* folder = std::getenv("LUMO_COMPORT_DIR");
+  if (folder && *folder) return ReadSerialDeviceFolder(folder);
+  return ReadDefaultSerialDeviceMap("/dev");
+}
+
+std::optional<std::string> ResolveDevicePath(const std::string& windowsPath) {
+  static const std::string prefix = "\\\\.\\";
+  if (windowsPath.compare(0, prefix.size(), prefix) != 0) return std::nullopt;
+  const std::string data = windowsPath.substr(prefix.size());
+  if (data.empty()) return std::nullopt;
+  // Device names are matched without regard to case, as Windows does ("\\.\com3").
+  const auto map = ReadSerialDeviceMap();
+  if (!map) return std::nullopt;
+  for (const SerialDeviceEntry& entry : *map) {
+    if (entry.Data == data) return entry.ValueName;
+  }
+  for (const SerialDeviceEntry& entry : *map) {
+    if (EqualsIgnoringAsciiCase(entry.Data, data)) return entry.ValueName;
+  }
+  return std::nullopt;
+}

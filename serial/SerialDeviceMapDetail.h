@@ -1,0 +1,16 @@
+// Internals of the serial device map, open to tests.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "SerialDeviceMap.h"
+
+// The default map from the device nodes of devDir ("/dev" in the product):
+// ttyS<k> is COM<k+1>, ttyUSB<k> COM<k+33>, ttyACM<k> COM<k+65>; ttyS, then
+// ttyUSB, then ttyACM, each by number.
+std::vector<SerialDeviceEntry> ReadDefaultSerialDeviceMap(const std::string& devDir);
+
+// The map of a COM folder: one pair per entry, value name = entry path, data =
+// entry name, in byte order of the names. nullopt when the folder cannot be read.
+std::optional<std::vector<SerialDeviceEntry>> ReadSerialDeviceFolder(const std::string& folder);
