@@ -158,4 +158,13 @@ int32_t ReceiveThread(TDownloadJobContext* form) {
   return 0;
 }
 
-void PollSleep() { std::this_thread::sleep_for(std::chrono::milliseconds(2)); }
+namespace {
+thread_local uint64_t pollSleeps = 0;
+}
+
+void PollSleep() {
+  ++pollSleeps;
+  std::this_thread::sleep_for(std::chrono::milliseconds(2));
+}
+
+uint64_t PollSleepsOnThisThread() { return pollSleeps; }

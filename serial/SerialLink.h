@@ -34,6 +34,8 @@ void ResetReply(TDownloadJobContext* form);
 // The waiting strategy, in one place: a poll is one scan followed, when it
 // found nothing, by one PollSleep. scan returns -1 for "nothing yet".
 void PollSleep();
+// PollSleep calls made so far on the calling thread: lets a test count polls.
+uint64_t PollSleepsOnThisThread();
 template <typename Scan>
 int32_t PollForReply(int32_t polls, Scan scan) {
   for (; polls > 0; --polls) {

@@ -1,8 +1,10 @@
 // Faults the simulated unit can inject, from a table given at start.
 #pragma once
 
+#include <map>
 #include <mutex>
 #include <optional>
+#include <utility>
 #include <vector>
 
 namespace sim {
@@ -38,9 +40,27 @@ struct Fault {
   int Param = 0;
 };
 
+// Match class of the raw DSP block packet that follows a block-write announce.
+constexpr int MATCH_DSP_BLOCK = 0x100;
+
+// Counts a part's messages per match class and in all, for Hit.
+class MessageCounter {
+ public:
+  // (index within the match class, index among all messages), both from 0.
+  std::pair<int, int> Next(int match) { return {perMatch_[match]++, all_++}; }
+
+ private:
+  std::map<int, int> perMatch_;
+  int all_ = 0;
+};
+
 class FaultTable {
  public:
   void Add(const Fault& fault);
+  // As Hit, for a message counted by a MessageCounter: a fault with Match -1
+  // counts its occurrences among all messages, one with a Match among the
+  // messages of that class.
+  std::optional<Fault> HitMessage(FaultKind kind, UnitPart part, int match, std::pair<int, int> index) const;
   // Whether a fault of this kind hits the message that is the index-th
   // (from 0) of its match class; index is counted by the caller.
   std::optional<Fault> Hit(FaultKind kind, UnitPart part, int match, int index) const;

@@ -27,7 +27,21 @@ class UnitLine {
   virtual const FaultTable& Faults() const = 0;
   // The line goes dead: the unit hangs up the host.
   virtual void HangUp() = 0;
+  // A late answer: the bytes go out after delay, as Send would send them then.
+  virtual void SendAfter(std::chrono::milliseconds delay, const std::vector<uint8_t>& bytes) {
+    (void)delay;
+    Send(bytes);
+  }
+  // Noise to the host, whatever the rate.
+  virtual void SendNoise(size_t count) { (void)count; }
 };
+
+// Sends a part's reply to one message with the reply faults of the line's
+// table applied: Silence and DropReply send nothing, CorruptReply changes
+// byte Param of the reply, LateReply sends it Param ms late; NoiseFlood
+// (Param bytes) and HangUp follow the reply. index comes from the part's
+// MessageCounter.
+void SendReply(UnitLine& line, UnitPart part, int match, std::pair<int, int> index, std::vector<uint8_t> reply);
 
 class UnitPartModel {
  public:

@@ -1,0 +1,356 @@
+// The unit's core. Only <asm/termbits.h> is used for the terminal settings
+// (termios2 reads any rate); it clashes with <termios.h>.
+#include "SimUnit.h"
+
+#include <asm/ioctls.h>
+#include <asm/termbits.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+#include <stdexcept>
+
+#include "CameraModel.h"
+
+namespace sim {
+
+namespace {
+
+// What a byte sent at one rate looks like to a receiver set to another:
+// never a header, terminator or acknowledge byte (all of those are 0x80 or
+// above), never a zero.
+uint8_t Garble(uint8_t b) { return static_cast<uint8_t>(((b * 37 + 11) & 0x7F) | 0x01); }
+
+void MakeRaw(struct termios2& t) {
+  t.c_iflag &= ~(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR | ICRNL | IXON | IXOFF | IXANY);
+  t.c_oflag &= ~OPOST;
+  t.c_lflag &= ~(ECHO | ECHONL | ICANON | ISIG | IEXTEN);
+  t.c_cflag &= ~(CSIZE | PARENB | CSTOPB | CRTSCTS);
+  t.c_cflag |= CS8 | CREAD | CLOCAL;
+  t.c_cc[VMIN] = 0;
+  t.c_cc[VTIME] = 0;
+}
+
+std::string Errno(const char* what) { return std::string(what) + ": " + std::strerror(errno); }
+
+}  // namespace
+
+std::chrono::nanoseconds ByteTime(int rate) {
+  if (rate <= 0) return std::chrono::nanoseconds(0);
+  return std::chrono::nanoseconds(10LL * 1000000000LL / rate);
+}
+
+int TerminalRate(int fd) {
+  struct termios2 t {};
+  if (fd < 0 || ioctl(fd, TCGETS2, &t) != 0) return 0;
+  return static_cast<int>(t.c_ospeed);
+}
+
+void SendReply(UnitLine& line, UnitPart part, int match, std::pair<int, int> index, std::vector<uint8_t> reply) {
+  const FaultTable& faults = line.Faults();
+  const bool dropped = faults.HitMessage(FaultKind::Silence, part, match, index).has_value() ||
+                       faults.HitMessage(FaultKind::DropReply, part, match, index).has_value();
+  if (!dropped && !reply.empty()) {
+    if (auto f = faults.HitMessage(FaultKind::CorruptReply, part, match, index)) {
+      reply[static_cast<size_t>(f->Param) % reply.size()] ^= 0x5A;
+    }
+    if (auto f = faults.HitMessage(FaultKind::LateReply, part, match, index)) {
+      line.SendAfter(std::chrono::milliseconds(f->Param), reply);
+    } else {
+      line.Send(reply);
+    }
+  }
+  if (auto f = faults.HitMessage(FaultKind::NoiseFlood, part, match, index)) line.SendNoise(static_cast<size_t>(f->Param));
+  if (faults.HitMessage(FaultKind::HangUp, part, match, index)) line.HangUp();
+}
+
+SimUnit::SimUnit(const SimOptions& options) : options_(options) {
+  const int master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+  if (master < 0) throw std::runtime_error(Errno("posix_openpt"));
+  char name[PATH_MAX] = {};
+  if (grantpt(master) != 0 || unlockpt(master) != 0 || ptsname_r(master, name, sizeof name) != 0) {
+    close(master);
+    throw std::runtime_error(Errno("pseudo-terminal"));
+  }
+  fcntl(master, F_SETFL, fcntl(master, F_GETFL) | O_NONBLOCK);
+  master_ = master;
+  slavePath_ = name;
+  // The unit keeps the slave open itself, so the tool's closing never hangs
+  // up the line, and sets it raw at once, so nothing is echoed before the
+  // tool has set it up.
+  slave_ = open(name, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  struct termios2 t {};
+  if (slave_ < 0 || ioctl(slave_, TCGETS2, &t) != 0) {
+    if (slave_ >= 0) close(slave_);
+    close(master);
+    throw std::runtime_error(Errno("slave"));
+  }
+  MakeRaw(t);
+  t.c_cflag &= ~(CBAUD | (CBAUD << IBSHIFT));
+  t.c_cflag |= BOTHER | (BOTHER << IBSHIFT);
+  t.c_ispeed = t.c_ospeed = static_cast<unsigned>(options_.CameraRate > 0 ? options_.CameraRate : 9600);
+  ioctl(slave_, TCSETS2, &t);
+
+  if (!options_.ComDir.empty()) {
+    const std::string link = options_.ComDir + "/COM" + std::to_string(options_.ComNumber);
+    char target[PATH_MAX] = {};
+    if (readlink(link.c_str(), target, sizeof target - 1) >= 0) unlink(link.c_str());  // a stale link of ours
+    if (symlink(slavePath_.c_str(), link.c_str()) != 0) {
+      const std::string why = Errno(("symlink " + link).c_str());
+      close(slave_);
+      close(master);
+      throw std::runtime_error(why);
+    }
+    comLink_ = link;
+  }
+
+  for (const Fault& f : options_.Faults) faults_.Add(f);
+  camera_ = std::make_unique<CameraModel>(*this, options_.CameraRate > 0 ? options_.CameraRate : 9600);
+  cameraBoardLoader_ = MakeLoaderModel(UnitPart::CameraBoardLoader, *this);
+  controlBoardLoader_ = MakeLoaderModel(UnitPart::ControlBoardLoader, *this);
+  listening_.store(static_cast<int>(options_.ListeningAtStart.value_or(UnitPart::Camera)));
+  thread_ = std::thread(&SimUnit::Run, this);
+}
+
+SimUnit::~SimUnit() {
+  stop_.store(true);
+  if (thread_.joinable()) thread_.join();
+  if (!comLink_.empty()) {
+    char target[PATH_MAX] = {};
+    const ssize_t n = readlink(comLink_.c_str(), target, sizeof target - 1);
+    if (n >= 0 && slavePath_ == std::string(target, static_cast<size_t>(n))) unlink(comLink_.c_str());
+  }
+  if (master_.load() >= 0) close(master_.load());
+  close(slave_);
+}
+
+int SimUnit::HostRate() const { return TerminalRate(slave_); }
+
+UnitPartModel* SimUnit::Part(UnitPart part) const {
+  switch (part) {
+    case UnitPart::CameraBoardLoader: return cameraBoardLoader_.get();
+    case UnitPart::ControlBoardLoader: return controlBoardLoader_.get();
+    default: return camera_.get();
+  }
+}
+
+void SimUnit::Record(WireDirection direction, uint8_t byte, int rate) {
+  std::lock_guard<std::mutex> hold(wireLock_);
+  wire_.push_back({Clock::now(), direction, byte, rate});
+}
+
+void SimUnit::Queue(const std::vector<uint8_t>& bytes, int rate, Clock::time_point due, bool garble) {
+  (void)garble;
+  std::lock_guard<std::mutex> hold(outLock_);
+  for (uint8_t b : bytes) {
+    Clock::time_point at = std::max(due, outNextFree_);
+    outNextFree_ = options_.Pacing ? at + ByteTime(rate > 0 ? rate : TerminalRate(slave_)) : at;
+    outgoing_.push_back({at, b, rate});
+  }
+}
+
+// Sent at the rate the sending part (the one that hears the line) works at.
+void SimUnit::Send(const std::vector<uint8_t>& bytes) {
+  Queue(bytes, Part(Listening())->ListenRate(), Clock::now(), true);
+}
+
+void SimUnit::SendAfter(std::chrono::milliseconds delay, const std::vector<uint8_t>& bytes) {
+  Queue(bytes, Part(Listening())->ListenRate(), Clock::now() + delay, true);
+}
+
+void SimUnit::SendNoise(size_t count) {
+  std::vector<uint8_t> noise(count);
+  uint32_t x = 0x2545F491u;
+  for (uint8_t& b : noise) {
+    x ^= x << 13;
+    x ^= x >> 17;
+    x ^= x << 5;
+    b = static_cast<uint8_t>(x);
+  }
+  Queue(noise, 0, Clock::now(), false);
+}
+
+void SimUnit::SendRawToHost(const std::vector<uint8_t>& bytes) { Queue(bytes, 0, Clock::now(), false); }
+
+void SimUnit::Route(UnitPart part) { listening_.store(static_cast<int>(part)); }
+
+void SimUnit::Busy(std::chrono::milliseconds duration) {
+  std::lock_guard<std::mutex> hold(outLock_);
+  busyUntil_ = std::max(busyUntil_, Clock::now() + duration);
+}
+
+void SimUnit::HangUp() { hangUpRequested_.store(true); }
+
+void SimUnit::SetReading(bool reading) { reading_.store(reading); }
+
+bool SimUnit::FlushOutgoing(Clock::time_point now) {
+  std::lock_guard<std::mutex> hold(outLock_);
+  const int hostRate = TerminalRate(slave_);
+  while (!outgoing_.empty() && outgoing_.front().Due <= now) {
+    const Outgoing& o = outgoing_.front();
+    // Rate 0 is raw: noise and test bytes go out as they stand.
+    const uint8_t onLine = (o.Rate != 0 && o.Rate != hostRate) ? Garble(o.Byte) : o.Byte;
+    const ssize_t n = write(master_.load(), &onLine, 1);
+    if (n != 1) return errno == EAGAIN || errno == EINTR;
+    {
+      std::lock_guard<std::mutex> w(wireLock_);
+      wire_.push_back({now, WireDirection::ToHost, o.Byte, o.Rate != 0 ? o.Rate : hostRate});
+    }
+    outgoing_.pop_front();
+  }
+  return false;
+}
+
+void SimUnit::Hear(uint8_t byte, int rate) {
+  {
+    std::lock_guard<std::mutex> hold(outLock_);
+    if (Clock::now() < busyUntil_) return;  // busy parts hear nothing
+  }
+  std::lock_guard<std::mutex> hold(partsLock_);
+  const UnitPart before = Listening();
+  UnitPartModel* part = Part(before);
+  // A byte at another rate is a framing error to the part: it never hears it.
+  if (rate != part->ListenRate()) return;
+  part->Hear(byte);
+  if (Listening() != before && Listening() == UnitPart::Camera) camera_->Resume();
+}
+
+void SimUnit::Run() {
+  std::deque<std::pair<uint8_t, int>> in;
+  Clock::time_point nextIn = Clock::now();
+  uint8_t buffer[4096];
+  while (!stop_.load()) {
+    if (hungUp_.load()) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(2));
+      continue;
+    }
+    if (hangUpRequested_.load()) {
+      bool drained;
+      {
+        std::lock_guard<std::mutex> hold(outLock_);
+        drained = outgoing_.empty();
+      }
+      if (drained) {
+        // Closing the master hangs up the slave: the host's reads and writes fail from now on.
+        close(master_.exchange(-1));
+        hungUp_.store(true);
+        pendingInput_.store(0);
+        continue;
+      }
+    }
+    Clock::time_point now = Clock::now();
+    const bool waitingForRoom = FlushOutgoing(now);
+
+    if (reading_.load() && in.empty()) {
+      pendingInput_.store(1);  // before the read, so WaitIdle never sees the bytes nowhere
+      const ssize_t n = read(master_.load(), buffer, sizeof buffer);
+      if (n > 0) {
+        // The host's rate is read when the bytes arrive: that is the rate they were sent at.
+        const int rate = TerminalRate(slave_);
+        for (ssize_t i = 0; i < n; ++i) in.emplace_back(buffer[i], rate);
+      }
+    }
+    while (!in.empty()) {
+      now = Clock::now();
+      if (options_.Pacing && now < nextIn) break;
+      const auto [byte, rate] = in.front();
+      in.pop_front();
+      Record(WireDirection::ToUnit, byte, rate);
+      Hear(byte, rate);
+      if (options_.Pacing) nextIn = std::max(nextIn, now) + ByteTime(rate);
+    }
+    pendingInput_.store(static_cast<int>(in.size()));
+
+    // Sleep until the next byte is due in either direction, or new bytes come.
+    auto wake = now + std::chrono::milliseconds(2);
+    if (!in.empty()) wake = std::min(wake, nextIn);
+    {
+      std::lock_guard<std::mutex> hold(outLock_);
+      if (!outgoing_.empty() && !waitingForRoom) wake = std::min(wake, outgoing_.front().Due);
+    }
+    const auto wait = std::max<Clock::duration>(wake - Clock::now(), Clock::duration::zero());
+    struct pollfd p {master_.load(), 0, 0};
+    if (reading_.load() && in.empty()) p.events |= POLLIN;
+    if (waitingForRoom) p.events |= POLLOUT;
+    const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(wait).count();
+    struct timespec ts {static_cast<time_t>(ns / 1000000000), static_cast<long>(ns % 1000000000)};
+    if (p.events != 0) {
+      ppoll(&p, 1, &ts, nullptr);
+    } else {
+      nanosleep(&ts, nullptr);
+    }
+  }
+}
+
+std::vector<WireByte> SimUnit::Wire() const {
+  std::lock_guard<std::mutex> hold(wireLock_);
+  return wire_;
+}
+
+std::vector<uint8_t> SimUnit::WireBytes(WireDirection direction) const {
+  std::lock_guard<std::mutex> hold(wireLock_);
+  std::vector<uint8_t> bytes;
+  for (const WireByte& w : wire_) {
+    if (w.Direction == direction) bytes.push_back(w.Byte);
+  }
+  return bytes;
+}
+
+void SimUnit::ClearWire() {
+  std::lock_guard<std::mutex> hold(wireLock_);
+  wire_.clear();
+}
+
+std::vector<uint8_t> SimUnit::DspMemory() const {
+  std::lock_guard<std::mutex> hold(partsLock_);
+  return camera_->Dsp().Memory();
+}
+
+uint16_t SimUnit::DspVersion(int pair) const {
+  std::lock_guard<std::mutex> hold(partsLock_);
+  return camera_->Dsp().Version(pair);
+}
+
+std::vector<uint8_t> SimUnit::Flash(UnitPart board) const {
+  std::lock_guard<std::mutex> hold(partsLock_);
+  const auto* view = dynamic_cast<const LoaderFlashView*>(Part(board));
+  return view ? view->Flash() : std::vector<uint8_t>{};
+}
+
+bool SimUnit::CameraInDownloadMode() const {
+  std::lock_guard<std::mutex> hold(partsLock_);
+  return camera_->InDownloadMode();
+}
+
+bool SimUnit::WaitIdle(std::chrono::milliseconds bound) const {
+  // The terminal hands written bytes to the master side asynchronously, so
+  // quiet must last a little while before it counts.
+  constexpr auto QUIET = std::chrono::milliseconds(10);
+  const auto deadline = Clock::now() + bound;
+  auto quietSince = Clock::now();
+  while (Clock::now() < deadline) {
+    int queued = 0;
+    const int master = master_.load();
+    if (master >= 0) ioctl(master, FIONREAD, &queued);
+    const int pending = pendingInput_.load();
+    bool outEmpty;
+    {
+      std::lock_guard<std::mutex> hold(outLock_);
+      outEmpty = outgoing_.empty();
+    }
+    if ((queued == 0 || !reading_.load()) && pending == 0 && outEmpty) {
+      if (Clock::now() - quietSince >= QUIET) return true;
+    } else {
+      quietSince = Clock::now();
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  return false;
+}
+
+}  // namespace sim

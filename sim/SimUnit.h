@@ -1,0 +1,130 @@
+// The simulated camera unit on a pseudo-terminal: the tool opens the slave,
+// the unit works the master. It hears at the line rate, keeps the parts'
+// memories, records the wire and injects faults.
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "SimFaults.h"
+#include "SimParts.h"
+
+namespace sim {
+
+class CameraModel;
+
+struct SimOptions {
+  int CameraRate = 9600;  // the camera's own rate
+  bool Pacing = false;    // each byte takes ten bit times at the line rate
+  std::string ComDir;     // when set, COM<ComNumber> there links to the slave
+  int ComNumber = 1;
+  std::optional<UnitPart> ListeningAtStart;  // a loader that already hears the line
+  std::vector<Fault> Faults;
+};
+
+enum class WireDirection { ToUnit, ToHost };
+
+struct WireByte {
+  std::chrono::steady_clock::time_point Time;
+  WireDirection Direction;
+  uint8_t Byte;
+  int Rate;  // ToUnit: the host's line rate; ToHost: the rate the part sent at
+};
+
+class SimUnit final : public UnitLine {
+ public:
+  // Throws std::runtime_error when the pseudo-terminal or the link cannot be made.
+  explicit SimUnit(const SimOptions& options = {});
+  ~SimUnit() override;
+  SimUnit(const SimUnit&) = delete;
+  SimUnit& operator=(const SimUnit&) = delete;
+
+  const std::string& SlavePath() const { return slavePath_; }
+  std::string ComLinkPath() const { return comLink_; }  // empty without a COM folder
+  void AddFault(const Fault& fault) { faults_.Add(fault); }
+  int HostRate() const;  // the rate the host's side of the line is set to now
+
+  // Test handles on the line.
+  void SendRawToHost(const std::vector<uint8_t>& bytes);  // as they stand, whatever the rate
+  void SetReading(bool reading);                           // false: nothing is taken off the line
+  bool HungUp() const { return hungUp_.load(); }
+
+  // What the unit has heard and holds. Thread-safe.
+  std::vector<WireByte> Wire() const;
+  std::vector<uint8_t> WireBytes(WireDirection direction) const;
+  void ClearWire();
+  std::vector<uint8_t> DspMemory() const;
+  uint16_t DspVersion(int pair) const;
+  std::vector<uint8_t> Flash(UnitPart board) const;  // empty when the loader keeps none
+  UnitPart Listening() const { return static_cast<UnitPart>(listening_.load()); }
+  bool CameraInDownloadMode() const;
+  // Waits (bounded) until the unit has taken everything off the line and sent its answers.
+  bool WaitIdle(std::chrono::milliseconds bound = std::chrono::milliseconds(2000)) const;
+
+  // UnitLine
+  void Send(const std::vector<uint8_t>& bytes) override;
+  void Route(UnitPart part) override;
+  void Busy(std::chrono::milliseconds duration) override;
+  const FaultTable& Faults() const override { return faults_; }
+  void HangUp() override;
+  void SendAfter(std::chrono::milliseconds delay, const std::vector<uint8_t>& bytes) override;
+  void SendNoise(size_t count) override;
+
+ private:
+  using Clock = std::chrono::steady_clock;
+  struct Outgoing {
+    Clock::time_point Due;
+    uint8_t Byte;
+    int Rate;
+  };
+
+  void Run();
+  void Hear(uint8_t byte, int rate);
+  UnitPartModel* Part(UnitPart part) const;
+  void Queue(const std::vector<uint8_t>& bytes, int rate, Clock::time_point due, bool garble);
+  bool FlushOutgoing(Clock::time_point now);  // true when bytes wait for room
+  void Record(WireDirection direction, uint8_t byte, int rate);
+
+  SimOptions options_;
+  FaultTable faults_;
+  std::atomic<int> master_{-1};
+  int slave_ = -1;
+  std::string slavePath_;
+  std::string comLink_;
+
+  mutable std::mutex partsLock_;  // held while a part hears a byte, and by the accessors
+  std::unique_ptr<CameraModel> camera_;
+  std::unique_ptr<UnitPartModel> cameraBoardLoader_;
+  std::unique_ptr<UnitPartModel> controlBoardLoader_;
+  std::atomic<int> listening_{0};
+
+  mutable std::mutex outLock_;
+  std::deque<Outgoing> outgoing_;
+  Clock::time_point outNextFree_{};
+  Clock::time_point busyUntil_{};
+
+  mutable std::mutex wireLock_;
+  std::vector<WireByte> wire_;
+
+  std::atomic<bool> reading_{true};
+  std::atomic<bool> stop_{false};
+  std::atomic<bool> hungUp_{false};
+  std::atomic<bool> hangUpRequested_{false};
+  std::atomic<int> pendingInput_{0};  // bytes taken off the line but not yet heard (1 while reading)
+  std::thread thread_;
+};
+
+// ten bit times per byte
+std::chrono::nanoseconds ByteTime(int rate);
+// The host side's line rate as set on a terminal descriptor; 0 when unknown.
+int TerminalRate(int fd);
+
+}  // namespace sim

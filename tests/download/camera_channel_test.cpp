@@ -1,0 +1,286 @@
+// The camera command channel against the simulated unit on a pseudo-terminal.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstring>
+#include <future>
+#include <thread>
+
+#include "CameraChannel.h"
+#include "SerialLink.h"
+#include "TestContext.h"
+
+namespace {
+
+using lumo_test::TestJob;
+using sim::WireDirection;
+using Clock = std::chrono::steady_clock;
+using Bytes = std::vector<uint8_t>;
+
+CameraCommand Make(uint8_t address, Bytes payload, int32_t length) {
+  CameraCommand c;
+  std::memset(&c, 0, sizeof c);
+  c.address = address;
+  std::memcpy(c.payload, payload.data(), payload.size());
+  c.length = length;
+  return c;
+}
+
+sim::SimOptions SilentCamera() {
+  sim::SimOptions o;
+  o.Faults.push_back({sim::FaultKind::Silence, sim::UnitPart::Camera, -1, 0, -1, 0});
+  return o;
+}
+
+// Waits (bounded) until the unit has heard count bytes, then puts reply on the line.
+std::thread ReplyAfterHearing(sim::SimUnit& unit, size_t count, Bytes reply) {
+  return std::thread([&unit, count, reply] {
+    const auto deadline = Clock::now() + std::chrono::seconds(3);
+    while (unit.WireBytes(WireDirection::ToUnit).size() < count && Clock::now() < deadline)
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    unit.SendRawToHost(reply);
+  });
+}
+
+TEST(CameraPacket, DescriptorsBecomeTheirPackets) {
+  struct Case {
+    CameraCommand command;
+    Bytes wire;
+  } cases[] = {
+      {Make(8, {0x30, 0x01}, 4), {0x88, 0x30, 0x01, 0xFF}},
+      {Make(1, {0xAA, 0xBB, 0x00}, 5), {0x81, 0xAA, 0xBB, 0x00, 0xFF}},
+      {Make(1, {0x01, 0x04, 0x75, 0xBB, 0xCC, 0xDD}, 8), {0x81, 0x01, 0x04, 0x75, 0xBB, 0xCC, 0xDD, 0xFF}},
+      // Payload bytes past length - 2 never go out.
+      {Make(1, {0x01, 0x04, 0x99, 0xAB, 0x55, 0x66}, 6), {0x81, 0x01, 0x04, 0x99, 0xAB, 0xFF}},
+      {Make(1, {}, 2), {0x81, 0xFF}},
+      {Make(1, {0x01, 0x02, 0x03, 0x04, 0x05, 0x06, 0x07, 0x08, 0x09, 0x0A, 0x0B, 0x0C, 0x0D, 0x0E}, 16),
+       {0x81, 0x01, 0x02, 0x03, 0x04, 0x05, 0x06, 0x07, 0x08, 0x09, 0x0A, 0x0B, 0x0C, 0x0D, 0x0E, 0xFF}},
+  };
+  TestJob job(SilentCamera());
+  ASSERT_TRUE(job.Open());
+  job.Start();
+  for (const Case& c : cases) {
+    job.unit.ClearWire();
+    EXPECT_EQ(SendCameraCommand(&job.form, &c.command, WAIT_NONE), -1);
+    ASSERT_TRUE(job.unit.WaitIdle());
+    EXPECT_EQ(job.unit.WireBytes(WireDirection::ToUnit), c.wire);
+  }
+  job.unit.ClearWire();
+  EXPECT_EQ(EnterCameraLoader(&job.form), -1);
+  ASSERT_TRUE(job.unit.WaitIdle());
+  EXPECT_EQ(job.unit.WireBytes(WireDirection::ToUnit), (Bytes{0x81, 0x01, 0x04, 0xAA, 0xAA, 0xFF}));
+  EXPECT_TRUE(job.ui.Messages().empty());
+}
+
+TEST(CameraPacket, LengthOutsideTheFrameIsRefusedUnsent) {
+  TestJob job(SilentCamera());
+  ASSERT_TRUE(job.Open());
+  job.Start();
+  for (int32_t length : {-1, 0, 1, 17, 1000}) {
+    CameraCommand c = Make(1, {0x01}, length);
+    EXPECT_EQ(SendCameraCommand(&job.form, &c, WAIT_ACK_AND_COMPLETION), -1) << length;
+  }
+  ASSERT_TRUE(job.unit.WaitIdle());
+  EXPECT_TRUE(job.unit.WireBytes(WireDirection::ToUnit).empty());
+}
+
+// Each case: the unit (silent itself) gets reply on the line once the command
+// is heard; the wait ends as the mode's pattern says, after the counted polls.
+TEST(CameraWait, ModesMatchOnlyTheirPatterns) {
+  struct Case {
+    const char* name;
+    uint32_t mode;
+    Bytes reply;
+    int32_t result;
+    int64_t polls;  // -1: fewer than the budget
+  } cases[] = {
+      {"ack and completion", 1, {0x90, 0x41, 0xFF, 0x90, 0x51, 0xFF}, 0, -1},
+      {"other low nibbles, later in the buffer", 1, {0x00, 0x12, 0x90, 0x42, 0xFF, 0x90, 0x52, 0xFF}, 0, -1},
+      {"completion alone", 1, {0x90, 0x51, 0xFF}, -1, 1000},
+      {"a byte between ack and completion", 1, {0x90, 0x41, 0xFF, 0x00, 0x90, 0x51, 0xFF}, -1, 1000},
+      {"error reply", 1, {0x90, 0x60, 0x02, 0xFF}, -1, 1000},
+      {"ack without terminator", 2, {0x90, 0x41}, 0, -1},
+      {"completion without terminator", 3, {0x90, 0x51}, 0, -1},
+      {"completion wait does not take an ack", 3, {0x90, 0x41, 0xFF}, -1, 1000},
+      {"address-set reply", 4, {0x88, 0x30, 0x02, 0xFF}, 0, -1},
+      {"the command itself is no reply", 4, {0x88, 0x30, 0x01, 0xFF}, -1, 30},
+      {"mode 0 awaits nothing", 0, {0x90, 0x41, 0xFF, 0x90, 0x51, 0xFF}, -1, 0},
+      {"modes above 4 await nothing", 5, {0x90, 0x41, 0xFF, 0x90, 0x51, 0xFF}, -1, 0},
+  };
+  TestJob job(SilentCamera());
+  ASSERT_TRUE(job.Open());
+  job.Start();
+  const CameraCommand command = Make(1, {0x01, 0x04, 0x99, 0xAB}, 6);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    job.unit.ClearWire();
+    std::thread replier = ReplyAfterHearing(job.unit, 6, c.reply);
+    const uint64_t before = PollSleepsOnThisThread();
+    EXPECT_EQ(SendCameraCommand(&job.form, &command, c.mode), c.result);
+    const int64_t polls = static_cast<int64_t>(PollSleepsOnThisThread() - before);
+    replier.join();
+    if (c.polls == -1) {
+      EXPECT_LT(polls, 1000);
+    } else {
+      EXPECT_EQ(polls, c.polls);
+    }
+    ASSERT_TRUE(job.unit.WaitIdle());
+    EXPECT_EQ(job.unit.WireBytes(WireDirection::ToUnit), (Bytes{0x81, 0x01, 0x04, 0x99, 0xAB, 0xFF}));
+  }
+  EXPECT_TRUE(job.ui.Messages().empty());
+}
+
+TEST(CameraWait, FiveBytesAreNotEnoughTheSixthEndsTheWait) {
+  TestJob job(SilentCamera());
+  ASSERT_TRUE(job.Open());
+  job.Start();
+  const CameraCommand command = Make(1, {0x01, 0x04, 0x75, 0xBB, 0xCC, 0xDD}, 8);
+  std::atomic<bool> done{false};
+  auto result = std::async(std::launch::async, [&] {
+    const int32_t r = SendCameraCommand(&job.form, &command, WAIT_ACK_AND_COMPLETION);
+    done.store(true);
+    return r;
+  });
+  std::thread five = ReplyAfterHearing(job.unit, 8, {0x90, 0x41, 0xFF, 0x90, 0x51});
+  five.join();
+  ASSERT_TRUE(job.WaitForRx(5));
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));  // some 50 polls over five bytes
+  EXPECT_FALSE(done.load());
+  job.unit.SendRawToHost({0xFF});
+  EXPECT_EQ(result.get(), 0);
+}
+
+TEST(CameraWait, BytesFromBeforeTheCommandNeverSatisfyIt) {
+  TestJob job(SilentCamera());
+  ASSERT_TRUE(job.Open());
+  job.Start();
+  job.unit.SendRawToHost({0x90, 0x41, 0xFF, 0x90, 0x51, 0xFF, 0x88, 0x30, 0x02, 0xFF});
+  ASSERT_TRUE(job.WaitForRx(10));
+  const CameraCommand command = Make(1, {0x01, 0x04, 0x75, 0xBB, 0xCC, 0xDD}, 8);
+  EXPECT_EQ(SendCameraCommand(&job.form, &command, WAIT_ACK_AND_COMPLETION), -1);
+  const CameraCommand addressSet = Make(8, {0x30, 0x01}, 4);
+  EXPECT_EQ(SendCameraCommand(&job.form, &addressSet, WAIT_ADDRESS_SET), -1);
+}
+
+// A port that takes nothing: the write comes up short.
+class DeafPort : public SerialPort {
+ public:
+  bool GetCommState(DCB& dcb) override {
+    dcb.BaudRate = 9600;
+    return true;
+  }
+  bool SetCommState(const DCB&) override { return true; }
+  bool QueuedInput(uint32_t& count) override {
+    count = 0;
+    return true;
+  }
+  bool Read(uint8_t*, uint32_t, uint32_t& got) override {
+    got = 0;
+    return true;
+  }
+  bool Write(const uint8_t*, uint32_t size, uint32_t& written) override {
+    written = size > 2 ? 2 : 0;
+    return false;
+  }
+};
+
+TEST(CameraWait, ShortWriteFailsAtOnceWithoutWaiting) {
+  TDownloadJobContext form;
+  lumo_test::RecordingUI ui;
+  form.UI = &ui;
+  form.ComPort_Handle = std::make_unique<DeafPort>();
+  const CameraCommand command = Make(1, {0x01, 0x04, 0x75, 0xBB, 0xCC, 0xDD}, 8);
+  const uint64_t before = PollSleepsOnThisThread();
+  EXPECT_EQ(SendCameraCommand(&form, &command, WAIT_ACK_AND_COMPLETION), -1);
+  EXPECT_EQ(PollSleepsOnThisThread() - before, 0u);
+  EXPECT_EQ(ui.Messages(), std::vector<std::string>{"Not Write Correctly !!"});
+}
+
+TEST(CameraAddressSetTest, SilentUnitGetsSixAttemptsThenMinusOne) {
+  TestJob job(SilentCamera());
+  ASSERT_TRUE(job.Open());
+  job.Start();
+  const uint64_t before = PollSleepsOnThisThread();
+  EXPECT_EQ(CameraAddressSet(&job.form), -1);
+  EXPECT_EQ(PollSleepsOnThisThread() - before, 6u * 30u);
+  ASSERT_TRUE(job.unit.WaitIdle());
+  Bytes six;
+  for (int i = 0; i < 6; ++i) six.insert(six.end(), {0x88, 0x30, 0x01, 0xFF});
+  EXPECT_EQ(job.unit.WireBytes(WireDirection::ToUnit), six);
+}
+
+// The channel against the unit's camera: download mode at 115200 and the
+// address set that brings it back to its own rate.
+TEST(CameraUnit, DownloadModeAndAddressSetRoundTrip) {
+  TestJob job;
+  ASSERT_TRUE(job.Open());
+  job.Start();
+  const CameraCommand enter = Make(1, {0x01, 0x04, 0x75, 0xBB, 0xCC, 0xDD}, 8);
+  const CameraCommand announce = Make(1, {0x01, 0x04, 0x99, 0xAB}, 6);
+  EXPECT_EQ(CameraAddressSet(&job.form), 0);  // at the own rate
+  EXPECT_EQ(SendCameraCommand(&job.form, &enter, WAIT_ACK_AND_COMPLETION), 0);
+  EXPECT_TRUE(job.unit.CameraInDownloadMode());
+  EXPECT_EQ(ChangeBaudRate(115200, &job.form.Baud_Request), 0);
+  EXPECT_EQ(SendCameraCommand(&job.form, &announce, WAIT_COMPLETION), 0);
+  EXPECT_EQ(CameraAddressSet(&job.form), 0);
+  EXPECT_FALSE(job.unit.CameraInDownloadMode());
+  // Back at 9600 the camera hears again; at 115200 it no longer does.
+  EXPECT_EQ(SendCameraCommand(&job.form, &announce, WAIT_COMPLETION), -1);
+  EXPECT_EQ(ChangeBaudRate(9600, &job.form.Baud_Request), 0);
+  EXPECT_EQ(SendCameraCommand(&job.form, &enter, WAIT_ACK_AND_COMPLETION), 0);
+  EXPECT_TRUE(job.ui.Messages().empty());
+}
+
+// A port that refuses one rate and passes everything else to the real one.
+class RefusingPort : public SerialPort {
+ public:
+  RefusingPort(std::unique_ptr<SerialPort> real, uint32_t refused) : real_(std::move(real)), refused_(refused) {}
+  bool GetCommState(DCB& dcb) override { return real_->GetCommState(dcb); }
+  bool SetCommState(const DCB& dcb) override { return dcb.BaudRate != refused_ && real_->SetCommState(dcb); }
+  bool QueuedInput(uint32_t& count) override { return real_->QueuedInput(count); }
+  bool Read(uint8_t* b, uint32_t s, uint32_t& got) override { return real_->Read(b, s, got); }
+  bool Write(const uint8_t* b, uint32_t s, uint32_t& w) override { return real_->Write(b, s, w); }
+
+ private:
+  std::unique_ptr<SerialPort> real_;
+  uint32_t refused_;
+};
+
+// A refused baud change makes the window thread send the address set while
+// the worker goes on with its commands: neither wipes the other's reply.
+TEST(CameraUnit, WindowAddressSetAndWorkerCommandsDoNotCorruptEachOther) {
+  TestJob job;
+  job.form.ComPort_Handle = std::make_unique<RefusingPort>(OpenSerialPort(job.unit.SlavePath()), 57600);
+  ASSERT_EQ(ConfigBaudRate(&job.form, 9600), 0);
+  ComPort_Opened.store(true);
+  job.Start();
+  std::atomic<bool> baudDone{false};
+  std::thread baudFailures([&] {
+    for (int i = 0; i < 3; ++i) EXPECT_EQ(ChangeBaudRate(57600, &job.form.Baud_Request), -1);
+    baudDone.store(true);
+  });
+  // Version writes are answered in either camera mode at 9600.
+  int failures = 0, sent = 0;
+  for (; sent < 2000 && (sent < 10 || !baudDone.load()); ++sent) {
+    const CameraCommand version =
+        Make(1, {0x01, 0x04, 0xAA, 0xEE, 0x00, 0x01, 0x02, 0x03, static_cast<uint8_t>(sent & 0xF)}, 11);
+    if (SendCameraCommand(&job.form, &version, WAIT_ACK_AND_COMPLETION) != 0) ++failures;
+  }
+  baudFailures.join();
+  EXPECT_EQ(failures, 0);
+  ASSERT_TRUE(job.unit.WaitIdle());
+  // Every address set went out whole and was answered.
+  const Bytes heard = job.unit.WireBytes(WireDirection::ToUnit);
+  const Bytes set = {0x88, 0x30, 0x01, 0xFF};
+  size_t sets = 0;
+  for (size_t i = 0; i + 4 <= heard.size(); ++i) {
+    if (std::equal(set.begin(), set.end(), heard.begin() + static_cast<long>(i))) ++sets;
+  }
+  EXPECT_GE(sets, 1u);
+  const auto messages = job.ui.Messages();
+  EXPECT_FALSE(messages.empty());
+  for (const auto& m : messages) EXPECT_EQ(m, "ComPort  Error !!");
+}
+
+}  // namespace
