@@ -7,10 +7,6 @@
 namespace sim {
 namespace {
 
-// Announce code of the block write; block packets form its match class in the
-// fault table.
-constexpr int BLOCK_WRITE_MATCH = 0x99;
-
 // The address and the checksum take four nibbles each.
 constexpr size_t FRAME_NIBBLES = 8;
 
@@ -40,7 +36,7 @@ bool DspModel::TakeBlockPacket(const std::vector<uint8_t>& packet, int blockInde
   }
   if (Nibbles16(p + 4 + 2 * count) != sum) return false;
   if (address < FIRST_ADDRESS || address + count > END_ADDRESS) return false;
-  if (faults.Hit(FaultKind::RefuseBlock, UnitPart::Camera, BLOCK_WRITE_MATCH, blockIndex)) return false;
+  if (faults.Hit(FaultKind::RefuseBlock, UnitPart::Camera, MATCH_DSP_BLOCK, blockIndex)) return false;
 
   std::lock_guard<std::mutex> hold(lock_);
   std::copy(data.begin(), data.end(), memory_.begin() + (address - FIRST_ADDRESS));
