@@ -5,7 +5,6 @@
 #include "LoaderModel.h"
 
 #include <algorithm>
-#include <map>
 #include <mutex>
 #include <optional>
 
@@ -84,36 +83,42 @@ class LoaderModel : public UnitPartModel, public LoaderFlashView {
  private:
   enum class State { Idle, Checksum, Body, Swallow, HostAck };
 
-  std::optional<Fault> Find(FaultKind kind, int command, int commandIndex, int packetIndex) const {
+  PacketFaults FaultsFor(int command) {
     const FaultTable& table = line_.Faults();
     // A fault for this command counts this command's packets; a fault for
     // every packet (Match -1) counts all packets the loader read.
-    if (auto f = table.Hit(kind, board_, command, commandIndex); f && f->Match == command) return f;
-    return table.Hit(kind, board_, -1, packetIndex);
-  }
-
-  PacketFaults FaultsFor(int command) {
-    const int commandIndex = commandCounts_[command]++;
-    const int packetIndex = packetCount_++;
+    const auto index = counter_.Next(command);
+    const auto find = [&](FaultKind kind) { return table.HitMessage(kind, board_, command, index); };
     PacketFaults f;
-    f.Silence = Find(FaultKind::Silence, command, commandIndex, packetIndex);
-    f.Nak = Find(FaultKind::NakPacket, command, commandIndex, packetIndex);
-    f.Drop = Find(FaultKind::DropReply, command, commandIndex, packetIndex);
-    f.Corrupt = Find(FaultKind::CorruptReply, command, commandIndex, packetIndex);
-    f.Late = Find(FaultKind::LateReply, command, commandIndex, packetIndex);
-    f.Noise = Find(FaultKind::NoiseFlood, command, commandIndex, packetIndex);
-    f.HangUp = Find(FaultKind::HangUp, command, commandIndex, packetIndex);
-    f.LateErase = Find(FaultKind::LateErase, command, commandIndex, packetIndex);
-    f.FlashFailure = Find(FaultKind::FlashFailure, command, commandIndex, packetIndex);
-    f.CorruptIncoming = Find(FaultKind::CorruptIncoming, command, commandIndex, packetIndex);
+    f.Silence = find(FaultKind::Silence);
+    f.Nak = find(FaultKind::NakPacket);
+    f.Drop = find(FaultKind::DropReply);
+    f.Corrupt = find(FaultKind::CorruptReply);
+    f.Late = find(FaultKind::LateReply);
+    f.Noise = find(FaultKind::NoiseFlood);
+    f.HangUp = find(FaultKind::HangUp);
+    f.LateErase = find(FaultKind::LateErase);
+    f.FlashFailure = find(FaultKind::FlashFailure);
+    f.CorruptIncoming = find(FaultKind::CorruptIncoming);
     return f;
   }
 
-  void Reply(std::vector<uint8_t> bytes, const PacketFaults& f) {
+  // delay: the time the loader is still busy with the packet (an erase)
+  // before it can answer; a late reply adds to it, and the line is not heard
+  // meanwhile.
+  void Reply(std::vector<uint8_t> bytes, const PacketFaults& f,
+             std::chrono::milliseconds delay = std::chrono::milliseconds(0)) {
     if (f.Drop) return;
     if (f.Corrupt) bytes[static_cast<size_t>(f.Corrupt->Param) % bytes.size()] ^= 0x5A;
-    if (f.Late) line_.Busy(std::chrono::milliseconds(f.Late->Param));
-    line_.Send(bytes);
+    if (f.Late) {
+      delay += std::chrono::milliseconds(f.Late->Param);
+      line_.Busy(delay);
+    }
+    if (delay.count() > 0) {
+      line_.SendAfter(delay, bytes);
+    } else {
+      line_.Send(bytes);
+    }
   }
 
   void TakePacket() {
@@ -162,9 +167,8 @@ class LoaderModel : public UnitPartModel, public LoaderFlashView {
         Reply(ACK, f);
         return;
       case CMD_DOWNLOAD:
-        Download(data, dataSize, f);
         // The acknowledge comes only once the erase is over.
-        Reply(ACK, f);
+        Reply(ACK, f, Download(data, dataSize, f));
         return;
       case CMD_GET_STATUS:
         if (dataSize != 0) {
@@ -197,26 +201,27 @@ class LoaderModel : public UnitPartModel, public LoaderFlashView {
     }
   }
 
-  void Download(const uint8_t* data, size_t dataSize, const PacketFaults& f) {
+  // Returns the time the erase takes.
+  std::chrono::milliseconds Download(const uint8_t* data, size_t dataSize, const PacketFaults& f) {
     transferOpen_ = false;
     transferLeft_ = 0;
     if (dataSize != 8) {
       status_ = LOADER_STATUS_INVALID_CMD;
-      return;
+      return {};
     }
     const uint32_t address = BigEndian(data);
     const uint32_t length = BigEndian(data + 4);
     if (address != LOADER_LOAD_ADDRESS || length > LOADER_IMAGE_ROOM) {
       status_ = LOADER_STATUS_INVALID_ADR;
-      return;
+      return {};
     }
     const uint32_t pages = (length + LOADER_PAGE_SIZE - 1) / LOADER_PAGE_SIZE;
-    auto eraseTime = pages * LOADER_PAGE_ERASE_TIME;
+    std::chrono::milliseconds eraseTime = pages * LOADER_PAGE_ERASE_TIME;
     if (f.LateErase) eraseTime += std::chrono::milliseconds(f.LateErase->Param);
     if (eraseTime.count() > 0) line_.Busy(eraseTime);
     if (f.FlashFailure) {
       status_ = LOADER_STATUS_FLASH_FAIL;
-      return;
+      return eraseTime;
     }
     {
       std::lock_guard<std::mutex> hold(flashLock_);
@@ -227,6 +232,7 @@ class LoaderModel : public UnitPartModel, public LoaderFlashView {
     transferOpen_ = true;
     transferLeft_ = length;
     transferAt_ = 0;
+    return eraseTime;
   }
 
   void Program(const uint8_t* data, size_t dataSize, const PacketFaults& f) {
@@ -267,8 +273,7 @@ class LoaderModel : public UnitPartModel, public LoaderFlashView {
   uint32_t transferLeft_ = 0;
   uint32_t transferAt_ = 0;  // offset from the load address
 
-  std::map<int, int> commandCounts_;
-  int packetCount_ = 0;
+  MessageCounter counter_;
   uint32_t noiseSeed_ = 0x2545F491u;
 
   // Read by the tests while the unit runs.
