@@ -202,6 +202,8 @@ const OutcomeCase OUTCOMES[] = {
      {"Write Version is not correct !!"}, 383, 1, 4, 0},
 };
 
+void PrintTo(const OutcomeCase& c, std::ostream* os) { *os << c.name; }
+
 class DspDownloadOutcome : public DspDownloadTest, public testing::WithParamInterface<OutcomeCase> {};
 
 TEST_P(DspDownloadOutcome, ResultMessagesAndWire) {
