@@ -167,6 +167,8 @@ struct OutcomeCase {
   int versionWrites0;  // first version pair commands on the wire
   int versionWrites1;  // second version pair commands on the wire
   int pauses;          // gaps of 200 ms or more between a block and the next announce
+  int32_t total = BODY;        // Total_Size of the job
+  std::string lastStatus = "";  // the last progress text; empty: none at all
 };
 
 using sim::Fault;
@@ -194,12 +196,16 @@ const OutcomeCase OUTCOMES[] = {
     {"version field one byte short", 31950, true, {}, -3, {"DSP File Size Error !!"}, 0, 0, 0, 0},
     {"refused probe", FULL_SIZE, true, {REFUSE_PROBE}, -3, {"It's communication Error !!"}, 1, 0, 0, 0},
     // Three refusals of one block end the download; the job reports it.
-    {"block refused three times", FULL_SIZE, true, {REFUSE_SECOND_BLOCK_THRICE}, -1, {}, 5, 0, 0, 2},
-    {"block taken at its third attempt", 31951, true, {REFUSE_SECOND_BLOCK_TWICE}, 0, {}, 385, 1, 1, 2},
+    {"block refused three times", FULL_SIZE, true, {REFUSE_SECOND_BLOCK_THRICE}, -1, {}, 5, 0, 0, 2, BODY, "0 %"},
+    // The smallest whole image; the DSP shares the job with a camera board
+    // image of the same size, so its last block shows 49 %.
+    {"block taken at its third attempt", 31951, true, {REFUSE_SECOND_BLOCK_TWICE}, 0, {}, 385, 1, 1, 2, 2 * BODY,
+     "49 %"},
+    // Without a total the DSP counts as the whole job.
     {"first version pair unanswered", FULL_SIZE, true, {IGNORE_ALL_VERSION_WRITES}, -1,
-     {"Write Version is not correct!!"}, 383, 4, 0, 0},
+     {"Write Version is not correct!!"}, 383, 4, 0, 0, 0, "99 %"},
     {"second version pair unanswered", FULL_SIZE, true, {IGNORE_SECOND_VERSION_PAIR}, -1,
-     {"Write Version is not correct !!"}, 383, 1, 4, 0},
+     {"Write Version is not correct !!"}, 383, 1, 4, 0, BODY, "99 %"},
 };
 
 void PrintTo(const OutcomeCase& c, std::ostream* os) { *os << c.name; }
@@ -210,9 +216,17 @@ TEST_P(DspDownloadOutcome, ResultMessagesAndWire) {
   const OutcomeCase& c = GetParam();
   for (const Fault& f : c.faults) job.unit.AddFault(f);
   const Image image = MakeImage(c.size, c.signature);
+  job.form.Total_Size.store(c.total);
 
   EXPECT_EQ(Download(image), c.result);
   EXPECT_EQ(job.ui.Messages(), c.messages);
+  const std::vector<std::string> statuses = job.ui.Statuses();
+  if (c.lastStatus.empty()) {
+    EXPECT_TRUE(statuses.empty());
+  } else {
+    ASSERT_FALSE(statuses.empty());
+    EXPECT_EQ(statuses.back(), c.lastStatus);
+  }
 
   int blocks = 0, version0 = 0, version1 = 0, pauses = 0;
   const std::vector<Message> sent = SentMessages(job.unit);
