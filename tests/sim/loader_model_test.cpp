@@ -51,7 +51,7 @@ Bytes Packet(uint8_t command, const Bytes& data = {}) {
   uint8_t sum = command;
   for (uint8_t b : data) sum = static_cast<uint8_t>(sum + b);
   Bytes p = {static_cast<uint8_t>(data.size() + 3), sum, command};
-  p.insert(p.end(), data.begin(), data.end());
+  for (uint8_t b : data) p.push_back(b);
   return p;
 }
 Bytes Ping() { return Packet(0x20); }

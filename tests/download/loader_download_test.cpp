@@ -1,0 +1,327 @@
+// DownloadByLoader against the simulated unit on a pseudo-terminal at 115200,
+// with a board's loader listening: what ends up in the board's flash, what
+// goes over the wire, and what the user is told.
+#include <gtest/gtest.h>
+
+#include <cctype>
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "LoaderDownload.h"
+#include "LoaderModel.h"
+#include "Progress.h"
+#include "TestContext.h"
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+using Clock = std::chrono::steady_clock;
+using sim::Fault;
+using sim::FaultKind;
+using sim::UnitPart;
+using lumo_test::TestJob;
+
+constexpr auto PAUSE = std::chrono::milliseconds(2000);
+
+// An image in a heap block of exactly its size, so that AddressSanitizer
+// reports any read past its end. Every byte value occurs, zeros and 0x03
+// included, which the loader must take as data inside a packet.
+struct Image {
+  std::unique_ptr<uint8_t[]> bytes;
+  int32_t size;
+  Bytes Vector() const { return Bytes(bytes.get(), bytes.get() + size); }
+};
+
+Image MakeImage(int32_t size) {
+  Image image{std::unique_ptr<uint8_t[]>(new uint8_t[size]), size};
+  for (int32_t i = 0; i < size; ++i) image.bytes[i] = static_cast<uint8_t>(i * 7 + 3 + (i >> 8));
+  return image;
+}
+
+// Loader packets as the host must send them, built here independently of
+// the builders under test.
+Bytes Packet(uint8_t command, const Bytes& data = {}) {
+  uint8_t sum = command;
+  for (uint8_t b : data) sum = static_cast<uint8_t>(sum + b);
+  Bytes p = {static_cast<uint8_t>(data.size() + 3), sum, command};
+  for (uint8_t b : data) p.push_back(b);
+  return p;
+}
+const Bytes PING = Packet(0x20);
+const Bytes GET_STATUS = {0x03, 0x23, 0x23, 0xCC};
+const Bytes RESET = Packet(0x25);
+const Bytes RESYNC = {0x03};
+Bytes DownloadPacket(uint32_t length) {
+  return Packet(0x21, {0x00, 0x00, 0x10, 0x00, static_cast<uint8_t>(length >> 24), static_cast<uint8_t>(length >> 16),
+                       static_cast<uint8_t>(length >> 8), static_cast<uint8_t>(length)});
+}
+
+struct SentPacket {
+  Bytes bytes;
+  Clock::time_point first;
+  Clock::time_point last;
+  int rate;
+};
+
+// The host's side of the wire cut into loader packets by their size bytes; a
+// GET_STATUS takes the host's acknowledge byte with it; a 0x03 that does not
+// start a three-byte PING, GET_STATUS or RESET is a resync byte of its own.
+std::vector<SentPacket> SentPackets(const sim::SimUnit& unit) {
+  std::vector<sim::WireByte> wire;
+  for (const sim::WireByte& w : unit.Wire()) {
+    if (w.Direction == sim::WireDirection::ToUnit) wire.push_back(w);
+  }
+  std::vector<SentPacket> packets;
+  size_t i = 0;
+  while (i < wire.size()) {
+    size_t n = wire[i].Byte;
+    if (n == 3) {
+      const bool command = i + 2 < wire.size() && wire[i + 1].Byte == wire[i + 2].Byte &&
+                           (wire[i + 1].Byte == 0x20 || wire[i + 1].Byte == 0x23 || wire[i + 1].Byte == 0x25);
+      if (!command) n = 1;
+      else if (wire[i + 1].Byte == 0x23) n = 4;
+    }
+    if (n == 0) n = 1;
+    n = std::min(n, wire.size() - i);
+    SentPacket p{{}, wire[i].Time, wire[i + n - 1].Time, wire[i].Rate};
+    for (size_t k = i; k < i + n; ++k) p.bytes.push_back(wire[k].Byte);
+    packets.push_back(p);
+    i += n;
+  }
+  return packets;
+}
+
+std::vector<Bytes> PacketBytes(const std::vector<SentPacket>& packets) {
+  std::vector<Bytes> bytes;
+  for (const SentPacket& p : packets) bytes.push_back(p.bytes);
+  return bytes;
+}
+
+size_t CountOf(const std::vector<Bytes>& packets, const Bytes& wanted) {
+  return static_cast<size_t>(std::count(packets.begin(), packets.end(), wanted));
+}
+
+// The camera board's loader listening at 115200, the host at 115200, the
+// image the whole job.
+class LoaderDownloadTest : public testing::Test {
+ protected:
+  LoaderDownloadTest() : job(Options(), 115200) {}
+
+  static sim::SimOptions Options() {
+    sim::SimOptions options;
+    options.ListeningAtStart = UnitPart::CameraBoardLoader;
+    return options;
+  }
+
+  void SetUp() override {
+    ASSERT_TRUE(job.Open());
+    job.Start();
+  }
+
+  int32_t Download(const Image& image) {
+    job.form.Total_Size.store(image.size);
+    job.form.Progress_Base = 0;
+    job.form.Progress_Segment = 0.0;
+    started = Clock::now();
+    const int32_t result = DownloadByLoader(&job.form, 1, image.bytes.get(), image.size);
+    job.unit.WaitIdle();
+    return result;
+  }
+
+  Bytes Flash() const { return job.unit.Flash(UnitPart::CameraBoardLoader); }
+
+  TestJob job;
+  Clock::time_point started;
+};
+
+class LoaderDownloadImage : public LoaderDownloadTest, public testing::WithParamInterface<int32_t> {};
+
+TEST_P(LoaderDownloadImage, LandsInFlashByteForByte) {
+  const Image image = MakeImage(GetParam());
+  ASSERT_EQ(Download(image), 0);
+  EXPECT_TRUE(job.ui.Messages().empty());
+  EXPECT_EQ(Flash(), image.Vector()) << "flash differs from the image";
+  // RESET acknowledged; the line is back with the camera.
+  EXPECT_EQ(job.unit.Listening(), UnitPart::Camera);
+
+  // PING, DOWNLOAD, erase confirmed, 76-byte chunks each confirmed, RESET.
+  const int32_t chunks = (image.size + 75) / 76;
+  std::vector<Bytes> expected = {PING, DownloadPacket(static_cast<uint32_t>(image.size)), GET_STATUS};
+  for (int32_t k = 0; k < chunks; ++k) {
+    const int32_t from = 76 * k;
+    const int32_t n = std::min(76, image.size - from);
+    expected.push_back(Packet(0x24, Bytes(image.bytes.get() + from, image.bytes.get() + from + n)));
+    expected.push_back(GET_STATUS);
+  }
+  expected.push_back(RESET);
+  const std::vector<SentPacket> sent = SentPackets(job.unit);
+  const std::vector<Bytes> sentBytes = PacketBytes(sent);
+  ASSERT_EQ(sentBytes.size(), expected.size());
+  for (size_t i = 0; i < expected.size(); ++i) ASSERT_EQ(sentBytes[i], expected[i]) << "packet " << i;
+  for (const SentPacket& p : sent) ASSERT_EQ(p.rate, 115200);
+
+  // The two pauses: before the first PING, and between the DOWNLOAD packet
+  // and the wait for its acknowledge (so before the erase's GET_STATUS).
+  EXPECT_GE(sent[0].first - started, PAUSE);
+  EXPECT_GE(sent[2].first - sent[1].last, PAUSE);
+
+  // One progress text per chunk, the indexes 0 to count - 1 of one segment.
+  const std::vector<std::string> statuses = job.ui.Statuses();
+  ASSERT_EQ(statuses.size(), static_cast<size_t>(chunks));
+  EXPECT_EQ(statuses.front(), "0 %");
+  char last[16];
+  std::snprintf(last, sizeof last, "%d %%", (chunks - 1) * 100 / chunks);
+  EXPECT_EQ(statuses.back(), last);
+}
+
+INSTANTIATE_TEST_SUITE_P(Sizes, LoaderDownloadImage, testing::Values(1, 76, 1000, 65536));
+
+enum class FlashAfter { Image, NotImage, Untouched };
+
+struct RecoveryCase {
+  const char* Name;
+  std::vector<Fault> Faults;
+  int32_t Result;
+  std::vector<std::string> Messages;
+  FlashAfter Flash;
+  // Extra checks on the host's packets.
+  std::function<void(const std::vector<Bytes>& sent, const Image& image)> Wire;
+};
+
+void PrintTo(const RecoveryCase& c, std::ostream* os) { *os << c.Name; }
+
+constexpr int32_t RECOVERY_IMAGE = 1000;  // 14 chunks, the last of 12 bytes
+constexpr UnitPart BOARD = UnitPart::CameraBoardLoader;
+
+Bytes ChunkPacket(const Image& image, int k) {
+  const int32_t from = 76 * k;
+  const int32_t n = std::min(76, image.size - from);
+  return Packet(0x24, Bytes(image.bytes.get() + from, image.bytes.get() + from + n));
+}
+
+const RecoveryCase RECOVERIES[] = {
+    {"SEND_DATA corrupted on the line: NAK, plain retry",
+     {{FaultKind::CorruptIncoming, BOARD, 0x24, 2, 1, 5}}, 0, {}, FlashAfter::Image,
+     [](const std::vector<Bytes>& sent, const Image& image) {
+       EXPECT_EQ(CountOf(sent, RESYNC), 0u);
+       EXPECT_EQ(CountOf(sent, ChunkPacket(image, 2)), 2u);
+       EXPECT_EQ(CountOf(sent, RESET), 1u);
+     }},
+    {"NAK to the first PING: the next PING without resync", {{FaultKind::NakPacket, BOARD, 0x20}}, 0, {},
+     FlashAfter::Image,
+     [](const std::vector<Bytes>& sent, const Image&) {
+       ASSERT_GE(sent.size(), 3u);
+       EXPECT_EQ(sent[0], PING);
+       EXPECT_EQ(sent[1], PING);
+       EXPECT_EQ(sent[2], DownloadPacket(RECOVERY_IMAGE));
+     }},
+    {"lost reply to a PING: time-out, resync, next PING", {{FaultKind::DropReply, BOARD, 0x20}}, 0, {},
+     FlashAfter::Image,
+     [](const std::vector<Bytes>& sent, const Image&) {
+       // Three single 0x03 bytes make a packet the loader acknowledges.
+       const std::vector<Bytes> start = {PING, RESYNC, RESYNC, RESYNC, PING, DownloadPacket(RECOVERY_IMAGE)};
+       ASSERT_GE(sent.size(), start.size());
+       EXPECT_EQ(std::vector<Bytes>(sent.begin(), sent.begin() + start.size()), start);
+     }},
+    // The loader wrote the chunk; the retry writes it again behind it, and the
+    // last chunk no longer fits the announced length: status 0x43.
+    {"lost ACK to a SEND_DATA: reload requested, never success", {{FaultKind::DropReply, BOARD, 0x24, 3}}, -2, {},
+     FlashAfter::NotImage,
+     [](const std::vector<Bytes>& sent, const Image& image) {
+       EXPECT_EQ(CountOf(sent, ChunkPacket(image, 3)), 2u);
+       EXPECT_EQ(CountOf(sent, RESET), 0u);
+       ASSERT_FALSE(sent.empty());
+       EXPECT_EQ(sent.back(), GET_STATUS);
+     }},
+    // The resync's own packet sets the status to 0x41: the chunk's outcome is lost.
+    {"lost status reply: reload requested", {{FaultKind::DropReply, BOARD, 0x23, 4}}, -2, {}, FlashAfter::NotImage,
+     [](const std::vector<Bytes>& sent, const Image& image) {
+       // GET_STATUS 4 is the one of chunk 3 (0 confirmed the erase).
+       EXPECT_EQ(CountOf(sent, ChunkPacket(image, 3)), 1u);
+       EXPECT_EQ(CountOf(sent, ChunkPacket(image, 4)), 0u);
+       EXPECT_EQ(CountOf(sent, RESYNC), 3u);
+       EXPECT_EQ(CountOf(sent, RESET), 0u);
+     }},
+    {"flash failure on a chunk: reload requested", {{FaultKind::FlashFailure, BOARD, 0x24, 6}}, -2, {},
+     FlashAfter::NotImage,
+     [](const std::vector<Bytes>& sent, const Image& image) {
+       EXPECT_EQ(CountOf(sent, ChunkPacket(image, 7)), 0u);
+       EXPECT_EQ(CountOf(sent, RESET), 0u);
+     }},
+    {"six unanswered PINGs", {{FaultKind::Silence, BOARD, 0x20, 0, -1}}, -3, {"Stellaries Connection Error !!"},
+     FlashAfter::Untouched,
+     [](const std::vector<Bytes>& sent, const Image&) {
+       EXPECT_EQ(CountOf(sent, PING), 6u);
+       // Each time-out is followed by a resync, the last one too.
+       EXPECT_EQ(CountOf(sent, RESYNC), 18u);
+       EXPECT_EQ(sent.size(), 24u);
+     }},
+    {"erase fails with FLASH_FAIL", {{FaultKind::FlashFailure, BOARD, 0x21}}, -3, {"Erase Flash Error !!"},
+     FlashAfter::Untouched,
+     [](const std::vector<Bytes>& sent, const Image&) {
+       // Any status but success: plain retries, fifteen in all, no resync.
+       EXPECT_EQ(CountOf(sent, DownloadPacket(RECOVERY_IMAGE)), 1u);
+       EXPECT_EQ(CountOf(sent, GET_STATUS), 15u);
+       EXPECT_EQ(CountOf(sent, RESYNC), 0u);
+       EXPECT_EQ(sent.size(), 17u);
+     }},
+    {"DOWNLOAD refused fifteen times", {{FaultKind::NakPacket, BOARD, 0x21, 0, -1}}, -3, {"Erase Flash Error !!"},
+     FlashAfter::Untouched,
+     [](const std::vector<Bytes>& sent, const Image&) {
+       EXPECT_EQ(CountOf(sent, DownloadPacket(RECOVERY_IMAGE)), 15u);
+       EXPECT_EQ(CountOf(sent, GET_STATUS), 0u);
+     }},
+    {"SEND_DATA refused fifteen times", {{FaultKind::NakPacket, BOARD, 0x24, 1, -1}}, -1, {"Write Data Error !!"},
+     FlashAfter::NotImage,
+     [](const std::vector<Bytes>& sent, const Image& image) {
+       EXPECT_EQ(CountOf(sent, ChunkPacket(image, 1)), 15u);
+       EXPECT_EQ(CountOf(sent, RESYNC), 0u);
+     }},
+    // The slow one: fifteen waits of 1200 polls, each followed by a resync.
+    {"fifteen time-outs on one chunk", {{FaultKind::Silence, BOARD, 0x24, 1, -1}}, -1, {"Write Data Error !!"},
+     FlashAfter::NotImage,
+     [](const std::vector<Bytes>& sent, const Image& image) {
+       EXPECT_EQ(CountOf(sent, ChunkPacket(image, 1)), 15u);
+       EXPECT_EQ(CountOf(sent, RESYNC), 45u);
+       EXPECT_EQ(CountOf(sent, ChunkPacket(image, 2)), 0u);
+     }},
+};
+
+class LoaderDownloadRecovery : public LoaderDownloadTest, public testing::WithParamInterface<RecoveryCase> {};
+
+TEST_P(LoaderDownloadRecovery, EndsAsTheRuleSays) {
+  const RecoveryCase& c = GetParam();
+  for (const Fault& f : c.Faults) job.unit.AddFault(f);
+  const Image image = MakeImage(RECOVERY_IMAGE);
+
+  EXPECT_EQ(Download(image), c.Result);
+  EXPECT_EQ(job.ui.Messages(), c.Messages);
+  switch (c.Flash) {
+    case FlashAfter::Image:
+      EXPECT_EQ(Flash(), image.Vector());
+      break;
+    case FlashAfter::NotImage:
+      EXPECT_NE(Flash(), image.Vector());
+      break;
+    case FlashAfter::Untouched:
+      EXPECT_TRUE(Flash().empty());
+      break;
+  }
+  c.Wire(PacketBytes(SentPackets(job.unit)), image);
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, LoaderDownloadRecovery, testing::ValuesIn(RECOVERIES),
+                         [](const testing::TestParamInfo<RecoveryCase>& info) {
+                           std::string name = info.param.Name;
+                           for (char& ch : name) {
+                             if (!std::isalnum(static_cast<unsigned char>(ch))) ch = '_';
+                           }
+                           return name;
+                         });
+
+}  // namespace
