@@ -131,20 +131,28 @@ int32_t WaitLoaderStatus(TDownloadJobContext* form, int32_t polls) {
   });
 }
 
-void ResyncLoader(TDownloadJobContext* form) {
+namespace {
+
+// The resync; false when a byte could not be written. A line that takes no
+// byte cannot be resynchronised, and going on would only repeat WriteComm's
+// message up to 255 times.
+bool Resync(TDownloadJobContext* form) {
   // Single 0x03 bytes complete whatever packet the loader is still reading;
   // three of them form a packet of their own, which it acknowledges. No reply
   // reset here: the wait must see what earlier bytes brought.
   const uint8_t resync = RESYNC_BYTE;
   for (int k = 0; k < 255; ++k) {
     std::lock_guard<std::recursive_mutex> hold(form->Sender_Lock);
-    // A line that takes no byte cannot be resynchronised; going on would only
-    // repeat WriteComm's message up to 255 times.
-    if (!WritePacket(form, &resync, 1)) return;
+    if (!WritePacket(form, &resync, 1)) return false;
     const int32_t r = WaitLoaderAck(form, 4);
-    if (r == RESULT_ACK || r == RESULT_NAK) return;
+    if (r == RESULT_ACK || r == RESULT_NAK) return true;
   }
+  return true;
 }
+
+}  // namespace
+
+void ResyncLoader(TDownloadJobContext* form) { Resync(form); }
 
 int32_t PingLoader(TDownloadJobContext* form) {
   uint8_t packet[LOADER_PACKET_BUFFER];
@@ -207,7 +215,7 @@ Reply TryExchange(TDownloadJobContext* form, uint8_t* packet, int tries, int32_t
     if (lineFailed) return Reply::LineFailed;
     if (r == wanted) return Reply::Accepted;
     if (r == -1) {
-      ResyncLoader(form);
+      if (!Resync(form)) return Reply::LineFailed;
     } else if (stopOnOther) {
       return Reply::Other;
     }

@@ -282,6 +282,13 @@ const RecoveryCase RECOVERIES[] = {
        EXPECT_EQ(CountOf(sent, ChunkPacket(image, 1)), 15u);
        EXPECT_EQ(CountOf(sent, RESYNC), 0u);
      }},
+    // A write that fails once has been reported; the routine stops there
+    // instead of repeating the report for every try and resync byte.
+    {"the line goes dead after the erase", {{FaultKind::HangUp, BOARD, 0x23}}, -3, {"Not Write Correctly !!"},
+     FlashAfter::Untouched,
+     [](const std::vector<Bytes>& sent, const Image&) {
+       EXPECT_EQ(sent, (std::vector<Bytes>{PING, DownloadPacket(RECOVERY_IMAGE), GET_STATUS}));
+     }},
     // The slow one: fifteen waits of 1200 polls, each followed by a resync.
     {"fifteen time-outs on one chunk", {{FaultKind::Silence, BOARD, 0x24, 1, -1}}, -1, {"Write Data Error !!"},
      FlashAfter::NotImage,

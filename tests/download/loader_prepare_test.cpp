@@ -1,0 +1,205 @@
+// PingLoader and PrepareControlBoard against the simulated unit: which
+// packets go out at which line rate, and where the line ends up.
+#include <gtest/gtest.h>
+
+#include <cctype>
+#include <cstdint>
+#include <cstdio>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "LoaderDownload.h"
+#include "SerialPort.h"
+#include "TestContext.h"
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+using sim::Fault;
+using sim::FaultKind;
+using sim::UnitPart;
+using lumo_test::TestJob;
+
+// The host's side of the wire as named messages with the line rate they were
+// sent at: "PING@115200", "ENTRY@9600" ...; unknown bytes one by one in hex.
+std::vector<std::string> SentMessages(const sim::SimUnit& unit) {
+  struct Known {
+    const char* Name;
+    Bytes Sequence;
+  };
+  const Known known[] = {
+      {"PING", {0x03, 0x20, 0x20}},
+      {"ENTRY", {0x81, 0xAA, 0xBB, 0x00, 0xFF}},
+      {"ADDRESS_SET", {0x88, 0x30, 0x01, 0xFF}},
+      {"RESYNC", {0x03}},
+  };
+  std::vector<sim::WireByte> wire;
+  for (const sim::WireByte& w : unit.Wire()) {
+    if (w.Direction == sim::WireDirection::ToUnit) wire.push_back(w);
+  }
+  std::vector<std::string> messages;
+  size_t i = 0;
+  while (i < wire.size()) {
+    std::string name;
+    size_t n = 1;
+    for (const Known& k : known) {
+      if (i + k.Sequence.size() > wire.size()) continue;
+      bool match = true;
+      for (size_t j = 0; j < k.Sequence.size() && match; ++j) match = wire[i + j].Byte == k.Sequence[j];
+      if (match) {
+        name = k.Name;
+        n = k.Sequence.size();
+        break;
+      }
+    }
+    if (name.empty()) {
+      char hex[8];
+      std::snprintf(hex, sizeof hex, "%02X", wire[i].Byte);
+      name = hex;
+    }
+    messages.push_back(name + "@" + std::to_string(wire[i].Rate));
+    i += n;
+  }
+  return messages;
+}
+
+struct PingCase {
+  const char* Name;
+  std::optional<UnitPart> Listening;
+  std::vector<Fault> Faults;
+  int32_t Result;
+  std::vector<std::string> Wire;
+};
+
+void PrintTo(const PingCase& c, std::ostream* os) { *os << c.Name; }
+
+const PingCase PINGS[] = {
+    {"loader listening", UnitPart::CameraBoardLoader, {}, 204, {"PING@115200"}},
+    {"NAK then ACK", UnitPart::CameraBoardLoader, {{FaultKind::NakPacket, UnitPart::CameraBoardLoader, 0x20}}, 204,
+     {"PING@115200", "PING@115200"}},
+    {"NAK to both tries", UnitPart::CameraBoardLoader,
+     {{FaultKind::NakPacket, UnitPart::CameraBoardLoader, 0x20, 0, -1}}, -1, {"PING@115200", "PING@115200"}},
+    // The camera listens at its own rate: the PINGs are noise to it. No resync.
+    {"nobody answers", std::nullopt, {}, -1, {"PING@115200", "PING@115200"}},
+};
+
+class PingLoaderTest : public testing::TestWithParam<PingCase> {};
+
+TEST_P(PingLoaderTest, TwoTriesAtMost) {
+  const PingCase& c = GetParam();
+  sim::SimOptions options;
+  options.ListeningAtStart = c.Listening;
+  options.Faults = c.Faults;
+  TestJob job(options, 115200);
+  ASSERT_TRUE(job.Open());
+  job.Start();
+  EXPECT_EQ(PingLoader(&job.form), c.Result);
+  job.unit.WaitIdle();
+  EXPECT_EQ(SentMessages(job.unit), c.Wire);
+  EXPECT_TRUE(job.ui.Messages().empty());
+}
+
+std::string CaseName(const char* text) {
+  std::string name = text;
+  for (char& ch : name) {
+    if (!std::isalnum(static_cast<unsigned char>(ch))) ch = '_';
+  }
+  return name;
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, PingLoaderTest, testing::ValuesIn(PINGS),
+                         [](const testing::TestParamInfo<PingCase>& info) { return CaseName(info.param.Name); });
+
+// A port backend that refuses one line rate, as a driver may.
+class RefusingPort : public SerialPort {
+ public:
+  RefusingPort(std::unique_ptr<SerialPort> inner, uint32_t refused) : inner_(std::move(inner)), refused_(refused) {}
+  bool GetCommState(DCB& dcb) override { return inner_->GetCommState(dcb); }
+  bool SetCommState(const DCB& dcb) override { return dcb.BaudRate != refused_ && inner_->SetCommState(dcb); }
+  bool QueuedInput(uint32_t& count) override { return inner_->QueuedInput(count); }
+  bool Read(uint8_t* buffer, uint32_t size, uint32_t& got) override { return inner_->Read(buffer, size, got); }
+  bool Write(const uint8_t* buffer, uint32_t size, uint32_t& written) override {
+    return inner_->Write(buffer, size, written);
+  }
+
+ private:
+  std::unique_ptr<SerialPort> inner_;
+  uint32_t refused_;
+};
+
+struct PrepareCase {
+  const char* Name;
+  std::optional<UnitPart> Listening;  // at start; the camera otherwise
+  int32_t Dsp;
+  int32_t Cm;
+  bool Refuse115200;
+  int32_t Result;
+  std::vector<std::string> Wire;
+  std::vector<std::string> Messages;
+  UnitPart ListeningAtEnd;
+  int HostRateAtEnd;
+};
+
+void PrintTo(const PrepareCase& c, std::ostream* os) { *os << c.Name; }
+
+const std::vector<std::string> ADDRESS_SET_SIX_TIMES(6, "ADDRESS_SET@9600");
+
+std::vector<std::string> Concat(std::vector<std::string> a, const std::vector<std::string>& b) {
+  a.insert(a.end(), b.begin(), b.end());
+  return a;
+}
+
+const PrepareCase PREPARES[] = {
+    {"control board alone, its loader still listening", UnitPart::ControlBoardLoader, 0, 0, false, 204,
+     {"PING@115200"}, {}, UnitPart::ControlBoardLoader, 115200},
+    {"control board alone, the camera listening", std::nullopt, 0, 0, false, 0,
+     {"PING@115200", "PING@115200", "ENTRY@9600"}, {}, UnitPart::ControlBoardLoader, 115200},
+    {"with the DSP in the job: no ping", std::nullopt, 1, 0, false, 0, {"ENTRY@9600"}, {},
+     UnitPart::ControlBoardLoader, 115200},
+    {"with the camera board in the job: no ping", std::nullopt, 0, 1, false, 0, {"ENTRY@9600"}, {},
+     UnitPart::ControlBoardLoader, 115200},
+    // The window thread marks the request failed, runs the address set at the
+    // rate the port still has (the control board's loader does not hear it),
+    // then shows its message.
+    {"the change to 115200 refused", std::nullopt, 1, 0, true, -1, Concat({"ENTRY@9600"}, ADDRESS_SET_SIX_TIMES),
+     {"ComPort  Error !!"}, UnitPart::ControlBoardLoader, 9600},
+};
+
+class PrepareControlBoardTest : public testing::TestWithParam<PrepareCase> {
+ protected:
+  void TearDown() override { SetSerialPortOpener({}); }
+};
+
+TEST_P(PrepareControlBoardTest, BringsTheLoaderToTheLine) {
+  const PrepareCase& c = GetParam();
+  if (c.Refuse115200) {
+    SetSerialPortOpener([](const std::string& path) -> std::unique_ptr<SerialPort> {
+      std::unique_ptr<SerialPort> port = OpenPosixSerialPort(path);
+      if (!port) return nullptr;
+      return std::make_unique<RefusingPort>(std::move(port), 115200);
+    });
+  }
+  sim::SimOptions options;
+  options.ListeningAtStart = c.Listening;
+  TestJob job(options, 9600);
+  ASSERT_TRUE(job.Open());
+  job.form.DSP_Selected.store(c.Dsp);
+  job.form.CM_Selected.store(c.Cm);
+  job.form.Motor_Selected.store(1);
+  job.Start();
+
+  EXPECT_EQ(PrepareControlBoard(&job.form), c.Result);
+  EXPECT_EQ(job.unit.HostRate(), c.HostRateAtEnd);
+  job.Stop();  // lets the window thread finish what it was serving
+  job.unit.WaitIdle();
+  EXPECT_EQ(SentMessages(job.unit), c.Wire);
+  EXPECT_EQ(job.ui.Messages(), c.Messages);
+  EXPECT_EQ(job.unit.Listening(), c.ListeningAtEnd);
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, PrepareControlBoardTest, testing::ValuesIn(PREPARES),
+                         [](const testing::TestParamInfo<PrepareCase>& info) { return CaseName(info.param.Name); });
+
+}  // namespace
