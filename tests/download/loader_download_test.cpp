@@ -289,13 +289,15 @@ const RecoveryCase RECOVERIES[] = {
      [](const std::vector<Bytes>& sent, const Image&) {
        EXPECT_EQ(sent, (std::vector<Bytes>{PING, DownloadPacket(RECOVERY_IMAGE), GET_STATUS}));
      }},
-    // The slow one: fifteen waits of 1200 polls, each followed by a resync.
-    {"fifteen time-outs on one chunk", {{FaultKind::Silence, BOARD, 0x24, 1, -1}}, -1, {"Write Data Error !!"},
+    // The slow one: fifteen waits of 1200 polls for the status of chunk 0,
+    // each followed by a resync whose status reply is lost as well.
+    {"fifteen time-outs on one chunk", {{FaultKind::DropReply, BOARD, 0x23, 1, -1}}, -1, {"Write Data Error !!"},
      FlashAfter::NotImage,
      [](const std::vector<Bytes>& sent, const Image& image) {
-       EXPECT_EQ(CountOf(sent, ChunkPacket(image, 1)), 15u);
+       EXPECT_EQ(CountOf(sent, ChunkPacket(image, 0)), 1u);
+       EXPECT_EQ(CountOf(sent, GET_STATUS), 16u);
        EXPECT_EQ(CountOf(sent, RESYNC), 45u);
-       EXPECT_EQ(CountOf(sent, ChunkPacket(image, 2)), 0u);
+       EXPECT_EQ(CountOf(sent, ChunkPacket(image, 1)), 0u);
      }},
 };
 

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "CameraChannel.h"
 #include "LoaderDownload.h"
 #include "SerialPort.h"
 #include "TestContext.h"
@@ -32,6 +33,7 @@ std::vector<std::string> SentMessages(const sim::SimUnit& unit) {
   const Known known[] = {
       {"PING", {0x03, 0x20, 0x20}},
       {"ENTRY", {0x81, 0xAA, 0xBB, 0x00, 0xFF}},
+      {"CAMERA_ENTRY", {0x81, 0x01, 0x04, 0xAA, 0xAA, 0xFF}},
       {"ADDRESS_SET", {0x88, 0x30, 0x01, 0xFF}},
       {"RESYNC", {0x03}},
   };
@@ -111,6 +113,32 @@ std::string CaseName(const char* text) {
 
 INSTANTIATE_TEST_SUITE_P(Cases, PingLoaderTest, testing::ValuesIn(PINGS),
                          [](const testing::TestParamInfo<PingCase>& info) { return CaseName(info.param.Name); });
+
+// The camera board's way in: from download mode, a PING nobody answers, the
+// entry command, and the loader answers the next PING.
+TEST(CameraBoardEntry, LoaderAnswersOnlyAfterTheEntryCommand) {
+  sim::SimOptions options;
+  options.CameraRate = 115200;
+  TestJob job(options, 115200);
+  ASSERT_TRUE(job.Open());
+  job.Start();
+  CameraCommand enter{};
+  enter.address = 1;
+  const uint8_t payload[] = {0x01, 0x04, 0x75, 0xBB, 0xCC, 0xDD};
+  std::copy(std::begin(payload), std::end(payload), enter.payload);
+  enter.length = 8;
+  ASSERT_EQ(SendCameraCommand(&job.form, &enter, WAIT_ACK_AND_COMPLETION), 0);
+  ASSERT_TRUE(job.unit.WaitIdle());
+  job.unit.ClearWire();
+
+  EXPECT_EQ(PingLoader(&job.form), -1);
+  EnterCameraLoader(&job.form);
+  EXPECT_EQ(PingLoader(&job.form), 204);
+  job.unit.WaitIdle();
+  EXPECT_EQ(job.unit.Listening(), UnitPart::CameraBoardLoader);
+  EXPECT_EQ(SentMessages(job.unit),
+            (std::vector<std::string>{"PING@115200", "PING@115200", "CAMERA_ENTRY@115200", "PING@115200"}));
+}
 
 // A port backend that refuses one line rate, as a driver may.
 class RefusingPort : public SerialPort {
