@@ -1,9 +1,7 @@
 #include "LoaderDownload.h"
 
 #include <chrono>
-#include <cstring>
 #include <mutex>
-#include <string>
 #include <thread>
 
 #include "CameraChannel.h"
@@ -44,7 +42,7 @@ bool WritePacket(TDownloadJobContext* form, const uint8_t* packet, int32_t count
 }
 
 // How one exchange of the download ended.
-enum class Reply { Accepted, TimedOut, Other, LineFailed };
+enum class Reply { Accepted, Exhausted, Other, LineFailed };
 
 }  // namespace
 
@@ -220,7 +218,7 @@ Reply TryExchange(TDownloadJobContext* form, uint8_t* packet, int tries, int32_t
       return Reply::Other;
     }
   }
-  return Reply::TimedOut;
+  return Reply::Exhausted;
 }
 
 }  // namespace

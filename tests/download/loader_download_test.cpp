@@ -324,6 +324,28 @@ TEST_P(LoaderDownloadRecovery, EndsAsTheRuleSays) {
   c.Wire(PacketBytes(SentPackets(job.unit)), image);
 }
 
+// A status reply damaged on the line (one 0x40 of two) is no reply: time-out
+// and resync. The resync stops at the ACK still in the buffer, so its bytes
+// may run into the next GET_STATUS; how the loader's framing comes back
+// depends on timing. Whatever the path, the chunk counts as written only on a
+// genuine 0x40: the call finishes with the image in flash, asks for a reload,
+// or fails with its message, and never reports a wrong flash as written.
+TEST_F(LoaderDownloadTest, DamagedStatusReplyIsNeverTakenForSuccess) {
+  job.unit.AddFault({FaultKind::CorruptReply, BOARD, 0x23, 3, 1, 4});
+  const Image image = MakeImage(RECOVERY_IMAGE);
+  const int32_t result = Download(image);
+  if (result == 0) {
+    EXPECT_EQ(Flash(), image.Vector());
+    EXPECT_TRUE(job.ui.Messages().empty());
+  } else if (result == -2) {
+    EXPECT_TRUE(job.ui.Messages().empty());
+  } else {
+    // Fifteen time-outs on the chunk's status: a failure, reported.
+    EXPECT_EQ(result, -1);
+    EXPECT_EQ(job.ui.Messages(), std::vector<std::string>{"Write Data Error !!"});
+  }
+}
+
 INSTANTIATE_TEST_SUITE_P(Cases, LoaderDownloadRecovery, testing::ValuesIn(RECOVERIES),
                          [](const testing::TestParamInfo<RecoveryCase>& info) {
                            std::string name = info.param.Name;
