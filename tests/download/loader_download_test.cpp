@@ -129,6 +129,7 @@ class LoaderDownloadTest : public testing::Test {
     job.form.Progress_Segment = 0.0;
     started = Clock::now();
     const int32_t result = DownloadByLoader(&job.form, 1, image.bytes.get(), image.size);
+    took = Clock::now() - started;
     job.unit.WaitIdle();
     return result;
   }
@@ -137,6 +138,7 @@ class LoaderDownloadTest : public testing::Test {
 
   TestJob job;
   Clock::time_point started;
+  Clock::duration took{};
 };
 
 class LoaderDownloadImage : public LoaderDownloadTest, public testing::WithParamInterface<int32_t> {};
@@ -191,6 +193,8 @@ struct RecoveryCase {
   FlashAfter Flash;
   // Extra checks on the host's packets.
   std::function<void(const std::vector<Bytes>& sent, const Image& image)> Wire;
+  // Least time the call takes: the pauses and poll budgets it must have spent.
+  std::chrono::milliseconds AtLeast{0};
 };
 
 void PrintTo(const RecoveryCase& c, std::ostream* os) { *os << c.Name; }
@@ -260,7 +264,8 @@ const RecoveryCase RECOVERIES[] = {
        // Each time-out is followed by a resync, the last one too.
        EXPECT_EQ(CountOf(sent, RESYNC), 18u);
        EXPECT_EQ(sent.size(), 24u);
-     }},
+     },
+     std::chrono::milliseconds(2000 + 6 * 600 * 2)},
     {"erase fails with FLASH_FAIL", {{FaultKind::FlashFailure, BOARD, 0x21}}, -3, {"Erase Flash Error !!"},
      FlashAfter::Untouched,
      [](const std::vector<Bytes>& sent, const Image&) {
@@ -275,13 +280,22 @@ const RecoveryCase RECOVERIES[] = {
      [](const std::vector<Bytes>& sent, const Image&) {
        EXPECT_EQ(CountOf(sent, DownloadPacket(RECOVERY_IMAGE)), 15u);
        EXPECT_EQ(CountOf(sent, GET_STATUS), 0u);
-     }},
+     },
+     std::chrono::milliseconds(2000 + 15 * 2000)},
     {"SEND_DATA refused fifteen times", {{FaultKind::NakPacket, BOARD, 0x24, 1, -1}}, -1, {"Write Data Error !!"},
      FlashAfter::NotImage,
      [](const std::vector<Bytes>& sent, const Image& image) {
        EXPECT_EQ(CountOf(sent, ChunkPacket(image, 1)), 15u);
        EXPECT_EQ(CountOf(sent, RESYNC), 0u);
      }},
+    {"RESET unacknowledged: still done, after its 6000 polls", {{FaultKind::DropReply, BOARD, 0x25}}, 0, {},
+     FlashAfter::Image,
+     [](const std::vector<Bytes>& sent, const Image&) {
+       ASSERT_FALSE(sent.empty());
+       EXPECT_EQ(sent.back(), RESET);
+       EXPECT_EQ(CountOf(sent, RESYNC), 0u);
+     },
+     std::chrono::milliseconds(2000 + 2000 + 6000 * 2)},
     // A write that fails once has been reported; the routine stops there
     // instead of repeating the report for every try and resync byte.
     {"the line goes dead after the erase", {{FaultKind::HangUp, BOARD, 0x23}}, -3, {"Not Write Correctly !!"},
@@ -298,7 +312,8 @@ const RecoveryCase RECOVERIES[] = {
        EXPECT_EQ(CountOf(sent, GET_STATUS), 16u);
        EXPECT_EQ(CountOf(sent, RESYNC), 45u);
        EXPECT_EQ(CountOf(sent, ChunkPacket(image, 1)), 0u);
-     }},
+     },
+     std::chrono::milliseconds(2000 + 2000 + 15 * 1200 * 2)},
 };
 
 class LoaderDownloadRecovery : public LoaderDownloadTest, public testing::WithParamInterface<RecoveryCase> {};
@@ -322,6 +337,7 @@ TEST_P(LoaderDownloadRecovery, EndsAsTheRuleSays) {
       break;
   }
   c.Wire(PacketBytes(SentPackets(job.unit)), image);
+  EXPECT_GE(took, c.AtLeast);
 }
 
 // A status reply damaged on the line (one 0x40 of two) is no reply: time-out
