@@ -168,9 +168,12 @@ TEST_P(LoaderDownloadImage, LandsInFlashByteForByte) {
   for (const SentPacket& p : sent) ASSERT_EQ(p.rate, 115200);
 
   // The two pauses: before the first PING, and between the DOWNLOAD packet
-  // and the wait for its acknowledge (so before the erase's GET_STATUS).
+  // and the wait for its acknowledge (so before the erase's GET_STATUS). The
+  // unit stamps a byte when it reads it, which on a loaded machine may be a
+  // little after the host wrote it, so a gap between two packets can look
+  // shorter by that much.
   EXPECT_GE(sent[0].first - started, PAUSE);
-  EXPECT_GE(sent[2].first - sent[1].last, PAUSE);
+  EXPECT_GE(sent[2].first - sent[1].last, PAUSE - std::chrono::milliseconds(50));
 
   // One progress text per chunk, the indexes 0 to count - 1 of one segment.
   const std::vector<std::string> statuses = job.ui.Statuses();
