@@ -43,6 +43,10 @@ Image MakeImage(int32_t size) {
   return image;
 }
 
+// Resync counts are lower bounds: each resync byte waits only 4 polls for the
+// loader's answer, and on a loaded machine an answer may come after the next
+// byte has gone out.
+
 // Loader packets as the host must send them, built here independently of
 // the builders under test.
 Bytes Packet(uint8_t command, const Bytes& data = {}) {
@@ -230,10 +234,13 @@ const RecoveryCase RECOVERIES[] = {
     {"lost reply to a PING: time-out, resync, next PING", {{FaultKind::DropReply, BOARD, 0x20}}, 0, {},
      FlashAfter::Image,
      [](const std::vector<Bytes>& sent, const Image&) {
-       // Three single 0x03 bytes make a packet the loader acknowledges.
-       const std::vector<Bytes> start = {PING, RESYNC, RESYNC, RESYNC, PING, DownloadPacket(RECOVERY_IMAGE)};
-       ASSERT_GE(sent.size(), start.size());
-       EXPECT_EQ(std::vector<Bytes>(sent.begin(), sent.begin() + start.size()), start);
+       // Three single 0x03 bytes make a packet the loader acknowledges; a
+       // slow answer may let the host send a few more.
+       ASSERT_GE(sent.size(), 5u);
+       EXPECT_EQ(sent[0], PING);
+       EXPECT_EQ(sent[1], RESYNC);
+       EXPECT_GE(CountOf(sent, RESYNC), 3u);
+       EXPECT_EQ(CountOf(sent, DownloadPacket(RECOVERY_IMAGE)), 1u);
      }},
     // The loader wrote the chunk; the retry writes it again behind it, and the
     // last chunk no longer fits the announced length: status 0x43.
@@ -251,7 +258,7 @@ const RecoveryCase RECOVERIES[] = {
        // GET_STATUS 4 is the one of chunk 3 (0 confirmed the erase).
        EXPECT_EQ(CountOf(sent, ChunkPacket(image, 3)), 1u);
        EXPECT_EQ(CountOf(sent, ChunkPacket(image, 4)), 0u);
-       EXPECT_EQ(CountOf(sent, RESYNC), 3u);
+       EXPECT_GE(CountOf(sent, RESYNC), 3u);
        EXPECT_EQ(CountOf(sent, RESET), 0u);
      }},
     {"flash failure on a chunk: reload requested", {{FaultKind::FlashFailure, BOARD, 0x24, 6}}, -2, {},
@@ -265,8 +272,8 @@ const RecoveryCase RECOVERIES[] = {
      [](const std::vector<Bytes>& sent, const Image&) {
        EXPECT_EQ(CountOf(sent, PING), 6u);
        // Each time-out is followed by a resync, the last one too.
-       EXPECT_EQ(CountOf(sent, RESYNC), 18u);
-       EXPECT_EQ(sent.size(), 24u);
+       EXPECT_GE(CountOf(sent, RESYNC), 18u);
+       EXPECT_EQ(sent.size(), 6u + CountOf(sent, RESYNC));
      },
      std::chrono::milliseconds(2000 + 6 * 600 * 2)},
     {"erase fails with FLASH_FAIL", {{FaultKind::FlashFailure, BOARD, 0x21}}, -3, {"Erase Flash Error !!"},
@@ -313,7 +320,7 @@ const RecoveryCase RECOVERIES[] = {
      [](const std::vector<Bytes>& sent, const Image& image) {
        EXPECT_EQ(CountOf(sent, ChunkPacket(image, 0)), 1u);
        EXPECT_EQ(CountOf(sent, GET_STATUS), 16u);
-       EXPECT_EQ(CountOf(sent, RESYNC), 45u);
+       EXPECT_GE(CountOf(sent, RESYNC), 45u);
        EXPECT_EQ(CountOf(sent, ChunkPacket(image, 1)), 0u);
      },
      std::chrono::milliseconds(2000 + 2000 + 15 * 1200 * 2)},
