@@ -1,0 +1,434 @@
+// The serial link on real pseudo-terminals with the simulated unit.
+#include <gtest/gtest.h>
+#include <sys/file.h>
+#include <sys/wait.h>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <functional>
+#include <future>
+#include <thread>
+
+#include "SerialLink.h"
+#include "TestContext.h"
+
+namespace {
+
+using lumo_test::ComFolder;
+using lumo_test::TestJob;
+using Clock = std::chrono::steady_clock;
+using Bytes = std::vector<uint8_t>;
+using Strings = std::vector<std::string>;
+
+int64_t MsSince(Clock::time_point start) {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
+}
+
+// Passes everything to a real port but refuses one rate.
+class RefusingPort : public SerialPort {
+ public:
+  RefusingPort(std::unique_ptr<SerialPort> real, uint32_t refused) : real_(std::move(real)), refused_(refused) {}
+  bool GetCommState(DCB& dcb) override { return real_->GetCommState(dcb); }
+  bool SetCommState(const DCB& dcb) override { return dcb.BaudRate != refused_ && real_->SetCommState(dcb); }
+  bool QueuedInput(uint32_t& count) override { return real_->QueuedInput(count); }
+  bool Read(uint8_t* b, uint32_t s, uint32_t& got) override { return real_->Read(b, s, got); }
+  bool Write(const uint8_t* b, uint32_t s, uint32_t& w) override { return real_->Write(b, s, w); }
+
+ private:
+  std::unique_ptr<SerialPort> real_;
+  uint32_t refused_;
+};
+
+void RefuseRate(uint32_t rate) {
+  SetSerialPortOpener([rate](const std::string& path) -> std::unique_ptr<SerialPort> {
+    auto real = OpenPosixSerialPort(path);
+    if (!real) return nullptr;
+    return std::make_unique<RefusingPort>(std::move(real), rate);
+  });
+}
+
+// Another process that holds the port the way the tool does, until released.
+class OtherHolder {
+ public:
+  explicit OtherHolder(const std::string& path) {
+    if (pipe(ready_) != 0 || pipe(release_) != 0) return;
+    pid_ = fork();
+    if (pid_ == 0) {
+      // Only plain system calls between fork and _exit.
+      close(release_[1]);  // else the child never sees its release
+      const int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+      const char ok = (fd >= 0 && flock(fd, LOCK_EX | LOCK_NB) == 0) ? 'y' : 'n';
+      [[maybe_unused]] ssize_t w = write(ready_[1], &ok, 1);
+      char c;
+      [[maybe_unused]] ssize_t r = read(release_[0], &c, 1);
+      _exit(0);
+    }
+    char ok = 'n';
+    [[maybe_unused]] ssize_t r = read(ready_[0], &ok, 1);
+    holding_ = ok == 'y';
+  }
+  ~OtherHolder() {
+    if (pid_ > 0) {
+      close(release_[1]);
+      waitpid(pid_, nullptr, 0);
+    }
+    close(ready_[0]);
+    close(ready_[1]);
+    close(release_[0]);
+  }
+  bool Holding() const { return holding_; }
+
+ private:
+  int ready_[2] = {-1, -1};
+  int release_[2] = {-1, -1};
+  pid_t pid_ = -1;
+  bool holding_ = false;
+};
+
+class ComPortTest : public ::testing::Test {
+ protected:
+  void TearDown() override {
+    SetSerialPortOpener(nullptr);
+    SetBaudFailureAddressSet(nullptr);
+    unsetenv("LUMO_COMPORT_DIR");
+  }
+  sim::SimOptions Options() {
+    sim::SimOptions o;
+    o.ComDir = folder.Path();
+    o.ComNumber = 7;
+    return o;
+  }
+  ComFolder folder;
+};
+
+TEST_F(ComPortTest, OpenAndCloseCases) {
+  struct Case {
+    const char* name;
+    int32_t port;
+    int32_t rate;
+    std::function<std::shared_ptr<void>(TestJob&)> setUp;
+    int32_t result;
+    Strings messages;
+  } cases[] = {
+      {"opens at the user's rate", 7, 19200, nullptr, 0, {}},
+      {"opens at 14400", 7, 14400, nullptr, 0, {}},
+      {"a port that names no device", 99, 9600, nullptr, -1, {"Comport cannot open!!"}},
+      {"a rate of zero", 7, 0, nullptr, -1, {"Config Baudrate Error!!"}},
+      {"a negative rate", 7, -9600, nullptr, -1, {"Config Baudrate Error!!"}},
+      {"a rate the driver refuses", 7, 38400,
+       [](TestJob&) {
+         RefuseRate(38400);
+         return std::shared_ptr<void>();
+       },
+       -1, {"Config Baudrate Error!!"}},
+      {"a port another process holds", 7, 9600,
+       [](TestJob& job) {
+         auto holder = std::make_shared<OtherHolder>(job.unit.SlavePath());
+         EXPECT_TRUE(holder->Holding());
+         return std::static_pointer_cast<void>(holder);
+       },
+       -1, {"Comport cannot open!!"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TestJob job(Options(), c.rate);
+    job.form.ComPort_Number.store(c.port);
+    std::shared_ptr<void> held = c.setUp ? c.setUp(job) : nullptr;
+    EXPECT_EQ(job.OpenThroughComFolder(folder.Path()), c.result);
+    EXPECT_EQ(job.ui.Messages(), c.messages);
+    EXPECT_EQ(ComPort_Opened.load(), c.result == 0);
+    EXPECT_EQ(job.form.ComPort_Handle != nullptr, c.result == 0);  // a refused rate closed the handle
+    if (c.result == 0) EXPECT_EQ(job.unit.HostRate(), c.rate);
+    EXPECT_EQ(ComPortOpenClose(&job.form, 0), 0);
+    EXPECT_EQ(ComPortOpenClose(&job.form, 0), 0);  // twice
+    EXPECT_FALSE(ComPort_Opened.load());
+    EXPECT_TRUE(job.form.ComPort_Handle == nullptr);
+    SetSerialPortOpener(nullptr);
+    held.reset();
+    // Closed (or never opened), the port opens again.
+    job.ui.Clear();
+    job.form.ComPort_Number.store(7);
+    job.form.User_BaudRate.store(9600);
+    EXPECT_EQ(job.OpenThroughComFolder(folder.Path()), 0);
+    EXPECT_EQ(ComPortOpenClose(&job.form, 0), 0);
+  }
+}
+
+TEST_F(ComPortTest, CloseWithoutOpenDoesNothing) {
+  TDownloadJobContext form;
+  EXPECT_EQ(ComPortOpenClose(&form, 0), 0);
+  EXPECT_EQ(ComPortOpenClose(&form, 2), 0);
+  EXPECT_FALSE(ComPort_Opened.load());
+}
+
+// The line settings: every rate goes through as 8N1 and reads back on the terminal.
+TEST_F(ComPortTest, ConfigBaudRateSetsEveryRate) {
+  TestJob job;
+  ASSERT_TRUE(job.Open());
+  for (int32_t rate : {9600, 14400, 19200, 38400, 57600, 115200, 230400, 921600, 1000000}) {
+    EXPECT_EQ(ConfigBaudRate(&job.form, rate), 0) << rate;
+    EXPECT_EQ(job.unit.HostRate(), rate);
+    EXPECT_EQ(Comm_DCB.BaudRate, static_cast<uint32_t>(rate));
+    EXPECT_EQ(Comm_DCB.ByteSize, 8);
+    EXPECT_EQ(Comm_DCB.Parity, 0);
+    EXPECT_EQ(Comm_DCB.StopBits, 0);
+  }
+  for (int32_t rate : {0, -1, -115200}) {
+    EXPECT_EQ(ConfigBaudRate(&job.form, rate), -1) << rate;
+    EXPECT_EQ(job.unit.HostRate(), 1000000);
+  }
+}
+
+TEST_F(ComPortTest, ChangeBaudRateGoesThroughTheWindowThread) {
+  TestJob job;
+  ASSERT_TRUE(job.Open());
+  job.Start();
+  for (int32_t rate : {115200, 14400, 14400, 9600}) {  // the rate already set too
+    const auto start = Clock::now();
+    EXPECT_EQ(ChangeBaudRate(rate, &job.form.Baud_Request), 0) << rate;
+    EXPECT_GE(MsSince(start), 100);
+    EXPECT_EQ(job.unit.HostRate(), rate);
+    EXPECT_EQ(job.form.Baud_Request.load(), 0);
+  }
+  EXPECT_TRUE(job.ui.Messages().empty());
+}
+
+TDownloadJobContext* addressSetForm = nullptr;
+std::atomic<int32_t> requestAtAddressSet{0};
+
+TEST_F(ComPortTest, RefusedBaudChangeFailsTheRequestBeforeTheAddressSet) {
+  TestJob job(Options());
+  RefuseRate(57600);
+  ASSERT_EQ(job.OpenThroughComFolder(folder.Path()), 0);
+  addressSetForm = &job.form;
+  SetBaudFailureAddressSet([](TDownloadJobContext* form) -> int32_t {
+    requestAtAddressSet.store(form->Baud_Request.load());
+    form->UI->ShowErrorMessage("(address set)");
+    return -1;
+  });
+  job.Start();
+  EXPECT_EQ(ChangeBaudRate(57600, &job.form.Baud_Request), -1);
+  EXPECT_EQ(job.form.Baud_Request.load(), -1);
+  EXPECT_EQ(job.unit.HostRate(), 9600);
+  job.Stop();  // the window thread has finished its step
+  EXPECT_EQ(requestAtAddressSet.load(), -1);
+  EXPECT_EQ(job.ui.Messages(), (Strings{"(address set)", "ComPort  Error !!"}));
+}
+
+// Takes at most seven bytes a call; or nothing at all, while saying it worked.
+class PiecemealPort : public SerialPort {
+ public:
+  explicit PiecemealPort(uint32_t perCall) : perCall_(perCall) {}
+  bool GetCommState(DCB&) override { return true; }
+  bool SetCommState(const DCB&) override { return true; }
+  bool QueuedInput(uint32_t& count) override {
+    count = 0;
+    return true;
+  }
+  bool Read(uint8_t*, uint32_t, uint32_t& got) override {
+    got = 0;
+    return true;
+  }
+  bool Write(const uint8_t* b, uint32_t s, uint32_t& w) override {
+    ++calls;
+    w = std::min(s, perCall_);
+    taken.insert(taken.end(), b, b + w);
+    return true;
+  }
+  Bytes taken;
+  int calls = 0;
+
+ private:
+  uint32_t perCall_;
+};
+
+TEST(WriteCommTest, DriverThatTakesPartsOrNothing) {
+  struct Case {
+    const char* name;
+    uint32_t perCall;
+    int32_t count;
+    int32_t written;
+    int calls;
+    Strings messages;
+  } cases[] = {
+      {"a long buffer in parts", 7, 1000, 1000, 143, {}},
+      {"whole at once", 4096, 1000, 1000, 1, {}},
+      {"a call that succeeds without writing", 0, 100, 0, 1, {"Not Write Correctly !!"}},
+      {"nothing to write", 7, 0, 0, 0, {}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TDownloadJobContext form;
+    lumo_test::RecordingUI ui;
+    form.UI = &ui;
+    auto port = std::make_unique<PiecemealPort>(c.perCall);
+    PiecemealPort* seen = port.get();
+    form.ComPort_Handle = std::move(port);
+    Bytes data(static_cast<size_t>(c.count));
+    for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<uint8_t>(i * 7);
+    EXPECT_EQ(WriteComm(&form, data.data(), c.count), c.written);
+    EXPECT_EQ(seen->calls, c.calls);
+    EXPECT_EQ(Bytes(data.begin(), data.begin() + c.written), seen->taken);
+    EXPECT_EQ(ui.Messages(), c.messages);
+  }
+}
+
+// Nobody reads the line: the pseudo-terminal fills up and the write ends
+// short within its bound (line time and a half plus 500 ms).
+TEST(WriteCommTest, StalledReaderEndsShortWithinTheBound) {
+  TestJob job;
+  ASSERT_TRUE(job.Open());
+  const int32_t rate = 4000000;
+  ASSERT_EQ(ConfigBaudRate(&job.form, rate), 0);
+  job.unit.SetReading(false);
+  const int32_t count = 256 * 1024;
+  Bytes data(count, 0x55);
+  const auto start = Clock::now();
+  const int32_t written = WriteComm(&job.form, data.data(), count);
+  const int64_t elapsed = MsSince(start);
+  const int64_t bound = int64_t{count} * 10 * 1000 / rate * 3 / 2 + 500;
+  EXPECT_LT(written, count);
+  EXPECT_GT(written, 0);
+  EXPECT_LE(elapsed, bound + 300);
+  EXPECT_GE(elapsed, 500);
+  EXPECT_EQ(job.ui.Messages(), Strings{"Not Write Correctly !!"});
+  job.unit.SetReading(true);
+}
+
+TEST(WriteCommTest, HungUpLineWritesNothingAndReceivesNothing) {
+  TestJob job;
+  ASSERT_TRUE(job.Open());
+  job.Start();
+  job.unit.HangUp();
+  const auto deadline = Clock::now() + std::chrono::seconds(2);
+  while (!job.unit.HungUp() && Clock::now() < deadline) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  ASSERT_TRUE(job.unit.HungUp());
+  const Bytes command = {0x81, 0x01, 0x04, 0x75, 0xBB, 0xCC, 0xDD, 0xFF};
+  const auto start = Clock::now();
+  EXPECT_LT(WriteComm(&job.form, command.data(), 8), 8);
+  EXPECT_LT(MsSince(start), 1000);
+  EXPECT_EQ(job.ui.Messages(), Strings{"Not Write Correctly !!"});
+  std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  EXPECT_EQ(job.form.Rx_Count.load(), 0u);
+}
+
+TEST(ReceiveThreadTest, BytesBetweenCommandsStayUntilTheNextReset) {
+  TestJob job;
+  ASSERT_TRUE(job.Open());
+  job.Start();
+  const Bytes early = {0x90, 0x41, 0xFF, 0x01, 0x02};
+  job.unit.SendRawToHost(early);
+  ASSERT_TRUE(job.WaitForRx(5));
+  std::this_thread::sleep_for(std::chrono::milliseconds(30));
+  EXPECT_EQ(job.RxBytes(), early);
+  ResetReply(&job.form);
+  for (const RxByte& b : job.form.Rx_Buffer) ASSERT_EQ(b.load(), 0);
+  job.unit.SendRawToHost({0x33});
+  ASSERT_TRUE(job.WaitForRx(1));
+  std::this_thread::sleep_for(std::chrono::milliseconds(30));
+  EXPECT_EQ(job.RxBytes(), Bytes{0x33});  // stored from the first byte again
+}
+
+// More than 1024 bytes after one reset: the first 1024 are kept, the rest is
+// read and dropped, so the next reset starts clean.
+TEST(ReceiveThreadTest, FloodNeitherOverflowsNorLingers) {
+  TestJob job;
+  ASSERT_TRUE(job.Open());
+  job.Start();
+  Bytes flood(5000);
+  for (size_t i = 0; i < flood.size(); ++i) flood[i] = static_cast<uint8_t>(i * 13 + 1);
+  job.unit.SendRawToHost(flood);
+  ASSERT_TRUE(job.unit.WaitIdle());
+  ASSERT_TRUE(job.WaitForRx(RX_BUFFER_SIZE));
+  std::this_thread::sleep_for(std::chrono::milliseconds(30));
+  EXPECT_EQ(job.form.Rx_Count.load(), static_cast<uint32_t>(RX_BUFFER_SIZE));
+  EXPECT_EQ(job.RxBytes(), Bytes(flood.begin(), flood.begin() + RX_BUFFER_SIZE));
+  uint32_t queued = 1;
+  ASSERT_TRUE(job.form.ComPort_Handle->QueuedInput(queued));
+  EXPECT_EQ(queued, 0u);
+  ResetReply(&job.form);
+  job.unit.SendRawToHost({0x90, 0x51, 0xFF});
+  ASSERT_TRUE(job.WaitForRx(3));
+  std::this_thread::sleep_for(std::chrono::milliseconds(30));
+  EXPECT_EQ(job.RxBytes(), (Bytes{0x90, 0x51, 0xFF}));
+}
+
+// Resets from a sender while a flood is stored: under the lock, the count
+// always equals the write position, and never exceeds the buffer.
+TEST(ReceiveThreadTest, CountAndPositionKeepTheirInvariantUnderResets) {
+  TestJob job;
+  ASSERT_TRUE(job.Open());
+  ASSERT_EQ(ConfigBaudRate(&job.form, 921600), 0);
+  job.Start();
+  std::atomic<bool> stop{false};
+  std::atomic<int> violations{0}, checks{0};
+  std::thread checker([&] {
+    while (!stop.load()) {
+      {
+        std::lock_guard<std::mutex> hold(job.form.Rx_Lock);
+        const RxByte* pos = job.form.Rx_WritePos;
+        const uint32_t count = job.form.Rx_Count.load();
+        if (pos && (count != static_cast<uint32_t>(pos - job.form.Rx_Buffer) || count > RX_BUFFER_SIZE))
+          violations.fetch_add(1);
+        checks.fetch_add(1);
+      }
+      std::this_thread::yield();
+    }
+  });
+  std::thread resetter([&] {
+    while (!stop.load()) {
+      ResetReply(&job.form);
+      std::this_thread::sleep_for(std::chrono::microseconds(700));
+    }
+  });
+  for (int i = 0; i < 20; ++i) {
+    job.unit.SendRawToHost(Bytes(700, static_cast<uint8_t>(i + 1)));
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  ASSERT_TRUE(job.unit.WaitIdle());
+  stop.store(true);
+  checker.join();
+  resetter.join();
+  EXPECT_EQ(violations.load(), 0);
+  EXPECT_GT(checks.load(), 100);
+}
+
+// When the receive thread ends: after it has seen the job active and then
+// not; and, when it never sees the job active, once the worker is not busy
+// either for the idle bound.
+TEST(ReceiveThreadTest, EndsInEveryOrderOfStart) {
+  struct Case {
+    const char* name;
+    bool workerBusyAtStart;
+    int activeAfterMs;  // -1: never
+    int endAfterMs;     // Download_Active and Worker_Busy cleared
+    int64_t minMs, maxMs;
+  } cases[] = {
+      {"job runs, then ends", true, 20, 100, 100, 300},
+      {"started after the job had ended", false, -1, 0, RECEIVE_IDLE_END_MS, RECEIVE_IDLE_END_MS + 400},
+      {"worker busy but never active", true, -1, 150, 150 + RECEIVE_IDLE_END_MS, 150 + RECEIVE_IDLE_END_MS + 400},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TDownloadJobContext form;
+    form.Worker_Busy.store(c.workerBusyAtStart);
+    const auto start = Clock::now();
+    auto reader = std::async(std::launch::async, [&] { return ReceiveThread(&form); });
+    if (c.activeAfterMs >= 0) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(c.activeAfterMs));
+      form.Download_Active.store(true);
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(c.endAfterMs - std::max(c.activeAfterMs, 0)));
+    form.Download_Active.store(false);
+    form.Worker_Busy.store(false);
+    ASSERT_EQ(reader.wait_for(std::chrono::seconds(3)), std::future_status::ready);
+    EXPECT_EQ(reader.get(), 0);
+    const int64_t elapsed = MsSince(start);
+    EXPECT_GE(elapsed, c.minMs);
+    EXPECT_LE(elapsed, c.maxMs);
+    EXPECT_FALSE(form.Reader_Busy.load());
+  }
+}
+
+}  // namespace
