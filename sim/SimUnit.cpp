@@ -235,6 +235,11 @@ void SimUnit::Run() {
         std::lock_guard<std::mutex> hold(outLock_);
         drained = outgoing_.empty();
       }
+      // Let the host take what was sent before the line goes dead (bounded).
+      int unread = 0;
+      ioctl(slave_, FIONREAD, &unread);
+      if (hangUpSince_ == Clock::time_point{}) hangUpSince_ = Clock::now();
+      if (unread > 0 && Clock::now() - hangUpSince_ < std::chrono::milliseconds(500)) drained = false;
       if (drained) {
         // Closing the master hangs up the slave: the host's reads and writes fail from now on.
         close(master_.exchange(-1));

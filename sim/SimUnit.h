@@ -118,6 +118,7 @@ class SimUnit final : public UnitLine {
   std::atomic<bool> stop_{false};
   std::atomic<bool> hungUp_{false};
   std::atomic<bool> hangUpRequested_{false};
+  Clock::time_point hangUpSince_{};  // the unit's thread only
   std::atomic<int> pendingInput_{0};  // bytes taken off the line but not yet heard (1 while reading)
   std::thread thread_;
 };
