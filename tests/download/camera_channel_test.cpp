@@ -22,7 +22,7 @@ CameraCommand Make(uint8_t address, Bytes payload, int32_t length) {
   CameraCommand c;
   std::memset(&c, 0, sizeof c);
   c.address = address;
-  std::memcpy(c.payload, payload.data(), payload.size());
+  if (!payload.empty()) std::memcpy(c.payload, payload.data(), payload.size());
   c.length = length;
   return c;
 }
