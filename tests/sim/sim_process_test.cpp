@@ -1,0 +1,149 @@
+// lumo-unit-sim as a process: its help, a COM folder the tool opens through,
+// and the files it writes at exit.
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <thread>
+
+#include "SerialDeviceMap.h"
+#include "SerialLink.h"
+#include "TestContext.h"
+
+extern char** environ;
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// Runs the simulator with args; its standard output comes through a pipe.
+class SimProcess {
+ public:
+  explicit SimProcess(std::vector<std::string> args) {
+    args.insert(args.begin(), LUMO_UNIT_SIM);
+    std::vector<char*> argv;
+    for (auto& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    int out[2];
+    if (pipe(out) != 0) return;
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, out[1], 1);
+    posix_spawn_file_actions_addclose(&actions, out[0]);
+    if (posix_spawn(&pid_, LUMO_UNIT_SIM, &actions, nullptr, argv.data(), environ) != 0) pid_ = -1;
+    posix_spawn_file_actions_destroy(&actions);
+    close(out[1]);
+    out_ = out[0];
+  }
+  ~SimProcess() {
+    if (pid_ > 0) {
+      kill(pid_, SIGKILL);
+      waitpid(pid_, nullptr, 0);
+    }
+    if (out_ >= 0) close(out_);
+  }
+  // Standard output until it ends or bound passes.
+  std::string Output(std::chrono::milliseconds bound, bool firstLineOnly) {
+    std::string text;
+    const auto deadline = Clock::now() + bound;
+    while (Clock::now() < deadline) {
+      if (firstLineOnly && text.find('\n') != std::string::npos) break;
+      struct pollfd p {out_, POLLIN, 0};
+      if (poll(&p, 1, 20) <= 0) continue;
+      char buffer[4096];
+      const ssize_t n = read(out_, buffer, sizeof buffer);
+      if (n <= 0) break;
+      text.append(buffer, static_cast<size_t>(n));
+    }
+    return text;
+  }
+  // SIGTERM, then the exit status (-1 when it did not end within the bound).
+  int Terminate() {
+    kill(pid_, SIGTERM);
+    const auto deadline = Clock::now() + std::chrono::seconds(3);
+    int status = 0;
+    while (Clock::now() < deadline) {
+      if (waitpid(pid_, &status, WNOHANG) == pid_) {
+        pid_ = -1;
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return -1;
+  }
+
+ private:
+  pid_t pid_ = -1;
+  int out_ = -1;
+};
+
+std::string ReadText(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+TEST(SimProcessTest, HelpSaysHowToStartOnAComFolder) {
+  SimProcess sim({"--help"});
+  const std::string help = sim.Output(std::chrono::seconds(3), false);
+  EXPECT_NE(help.find("--com-dir"), std::string::npos);
+  EXPECT_NE(help.find("LUMO_COMPORT_DIR"), std::string::npos);
+  EXPECT_EQ(sim.Terminate(), 0);
+}
+
+TEST(SimProcessTest, BadOptionsAreRefused) {
+  for (std::vector<std::string> args : std::vector<std::vector<std::string>>{
+           {"--camera-rate", "0"}, {"--fault", "nonsense"}, {"--loader-listening", "camera"}, {"--bogus"}}) {
+    SimProcess sim(args);
+    sim.Output(std::chrono::seconds(3), false);
+    EXPECT_EQ(sim.Terminate(), 2) << args[0];
+  }
+}
+
+// Started on a COM folder, the unit is the port COM<n> of the device map; a
+// command gets its answer, and at exit the wire and memories are written.
+TEST(SimProcessTest, RunsOnAComFolderAndDumpsAtExit) {
+  lumo_test::ComFolder folder, dump;
+  SimProcess sim({"--com-dir", folder.Path(), "--com-number", "4", "--camera-rate", "19200", "--dump", dump.Path()});
+  const std::string line = sim.Output(std::chrono::seconds(5), true);
+  ASSERT_NE(line.find(folder.Path() + "/COM4"), std::string::npos) << line;
+
+  TDownloadJobContext form;
+  lumo_test::RecordingUI ui;
+  form.UI = &ui;
+  form.ComPort_Number.store(4);
+  form.User_BaudRate.store(19200);
+  setenv("LUMO_COMPORT_DIR", folder.Path().c_str(), 1);
+  ASSERT_EQ(ComPortOpenClose(&form, 1), 0);
+  form.Download_Active.store(true);
+  std::thread reader([&] { ReceiveThread(&form); });
+  const std::vector<uint8_t> enter = {0x81, 0x01, 0x04, 0x75, 0xBB, 0xCC, 0xDD, 0xFF};
+  ResetReply(&form);
+  EXPECT_EQ(WriteComm(&form, enter.data(), 8), 8);
+  const auto deadline = Clock::now() + std::chrono::seconds(2);
+  while (form.Rx_Count.load() < 6 && Clock::now() < deadline) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  form.Download_Active.store(false);
+  reader.join();
+  ASSERT_EQ(form.Rx_Count.load(), 6u);
+  EXPECT_EQ(form.Rx_Buffer[1].load(), 0x41);
+  EXPECT_EQ(form.Rx_Buffer[4].load(), 0x51);
+  EXPECT_EQ(ComPortOpenClose(&form, 0), 0);
+  unsetenv("LUMO_COMPORT_DIR");
+
+  EXPECT_EQ(sim.Terminate(), 0);
+  EXPECT_EQ(ReadText(dump.Path() + "/dsp.bin").size(), 0x6000u - 0x0080u);
+  const std::string wire = ReadText(dump.Path() + "/wire.csv");
+  EXPECT_NE(wire.find("to-unit,81,19200"), std::string::npos) << wire;
+  EXPECT_NE(wire.find("to-host,90,19200"), std::string::npos) << wire;
+  EXPECT_EQ(access((folder.Path() + "/COM4").c_str(), F_OK), -1);  // the link went with the unit
+}
+
+}  // namespace
