@@ -8,7 +8,7 @@
 #include "JobContext.h"
 #include "SerialPort.h"
 
-// Process-wide, as the link specifies: the port-open flag and the one DCB.
+// Process-wide: the port-open flag and the one line-settings record.
 extern std::atomic<bool> ComPort_Opened;
 extern DCB Comm_DCB;  // only the window thread touches it
 

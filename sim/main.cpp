@@ -33,7 +33,7 @@ Options:
   --pace                each byte takes ten bit times at the line rate
   --loader-listening camera-board|control-board
                         that board's loader hears the line from the start
-  --fault SPEC          inject a fault; repeatable. SPEC is
+  --fault FAULT         inject a fault; repeatable. FAULT is
                         kind[:part[:match[:occurrence[:times[:param]]]]]
                         kind: silence refuse-block ignore-version nak
                               drop-reply corrupt-reply corrupt-incoming
@@ -56,7 +56,7 @@ bool ParsePart(const std::string& text, sim::UnitPart& part) {
   return true;
 }
 
-bool ParseFault(const std::string& spec, sim::Fault& fault) {
+bool ParseFault(const std::string& text, sim::Fault& fault) {
   static const struct {
     const char* name;
     sim::FaultKind kind;
@@ -71,8 +71,8 @@ bool ParseFault(const std::string& spec, sim::Fault& fault) {
   std::vector<std::string> fields;
   size_t start = 0;
   for (;;) {
-    const size_t colon = spec.find(':', start);
-    fields.push_back(spec.substr(start, colon - start));
+    const size_t colon = text.find(':', start);
+    fields.push_back(text.substr(start, colon - start));
     if (colon == std::string::npos) break;
     start = colon + 1;
   }
@@ -160,8 +160,8 @@ int main(int argc, char** argv) {
         options.ListeningAtStart = part;
       } else if (arg == "--fault") {
         sim::Fault fault{sim::FaultKind::Silence};
-        const std::string spec = value();
-        if (!ParseFault(spec, fault)) throw std::invalid_argument(spec);
+        const std::string text = value();
+        if (!ParseFault(text, fault)) throw std::invalid_argument(text);
         options.Faults.push_back(fault);
       } else if (arg == "--dump") {
         dumpDir = value();

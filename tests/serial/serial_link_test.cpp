@@ -290,7 +290,7 @@ TEST(WriteCommTest, StalledReaderEndsShortWithinTheBound) {
   const int64_t bound = int64_t{count} * 10 * 1000 / rate * 3 / 2 + 500;
   EXPECT_LT(written, count);
   EXPECT_GT(written, 0);
-  EXPECT_LE(elapsed, bound + 300);
+  EXPECT_LE(elapsed, bound + 700);  // room for a loaded machine
   EXPECT_GE(elapsed, 500);
   EXPECT_EQ(job.ui.Messages(), Strings{"Not Write Correctly !!"});
   job.unit.SetReading(true);
@@ -405,9 +405,9 @@ TEST(ReceiveThreadTest, EndsInEveryOrderOfStart) {
     int endAfterMs;     // Download_Active and Worker_Busy cleared
     int64_t minMs, maxMs;
   } cases[] = {
-      {"job runs, then ends", true, 20, 100, 100, 300},
-      {"started after the job had ended", false, -1, 0, RECEIVE_IDLE_END_MS, RECEIVE_IDLE_END_MS + 400},
-      {"worker busy but never active", true, -1, 150, 150 + RECEIVE_IDLE_END_MS, 150 + RECEIVE_IDLE_END_MS + 400},
+      {"job runs, then ends", true, 20, 100, 100, 100 + 600},
+      {"started after the job had ended", false, -1, 0, RECEIVE_IDLE_END_MS, RECEIVE_IDLE_END_MS + 800},
+      {"worker busy but never active", true, -1, 150, 150 + RECEIVE_IDLE_END_MS, 150 + RECEIVE_IDLE_END_MS + 800},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
