@@ -155,6 +155,18 @@ TEST_F(ComPortTest, OpenAndCloseCases) {
   }
 }
 
+TEST_F(ComPortTest, OnlyTerminalsOpenAsPorts) {
+  for (const char* path : {"/nonexistent/ttyS0", "/dev/null", "/proc/self/status"}) {
+    EXPECT_TRUE(OpenPosixSerialPort(path) == nullptr) << path;
+  }
+  TestJob job;
+  auto first = OpenPosixSerialPort(job.unit.SlavePath());
+  ASSERT_TRUE(first != nullptr);
+  EXPECT_TRUE(OpenPosixSerialPort(job.unit.SlavePath()) == nullptr);  // held by this process too
+  first.reset();
+  EXPECT_TRUE(OpenPosixSerialPort(job.unit.SlavePath()) != nullptr);  // released on close
+}
+
 TEST_F(ComPortTest, CloseWithoutOpenDoesNothing) {
   TDownloadJobContext form;
   EXPECT_EQ(ComPortOpenClose(&form, 0), 0);
