@@ -1,0 +1,230 @@
+#include "Lumo_Q31NTX_DownloadAP.h"
+
+#include <QDir>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QFontDatabase>
+#include <QKeyEvent>
+#include <QShowEvent>
+#include <QThread>
+
+#include <future>
+
+#include "Framework.h"
+#include "SavedPaths.h"
+#include "SerialDeviceMap.h"
+#include "SerialPort.h"
+
+namespace {
+
+QString& ExecutableFolderOverride() {
+  static QString folder;
+  return folder;
+}
+
+bool OnWindowThread() {
+  return QCoreApplication::instance() && QThread::currentThread() == QCoreApplication::instance()->thread();
+}
+
+// Data of a serial device map entry: the port number is its 4th character,
+// converted alone; not a digit, or no 4th character, is 0.
+int FourthCharacterNumber(const std::string& data) {
+  if (data.size() < 4) return 0;
+  const char c = data[3];
+  return (c >= '0' && c <= '9') ? c - '0' : 0;
+}
+
+// The device path buffer holds 256 characters: "\\.\", the data and a zero.
+constexpr size_t kMaxDataLength = 256 - 4 - 1;
+
+}  // namespace
+
+void EnsureTahomaFont() {
+  static const bool loaded = [] {
+    if (QFontDatabase::families().contains(QStringLiteral("Tahoma"), Qt::CaseInsensitive)) return true;
+    return QFontDatabase::addApplicationFont(QStringLiteral("/usr/share/wine/fonts/tahoma.ttf")) >= 0;
+  }();
+  (void)loaded;
+}
+
+void TLumo_Q31NTX_DownloadAP::SetExecutableFolderForTesting(const QString& folder) {
+  ExecutableFolderOverride() = folder;
+}
+
+TLumo_Q31NTX_DownloadAP::TLumo_Q31NTX_DownloadAP(QWidget* Owner) : QDialog(Owner) {
+  // 1. The layout (Part 1.2).
+  EnsureTahomaFont();
+  setupUi(this);
+  ApplyFontSizes();
+  // bsDialog: a fixed-size dialog frame without minimise and maximise boxes.
+  setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                 Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
+  setFixedSize(573, 312);
+  OpenFile = new QFileDialog(this);
+  OpenFile->setObjectName(QStringLiteral("OpenFile"));
+  OpenFile->setFileMode(QFileDialog::AnyFile);
+  OpenFile->setAcceptMode(QFileDialog::AcceptOpen);
+  connect(ComPort_ComboBox, &QComboBox::currentIndexChanged, this, [this](int index) {
+    ComPort_ComboBox->setToolTip(index >= 0 ? ComPort_ComboBox->itemData(index, Qt::ToolTipRole).toString()
+                                            : QString());
+  });
+  Executable_Folder = ExecutableFolderOverride().isEmpty() ? ExecutableFolder() : ExecutableFolderOverride();
+  UI = this;
+  // 2. The fields start at zero, false or null (TDownloadJobContext).
+  // 3. Port discovery.
+  DiscoverPorts();
+}
+
+TLumo_Q31NTX_DownloadAP::~TLumo_Q31NTX_DownloadAP() { UI = nullptr; }
+
+// The layout stores the fonts in points (8, 10, 12); the specified heights
+// -11, -13 and -16 are pixels at 96 pixels per inch, whatever the display.
+void TLumo_Q31NTX_DownloadAP::ApplyFontSizes() {
+  const auto toPixels = [](QFont font) {
+    if (font.pointSizeF() > 0) font.setPixelSize(qRound(font.pointSizeF() * 96.0 / 72.0));
+    return font;
+  };
+  for (QWidget* child : findChildren<QWidget*>()) {
+    if (child->testAttribute(Qt::WA_SetFont)) child->setFont(toPixels(child->font()));
+  }
+  setFont(toPixels(font()));
+}
+
+void TLumo_Q31NTX_DownloadAP::DiscoverPorts() {
+  const auto map = ReadSerialDeviceMap();  // nullopt: the key cannot be opened
+  bool found = false;
+  if (map) {
+    for (const SerialDeviceEntry& entry : *map) {
+      const int number = FourthCharacterNumber(entry.Data);
+      if (number < 1 || number > 255) continue;
+      if (entry.Data.size() > kMaxDataLength) continue;
+      const auto device = ResolveDevicePath("\\\\.\\" + entry.Data);
+      if (!device) continue;
+      if (!OpenSerialPort(*device)) continue;  // absent, held elsewhere or refused; closed at once
+      ComPort_ComboBox->addItem(QString::fromLocal8Bit(entry.Data.substr(3)));
+      const QString path = QString::fromLocal8Bit(*device);
+      const QFileInfo info(path);
+      ComPort_ComboBox->setItemData(ComPort_ComboBox->count() - 1,
+                                    info.isSymLink() ? path + QStringLiteral(" -> ") + info.symLinkTarget() : path,
+                                    Qt::ToolTipRole);
+      found = true;
+    }
+  }
+  if (found) ComPort_ComboBox->setCurrentIndex(0);
+}
+
+QString TLumo_Q31NTX_DownloadAP::IniFilePath() const { return SavedPathsIniFile(Executable_Folder); }
+
+void TLumo_Q31NTX_DownloadAP::showEvent(QShowEvent* event) {
+  QDialog::showEvent(event);
+  if (!event->spontaneous()) RunEventHandler([this] { FormShow(this); });
+}
+
+// A form is not closed by Escape, as a dialog would be.
+void TLumo_Q31NTX_DownloadAP::keyPressEvent(QKeyEvent* event) {
+  if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier) {
+    event->accept();
+    return;
+  }
+  QDialog::keyPressEvent(event);
+}
+
+void TLumo_Q31NTX_DownloadAP::FormShow(QObject*) {
+  const QString ini = IniFilePath();
+  const QString absent = QString::asprintf("%i", 0);
+  DSP_PATH_Edit->setText(ReadIniString(ini, kPathSection, kDspPathKey, absent));
+  CM_PATH_Edit->setText(ReadIniString(ini, kPathSection, kCmPathKey, absent));
+  Motor_PATH_Edit->setText(ReadIniString(ini, kPathSection, kMotorPathKey, absent));
+  SetStatusText("Ready");
+}
+
+// Each handler shows what escapes it ("Unable to write to ...") with the
+// exception display, before the exception could reach Qt's frames.
+void TLumo_Q31NTX_DownloadAP::SelectDSPFileClick(QObject*) {
+  RunEventHandler([this] { Browse(DSP_PATH_Edit, kDspPathKey); });
+}
+void TLumo_Q31NTX_DownloadAP::SelectCMFileClick(QObject*) {
+  RunEventHandler([this] { Browse(CM_PATH_Edit, kCmPathKey); });
+}
+void TLumo_Q31NTX_DownloadAP::SelectMotorFileClick(QObject*) {
+  RunEventHandler([this] { Browse(Motor_PATH_Edit, kMotorPathKey); });
+}
+
+void TLumo_Q31NTX_DownloadAP::Browse(QLineEdit* edit, const char* key) {
+  // 1. The shared dialog; it offers the file chosen last.
+  if (OpenFile->exec() != QDialog::Accepted) return;
+  const QStringList chosen = OpenFile->selectedFiles();
+  if (chosen.isEmpty()) return;
+  // 2. Folder part followed by name part: the chosen file's full path.
+  const QString fileName = QDir::toNativeSeparators(chosen.first());
+  const qsizetype cut = fileName.lastIndexOf(QDir::separator()) + 1;
+  edit->setText(fileName.left(cut) + fileName.mid(cut));
+  OpenFile->selectFile(chosen.first());
+  // 3. One level, result ignored: the write decides.
+  const QString folder = SavePathFolder(Executable_Folder);
+  if (!QFileInfo(folder).isDir()) QDir().mkdir(folder);
+  // 4. Throws "Unable to write to <ini>" for the exception display.
+  WriteIniString(IniFilePath(), kPathSection, key, edit->text());
+}
+
+QLineEdit* TLumo_Q31NTX_DownloadAP::PathEdit(int which) const {
+  switch (which) {
+    case DSP_PATH: return DSP_PATH_Edit;
+    case CM_PATH: return CM_PATH_Edit;
+    case MOTOR_PATH: return Motor_PATH_Edit;
+    default: return nullptr;
+  }
+}
+
+void TLumo_Q31NTX_DownloadAP::ShowErrorMessage(const std::string& text) {
+  const QString message = QString::fromLocal8Bit(text);
+  if (OnWindowThread()) {
+    ShowErrorBox(message);
+    return;
+  }
+  // The window thread shows the box and keeps pumping; this thread waits.
+  std::promise<void> closed;
+  std::future<void> done = closed.get_future();
+  QMetaObject::invokeMethod(
+      this, [message, &closed] { OpenErrorBox(message, [&closed] { closed.set_value(); }); },
+      Qt::QueuedConnection);
+  done.wait();
+}
+
+void TLumo_Q31NTX_DownloadAP::SetStatusText(const std::string& text) {
+  const QString status = QString::fromLocal8Bit(text);
+  if (OnWindowThread()) {
+    FlushStatusTexts();
+    Processing_States->setText(status);
+    return;
+  }
+  bool post;
+  {
+    std::lock_guard<std::mutex> lock(Status_Lock);
+    post = Status_Pending.empty();
+    Status_Pending.push_back(status);
+  }
+  if (post) QMetaObject::invokeMethod(this, [this] { FlushStatusTexts(); }, Qt::QueuedConnection);
+}
+
+void TLumo_Q31NTX_DownloadAP::FlushStatusTexts() {
+  std::vector<QString> texts;
+  {
+    std::lock_guard<std::mutex> lock(Status_Lock);
+    texts.swap(Status_Pending);
+  }
+  for (const QString& text : texts) Processing_States->setText(text);
+}
+
+std::string TLumo_Q31NTX_DownloadAP::ReadPathText(int which) {
+  std::string text;
+  const auto read = [this, which, &text] {
+    if (QLineEdit* edit = PathEdit(which)) text = edit->text().toLocal8Bit().toStdString();
+  };
+  if (OnWindowThread()) {
+    read();
+  } else {
+    QMetaObject::invokeMethod(this, read, Qt::BlockingQueuedConnection);
+  }
+  return text;
+}

@@ -1,0 +1,81 @@
+// The one form of the tool (Parts 1.1 to 1.4): the dialog, and at the same
+// time the context of a download job (TDownloadJobContext) and the job's user
+// interface (JobUserInterface, set as UI).
+#pragma once
+
+#include <QDialog>
+#include <QString>
+
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "JobContext.h"
+#include "ui_Lumo_Q31NTX_DownloadAP.h"
+
+class QFileDialog;
+class QLineEdit;
+
+class TLumo_Q31NTX_DownloadAP : public QDialog,
+                                public TDownloadJobContext,
+                                public Ui::Lumo_Q31NTX_DownloadAP,
+                                public JobUserInterface {
+  Q_OBJECT
+
+ public:
+  // Published controls come from the layout (Ui::Lumo_Q31NTX_DownloadAP):
+  // DSP_PATH_Edit, CM_PATH_Edit, Motor_PATH_Edit, DownLoadAP, DSP_CheckBox,
+  // CM_CheckBox, Motor_CheckBox, SelectDSPFile, SelectCMFile, SelectMotorFile,
+  // ComPort_ComboBox, BaudRate_ComboBox, ComPort, BaudRate,
+  // Processing_States_Panel, Processing_States. The open-file dialog:
+  QFileDialog* OpenFile = nullptr;
+
+  // Loads the layout, zeroes the fields (TDownloadJobContext) and lists the
+  // openable COM ports of the serial device map.
+  explicit TLumo_Q31NTX_DownloadAP(QWidget* Owner = nullptr);
+  ~TLumo_Q31NTX_DownloadAP() override;
+
+  // JobUserInterface, callable from any thread.
+  void ShowErrorMessage(const std::string& text) override;
+  void SetStatusText(const std::string& text) override;
+  std::string ReadPathText(int which) override;
+
+  // Window thread: applies the status texts that other threads have handed
+  // over and that are still pending, in order. SetStatusText on the window
+  // thread does this first, so a worker's last text never lands after a text
+  // that the window thread sets later ("Ready").
+  void FlushStatusTexts();
+
+  // The INI file of the saved paths, beside the executable.
+  QString IniFilePath() const;
+
+  // Test seam: the folder that forms created from now on take as the
+  // executable's folder; empty (the default) means the real one.
+  static void SetExecutableFolderForTesting(const QString& folder);
+
+ public slots:
+  // Published handlers (Part 1.4); the show event and the Browse buttons'
+  // clicks are bound to them.
+  void FormShow(QObject* Sender = nullptr);
+  void SelectDSPFileClick(QObject* Sender = nullptr);
+  void SelectCMFileClick(QObject* Sender = nullptr);
+  void SelectMotorFileClick(QObject* Sender = nullptr);
+
+ protected:
+  void showEvent(QShowEvent* event) override;
+  void keyPressEvent(QKeyEvent* event) override;
+
+ private:
+  void ApplyFontSizes();
+  void DiscoverPorts();
+  void Browse(QLineEdit* edit, const char* key);
+  QLineEdit* PathEdit(int which) const;
+
+  QString Executable_Folder;
+  std::mutex Status_Lock;
+  std::vector<QString> Status_Pending;  // under Status_Lock
+};
+
+// The font the layout asks for; loads Tahoma from Debian's fonts-wine as an
+// application font where the system has none. Idempotent.
+void EnsureTahomaFont();

@@ -1,0 +1,33 @@
+// The remembered image paths (Part 1.4): SavePath/Save.ini beside the
+// executable, read and written with the semantics of the platform's profile
+// functions (GetPrivateProfileStringW / WritePrivateProfileStringW).
+#pragma once
+
+#include <QString>
+
+// "<folder>/SavePath" and "<folder>/SavePath/Save.ini".
+QString SavePathFolder(const QString& executableFolder);
+QString SavedPathsIniFile(const QString& executableFolder);
+
+// Section and keys as specified (the keys' spelling included).
+inline constexpr const char* kPathSection = "FILE_PATH";
+inline constexpr const char* kDspPathKey = "DSP_PTAH";
+inline constexpr const char* kCmPathKey = "CM_PTAH";
+inline constexpr const char* kMotorPathKey = "Motor_PTAH";
+
+// At most this many characters come back from a read (a 2048-character
+// buffer with its terminating zero).
+inline constexpr int kIniValueMaxChars = 2047;
+
+// The value of key in section, or defaultValue when the file, the section or
+// the key is absent; section and key match without regard to case, the value
+// loses surrounding blanks and one pair of matching quotes, and is cut to
+// kIniValueMaxChars characters.
+QString ReadIniString(const QString& file, const QString& section, const QString& key,
+                      const QString& defaultValue);
+
+// Sets key=value in section, creating the file and the section when absent,
+// and leaves every other line as it was. The file is written and closed when
+// this returns. Throws Exception("Unable to write to <file>") on failure.
+void WriteIniString(const QString& file, const QString& section, const QString& key,
+                    const QString& value);

@@ -1,0 +1,195 @@
+// Port discovery (Part 1.1) on real pseudo-terminals through a
+// LUMO_COMPORT_DIR folder, and the serial device map behind it.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <pty.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include <QComboBox>
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "AppTestSupport.h"
+#include "Lumo_Q31NTX_DownloadAP.h"
+#include "SerialDeviceMap.h"
+#include "SerialDeviceMapDetail.h"
+#include "SerialPort.h"
+
+namespace {
+
+// A pseudo-terminal whose slave side nobody holds open.
+class Pty {
+ public:
+  Pty() {
+    char name[256] = {};
+    int slave = -1;
+    if (openpty(&master_, &slave, name, nullptr, nullptr) == 0) {
+      slaveName_ = name;
+      close(slave);
+    }
+  }
+  ~Pty() {
+    if (holder_ >= 0) close(holder_);
+    if (master_ >= 0) close(master_);
+  }
+  bool ok() const { return master_ >= 0 && !slaveName_.empty(); }
+  const std::string& slave() const { return slaveName_; }
+  // Another program holds the port: open and exclusive, as the tool holds it.
+  bool Hold() {
+    holder_ = open(slaveName_.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    return holder_ >= 0 && flock(holder_, LOCK_EX | LOCK_NB) == 0 && ioctl(holder_, TIOCEXCL) == 0;
+  }
+
+ private:
+  int master_ = -1;
+  int holder_ = -1;
+  std::string slaveName_;
+};
+
+enum EntryKind { FreePort, HeldPort, Dangling };
+
+struct Entry {
+  std::string name;
+  EntryKind kind;
+};
+
+struct Case {
+  const char* title;
+  bool folderExists;
+  std::vector<Entry> entries;
+  std::vector<std::string> items;  // in box order
+  const char* shown;
+};
+
+std::string Repeat(char c, size_t n) { return std::string(n, c); }
+
+const std::vector<Case> kCases = {
+    {"COM3: item 3, shown", true, {{"COM3", FreePort}}, {"3"}, "3"},
+    {"COM12: the test sees 1, the item is 12", true, {{"COM12", FreePort}}, {"12"}, "12"},
+    {"COM300: probed and listed as 300", true, {{"COM300", FreePort}}, {"300"}, "300"},
+    {"COM0: no probe, no item", true, {{"COM0", FreePort}}, {}, "Com Port"},
+    {"COMx: no probe, no item", true, {{"COMx", FreePort}}, {}, "Com Port"},
+    {"CO: shorter than 4 characters", true, {{"CO", FreePort}}, {}, "Com Port"},
+    {"a port held open elsewhere is left out", true, {{"COM4", HeldPort}}, {}, "Com Port"},
+    {"an entry without a device", true, {{"COM6", Dangling}}, {}, "Com Port"},
+    {"several ports: map order (names' byte order), the first selected",
+     true,
+     {{"COM7", FreePort}, {"COM10", FreePort}, {"COM2", FreePort}, {"COM5", HeldPort}, {"COM0", FreePort},
+      {"COM9", Dangling}, {"ttyX", FreePort}},
+     {"10", "2", "7"},
+     "10"},
+    {"data of 251 characters is probed, 252 is skipped",
+     true,
+     {{"COM8" + Repeat('7', 247), FreePort}, {"COM9" + Repeat('8', 248), FreePort}},
+     {"8" + Repeat('7', 247)},
+     nullptr},
+    {"an empty folder: no port", true, {}, {}, "Com Port"},
+    {"a missing folder stands for a key that cannot be opened", false, {}, {}, "Com Port"},
+};
+
+}  // namespace
+
+TEST(PortDiscovery, TableOfCases) {
+  QTemporaryDir exeFolder;
+  ASSERT_TRUE(exeFolder.isValid());
+  TLumo_Q31NTX_DownloadAP::SetExecutableFolderForTesting(exeFolder.path());
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.title);
+    QTemporaryDir root;
+    ASSERT_TRUE(root.isValid());
+    const QString folder = root.path() + QStringLiteral("/com");
+    if (c.folderExists) {
+      ASSERT_TRUE(QDir().mkdir(folder));
+    }
+    std::vector<std::unique_ptr<Pty>> ptys;
+    std::vector<std::string> devices;  // slave of each listed entry, by name
+    for (const Entry& e : c.entries) {
+      const std::string link = folder.toStdString() + "/" + e.name;
+      std::string target = root.path().toStdString() + "/absent";
+      if (e.kind != Dangling) {
+        ptys.push_back(std::make_unique<Pty>());
+        ASSERT_TRUE(ptys.back()->ok());
+        if (e.kind == HeldPort) {
+          ASSERT_TRUE(ptys.back()->Hold());
+        }
+        target = ptys.back()->slave();
+      }
+      ASSERT_EQ(symlink(target.c_str(), link.c_str()), 0) << link;
+    }
+    qputenv("LUMO_COMPORT_DIR", folder.toLocal8Bit());
+    auto form = std::make_unique<TLumo_Q31NTX_DownloadAP>();
+    std::vector<std::string> items;
+    for (int i = 0; i < form->ComPort_ComboBox->count(); ++i) {
+      items.push_back(form->ComPort_ComboBox->itemText(i).toStdString());
+      // The tooltip names the device behind the item.
+      const QString tip = form->ComPort_ComboBox->itemData(i, Qt::ToolTipRole).toString();
+      EXPECT_TRUE(tip.startsWith(folder + QStringLiteral("/COM"))) << tip.toStdString();
+      EXPECT_TRUE(tip.contains(QStringLiteral("/dev/pts/"))) << tip.toStdString();
+    }
+    EXPECT_EQ(items, c.items);
+    const std::string shown = c.shown ? c.shown : c.items.front();
+    EXPECT_EQ(form->ComPort_ComboBox->currentText().toStdString(), shown);
+    EXPECT_EQ(form->ComPort_ComboBox->currentIndex(), c.items.empty() ? -1 : 0);
+    // The probe closed every port again: each listed one opens now.
+    for (int i = 0; i < form->ComPort_ComboBox->count(); ++i) {
+      const auto device = ResolveDevicePath("\\\\.\\COM" + items[i]);
+      ASSERT_TRUE(device.has_value());
+      EXPECT_NE(OpenSerialPort(*device), nullptr) << *device;
+    }
+    form.reset();
+    qunsetenv("LUMO_COMPORT_DIR");
+  }
+  TLumo_Q31NTX_DownloadAP::SetExecutableFolderForTesting(QString());
+}
+
+TEST(SerialDeviceMap, DefaultMapFromDeviceNodes) {
+  QTemporaryDir dev;
+  ASSERT_TRUE(dev.isValid());
+  for (const char* name : {"ttyS10", "ttyACM1", "ttyS0", "ttyUSB0", "ttyS2", "ttyUSB12", "ttyS01", "ttySx",
+                           "tty", "ttyS", "console", "ttyACM0"}) {
+    QFile f(dev.path() + QLatin1Char('/') + QLatin1String(name));
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+  }
+  const std::string d = dev.path().toStdString();
+  const std::vector<SerialDeviceEntry> map = ReadDefaultSerialDeviceMap(d);
+  std::vector<std::pair<std::string, std::string>> pairs;
+  for (const auto& e : map) pairs.emplace_back(e.ValueName, e.Data);
+  const std::vector<std::pair<std::string, std::string>> expected = {
+      {d + "/ttyS0", "COM1"},    {d + "/ttyS2", "COM3"},    {d + "/ttyS10", "COM11"},
+      {d + "/ttyUSB0", "COM33"}, {d + "/ttyUSB12", "COM45"}, {d + "/ttyACM0", "COM65"},
+      {d + "/ttyACM1", "COM66"},
+  };
+  EXPECT_EQ(pairs, expected);
+}
+
+TEST(SerialDeviceMap, FolderAndResolution) {
+  QTemporaryDir root;
+  ASSERT_TRUE(root.isValid());
+  const std::string folder = root.path().toStdString();
+  for (const char* name : {"COM3", "COM12", "CO"}) {
+    ASSERT_EQ(symlink("/dev/null", (folder + "/" + name).c_str()), 0);
+  }
+  qputenv("LUMO_COMPORT_DIR", QByteArray::fromStdString(folder));
+  const auto map = ReadSerialDeviceMap();
+  ASSERT_TRUE(map.has_value());
+  std::vector<std::string> data;
+  for (const auto& e : *map) data.push_back(e.Data);
+  EXPECT_EQ(data, (std::vector<std::string>{"CO", "COM12", "COM3"}));
+  EXPECT_EQ(ResolveDevicePath("\\\\.\\COM3"), folder + "/COM3");
+  EXPECT_EQ(ResolveDevicePath("\\\\.\\com12"), folder + "/COM12");
+  EXPECT_EQ(ResolveDevicePath("\\\\.\\COM4"), std::nullopt);
+  EXPECT_EQ(ResolveDevicePath("COM3"), std::nullopt);
+  EXPECT_EQ(ResolveDevicePath("\\\\.\\"), std::nullopt);
+  qputenv("LUMO_COMPORT_DIR", QByteArray::fromStdString(folder + "/missing"));
+  EXPECT_FALSE(ReadSerialDeviceMap().has_value());
+  EXPECT_EQ(ResolveDevicePath("\\\\.\\COM3"), std::nullopt);
+  qunsetenv("LUMO_COMPORT_DIR");
+}
