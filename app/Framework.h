@@ -1,4 +1,4 @@
-// What the specification takes from its window framework and that Qt does
+// What the tool takes from a window framework and that Qt does
 // not have: the framework's exception class and exception display, the
 // application title, the integer conversion of a text, and the program's own
 // error boxes (MessageBoxA with no owner, caption "Error", OK).

@@ -4,12 +4,14 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QFontDatabase>
+#include <QCloseEvent>
 #include <QKeyEvent>
 #include <QShowEvent>
 #include <QThread>
 
 #include <future>
 
+#include "DownloadJob.h"
 #include "Framework.h"
 #include "SavedPaths.h"
 #include "SerialDeviceMap.h"
@@ -52,7 +54,7 @@ void TLumo_Q31NTX_DownloadAP::SetExecutableFolderForTesting(const QString& folde
 }
 
 TLumo_Q31NTX_DownloadAP::TLumo_Q31NTX_DownloadAP(QWidget* Owner) : QDialog(Owner) {
-  // 1. The layout (Part 1.2).
+  // 1. The layout.
   EnsureTahomaFont();
   setupUi(this);
   ApplyFontSizes();
@@ -77,7 +79,7 @@ TLumo_Q31NTX_DownloadAP::TLumo_Q31NTX_DownloadAP(QWidget* Owner) : QDialog(Owner
 
 TLumo_Q31NTX_DownloadAP::~TLumo_Q31NTX_DownloadAP() { UI = nullptr; }
 
-// The layout stores the fonts in points (8, 10, 12); the specified heights
+// The layout stores the fonts in points (8, 10, 12); the designed heights
 // -11, -13 and -16 are pixels at 96 pixels per inch, whatever the display.
 void TLumo_Q31NTX_DownloadAP::ApplyFontSizes() {
   const auto toPixels = [](QFont font) {
@@ -227,4 +229,47 @@ std::string TLumo_Q31NTX_DownloadAP::ReadPathText(int which) {
     QMetaObject::invokeMethod(this, read, Qt::BlockingQueuedConnection);
   }
   return text;
+}
+
+void TLumo_Q31NTX_DownloadAP::ProcessPendingEvents() {
+  if (OnWindowThread()) QCoreApplication::processEvents();
+}
+
+void TLumo_Q31NTX_DownloadAP::DownLoadAPClick(QObject*) {
+  RunEventHandler([this] {
+    // A text that is not a number raises the framework's error: no job.
+    ComPort_Number = StrToInt(ComPort_ComboBox->currentText());
+    User_BaudRate = StrToInt(BaudRate_ComboBox->currentText());
+
+    JobFrontEnd frontEnd;
+    frontEnd.SetJobControlsEnabled = [this](bool enabled) {
+      DownLoadAP->setEnabled(enabled);
+      ComPort_ComboBox->setEnabled(enabled);
+      BaudRate_ComboBox->setEnabled(enabled);
+    };
+    frontEnd.ProcessMessages = [] { QCoreApplication::processEvents(); };
+    frontEnd.ReadSelection = [this](int32_t& dsp, int32_t& cm, int32_t& motor) {
+      dsp = DSP_CheckBox->isChecked() ? 1 : 0;
+      cm = CM_CheckBox->isChecked() ? 1 : 0;
+      motor = Motor_CheckBox->isChecked() ? 1 : 0;
+    };
+    frontEnd.ApplyPendingStatus = [this] { FlushStatusTexts(); };
+    Job_Running = true;
+    RunDownloadJob(this, frontEnd);
+    Job_Running = false;
+  });
+  Job_Running = false;
+  if (Close_Requested) {
+    Close_Requested = false;
+    close();
+  }
+}
+
+void TLumo_Q31NTX_DownloadAP::closeEvent(QCloseEvent* event) {
+  if (Job_Running) {
+    Close_Requested = true;
+    event->ignore();
+    return;
+  }
+  QDialog::closeEvent(event);
 }

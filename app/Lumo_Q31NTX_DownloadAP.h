@@ -1,4 +1,4 @@
-// The one form of the tool (Parts 1.1 to 1.4): the dialog, and at the same
+// The one form of the tool: the dialog, and at the same
 // time the context of a download job (TDownloadJobContext) and the job's user
 // interface (JobUserInterface, set as UI).
 #pragma once
@@ -39,6 +39,7 @@ class TLumo_Q31NTX_DownloadAP : public QDialog,
   void ShowErrorMessage(const std::string& text) override;
   void SetStatusText(const std::string& text) override;
   std::string ReadPathText(int which) override;
+  void ProcessPendingEvents() override;
 
   // Window thread: applies the status texts that other threads have handed
   // over and that are still pending, in order. SetStatusText on the window
@@ -54,16 +55,19 @@ class TLumo_Q31NTX_DownloadAP : public QDialog,
   static void SetExecutableFolderForTesting(const QString& folder);
 
  public slots:
-  // Published handlers (Part 1.4); the show event and the Browse buttons'
+  // Published handlers; the show event and the Browse buttons'
   // clicks are bound to them.
   void FormShow(QObject* Sender = nullptr);
   void SelectDSPFileClick(QObject* Sender = nullptr);
   void SelectCMFileClick(QObject* Sender = nullptr);
   void SelectMotorFileClick(QObject* Sender = nullptr);
+  void DownLoadAPClick(QObject* Sender = nullptr);
 
  protected:
   void showEvent(QShowEvent* event) override;
   void keyPressEvent(QKeyEvent* event) override;
+  // Closing during a job keeps the window until the job has finished.
+  void closeEvent(QCloseEvent* event) override;
 
  private:
   void ApplyFontSizes();
@@ -72,6 +76,8 @@ class TLumo_Q31NTX_DownloadAP : public QDialog,
   QLineEdit* PathEdit(int which) const;
 
   QString Executable_Folder;
+  bool Job_Running = false;     // window thread only
+  bool Close_Requested = false;  // window thread only
   std::mutex Status_Lock;
   std::vector<QString> Status_Pending;  // under Status_Lock
 };

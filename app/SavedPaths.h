@@ -1,4 +1,4 @@
-// The remembered image paths (Part 1.4): SavePath/Save.ini beside the
+// The remembered image paths: SavePath/Save.ini beside the
 // executable, read and written with the semantics of the platform's profile
 // functions (GetPrivateProfileStringW / WritePrivateProfileStringW).
 #pragma once
@@ -9,7 +9,7 @@
 QString SavePathFolder(const QString& executableFolder);
 QString SavedPathsIniFile(const QString& executableFolder);
 
-// Section and keys as specified (the keys' spelling included).
+// Section and keys exactly as earlier versions wrote them (spelling included).
 inline constexpr const char* kPathSection = "FILE_PATH";
 inline constexpr const char* kDspPathKey = "DSP_PTAH";
 inline constexpr const char* kCmPathKey = "CM_PTAH";

@@ -1,4 +1,4 @@
-// Program start-up (Part 1.1).
+// Program start-up.
 #pragma once
 
 // Creates the application object and the one form, runs the message loop,

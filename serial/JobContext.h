@@ -22,6 +22,9 @@ class JobUserInterface {
   virtual void SetStatusText(const std::string& text) = 0;
   // Texts of the three path edits.
   virtual std::string ReadPathText(int which) = 0;
+  // Window thread only: handles pending window events once, so the window
+  // (and the worker's message boxes) stay alive while the window thread waits.
+  virtual void ProcessPendingEvents() {}
 };
 
 // Which path edit ReadPathText reads.

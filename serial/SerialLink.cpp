@@ -78,7 +78,16 @@ void ServeBaudRequest(TDownloadJobContext* form) {
   }
   // Release the worker first: it may go on while the address set runs here.
   form->Baud_Request.store(-1);
-  if (BaudFailureAddressSet addressSet = failureAddressSet.load()) addressSet(form);
+  if (BaudFailureAddressSet addressSet = failureAddressSet.load()) {
+    // The worker may hold the sender lock while it waits for this thread to
+    // show one of its messages: keep the window alive until the lock is free.
+    std::unique_lock<std::recursive_mutex> hold(form->Sender_Lock, std::defer_lock);
+    while (!hold.try_lock()) {
+      if (form->UI) form->UI->ProcessPendingEvents();
+      std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    addressSet(form);
+  }
   ShowError(form, "ComPort  Error !!");
 }
 

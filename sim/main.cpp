@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "SampleImages.h"
 #include "SimUnit.h"
 
 namespace {
@@ -45,6 +46,8 @@ Options:
   --dump DIR            at exit (SIGINT, SIGTERM) write dsp.bin,
                         camera-board.bin, control-board.bin, versions.txt
                         and wire.csv into DIR
+  --write-samples DIR   write sample images dsp.bin, camera-board.bin and
+                        control-board.bin into DIR and exit
   --help                this text
 )";
 
@@ -165,6 +168,13 @@ int main(int argc, char** argv) {
         options.Faults.push_back(fault);
       } else if (arg == "--dump") {
         dumpDir = value();
+      } else if (arg == "--write-samples") {
+        const std::string folder = value();
+        if (!sim::WriteSampleImages(folder)) {
+          std::cerr << "lumo-unit-sim: could not write into " << folder << "\n";
+          return 1;
+        }
+        return 0;
       } else {
         std::cerr << "lumo-unit-sim: unknown option " << arg << "\n" << USAGE;
         return 2;

@@ -1,4 +1,4 @@
-// The layout table of Part 1.2, checked on the real form (offscreen).
+// The layout table, checked on the real form (offscreen).
 #include <gtest/gtest.h>
 
 #include <QCheckBox>

@@ -1,4 +1,4 @@
-// Port discovery (Part 1.1) on real pseudo-terminals through a
+// Port discovery on real pseudo-terminals through a
 // LUMO_COMPORT_DIR folder, and the serial device map behind it.
 #include <gtest/gtest.h>
 

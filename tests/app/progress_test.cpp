@@ -1,4 +1,4 @@
-// ShowProgress (Part 1.3): the numeric cases as one table of calls.
+// ShowProgress: the numeric cases as one table of calls.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -93,7 +93,7 @@ TEST(ShowProgress, NumericCasesOfThePart) {
     if (c.fromProgramStart) Progress_LastSegment = 255;
     else if (c.afterPreviousCase) Progress_LastSegment = static_cast<uint8_t>(lastSegmentAfterPrevious);
     else Progress_LastSegment = static_cast<uint8_t>(c.calls.front().segment == 0 ? 255 : 0);
-    // The job's reset (Part 3.4), the only one.
+    // The job's reset, the only one.
     form.Progress_Base = 0;
     form.Progress_Segment = 0.0;
     std::vector<std::string> expected;

@@ -1,4 +1,4 @@
-// Saved paths (Part 1.4) against real files: the form takes a temporary
+// Saved paths against real files: the form takes a temporary
 // folder as its executable's folder.
 #include <gtest/gtest.h>
 
