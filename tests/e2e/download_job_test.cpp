@@ -1,0 +1,614 @@
+// Whole download jobs through the window: the real form (offscreen), its
+// "DownLoad AP" button pressed, the real port backend on a pseudo-terminal and
+// the simulated unit behind it. A job is judged by what the user was told,
+// the status texts, the commands on the wire with their line rates, and what
+// ended up in the unit's memories.
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QComboBox>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+
+#include <algorithm>
+#include <cctype>
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "AppTestSupport.h"
+#include "Lumo_Q31NTX_DownloadAP.h"
+#include "SampleImages.h"
+#include "SerialLink.h"
+#include "SerialPort.h"
+#include "SimUnit.h"
+#include "TestContext.h"
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+using Names = std::vector<std::string>;
+using sim::Fault;
+using sim::FaultKind;
+using sim::UnitPart;
+
+// A job that does not end fails the run instead of blocking it: the click
+// handler cannot be interrupted from a test, so the watchdog ends the process.
+class Watchdog {
+ public:
+  explicit Watchdog(const char* what, std::chrono::seconds bound = std::chrono::seconds(180))
+      : thread_([this, what, bound] {
+          std::unique_lock<std::mutex> hold(lock_);
+          if (!done_.wait_for(hold, bound, [this] { return finished_; })) {
+            std::fprintf(stderr, "%s did not end within %lld s\n", what, static_cast<long long>(bound.count()));
+            std::abort();
+          }
+        }) {}
+  ~Watchdog() {
+    {
+      std::lock_guard<std::mutex> hold(lock_);
+      finished_ = true;
+    }
+    done_.notify_all();
+    thread_.join();
+  }
+
+ private:
+  std::mutex lock_;
+  std::condition_variable done_;
+  bool finished_ = false;
+  std::thread thread_;
+};
+
+// ---- The wire, as the unit heard it ----------------------------------------
+
+struct Sent {
+  std::string Name;
+  int Rate;
+};
+
+bool StartsWith(const std::vector<sim::WireByte>& wire, size_t i, const Bytes& prefix) {
+  if (i + prefix.size() > wire.size()) return false;
+  for (size_t k = 0; k < prefix.size(); ++k) {
+    if (wire[i + k].Byte != prefix[k]) return false;
+  }
+  return true;
+}
+
+// The host's bytes cut into named messages: camera commands by their bytes,
+// the DSP block packet that follows an announce up to its 0xFF, loader
+// packets by their size byte (a GET_STATUS with the host's acknowledge, a
+// lone 0x03 as a resync byte); anything else byte by byte in hex.
+std::vector<Sent> SentMessages(const sim::SimUnit& unit) {
+  struct Known {
+    const char* Name;
+    Bytes Prefix;
+    size_t Length;
+  };
+  const Known camera[] = {
+      {"ENTER", {0x81, 0x01, 0x04, 0x75, 0xBB, 0xCC, 0xDD, 0xFF}, 8},
+      {"ANNOUNCE", {0x81, 0x01, 0x04, 0x99, 0xAB, 0xFF}, 6},
+      {"VERSION", {0x81, 0x01, 0x04, 0xAA, 0xEE}, 11},
+      {"CAMERA_ENTRY", {0x81, 0x01, 0x04, 0xAA, 0xAA, 0xFF}, 6},
+      {"CONTROL_ENTRY", {0x81, 0xAA, 0xBB, 0x00, 0xFF}, 5},
+      {"ADDRESS", {0x88, 0x30, 0x01, 0xFF}, 4},
+  };
+  std::vector<sim::WireByte> wire;
+  for (const sim::WireByte& w : unit.Wire()) {
+    if (w.Direction == sim::WireDirection::ToUnit) wire.push_back(w);
+  }
+  std::vector<Sent> sent;
+  size_t i = 0;
+  while (i < wire.size()) {
+    std::string name;
+    size_t n = 1;
+    for (const Known& k : camera) {
+      if (StartsWith(wire, i, k.Prefix) && i + k.Length <= wire.size()) {
+        name = k.Name;
+        n = k.Length;
+        break;
+      }
+    }
+    if (name.empty() && !sent.empty() && sent.back().Name == "ANNOUNCE") {
+      name = "BLOCK";
+      while (i + n <= wire.size() && wire[i + n - 1].Byte != 0xFF) ++n;
+      n = std::min(n, wire.size() - i);
+    }
+    if (name.empty()) {
+      const uint8_t size = wire[i].Byte;
+      const uint8_t command = i + 2 < wire.size() ? wire[i + 2].Byte : 0;
+      const bool repeated = i + 2 < wire.size() && wire[i + 1].Byte == command;
+      if (size == 3 && repeated && command == 0x20) {
+        name = "PING", n = 3;
+      } else if (size == 3 && repeated && command == 0x23 && StartsWith(wire, i + 3, {0xCC})) {
+        name = "GET_STATUS", n = 4;
+      } else if (size == 3 && repeated && command == 0x25) {
+        name = "RESET", n = 3;
+      } else if (size == 3) {
+        name = "RESYNC";
+      } else if (size == 11 && command == 0x21 && i + 11 <= wire.size()) {
+        name = "DOWNLOAD", n = 11;
+      } else if (size >= 4 && size <= 79 && command == 0x24 && i + size <= wire.size()) {
+        name = "SEND_DATA", n = size;
+      } else {
+        char hex[4];
+        std::snprintf(hex, sizeof hex, "%02X", wire[i].Byte);
+        name = hex;
+      }
+    }
+    sent.push_back({name, wire[i].Rate});
+    i += n;
+  }
+  return sent;
+}
+
+// The messages as the job's steps: a DSP download (announces, blocks and
+// version writes) and a run of loader packets each become one step; camera
+// commands stay one by one. "NAME@rate"; a step whose messages went out at
+// different rates shows up as several steps.
+Names Steps(const std::vector<Sent>& sent) {
+  const auto group = [](const std::string& name) -> std::string {
+    if (name == "ANNOUNCE" || name == "BLOCK" || name == "VERSION") return "DSP";
+    if (name == "PING" || name == "GET_STATUS" || name == "RESET" || name == "RESYNC" || name == "DOWNLOAD" ||
+        name == "SEND_DATA")
+      return "LOADER";
+    return name;
+  };
+  Names steps;
+  std::string last;
+  for (const Sent& s : sent) {
+    const std::string g = group(s.Name);
+    const std::string step = g + "@" + std::to_string(s.Rate);
+    if ((g == "DSP" || g == "LOADER") && step == last) continue;
+    steps.push_back(step);
+    last = step;
+  }
+  return steps;
+}
+
+size_t Count(const std::vector<Sent>& sent, const std::string& name) {
+  return static_cast<size_t>(std::count_if(sent.begin(), sent.end(), [&](const Sent& s) { return s.Name == name; }));
+}
+
+// ---- The bench: a unit on COM<n>, the form, recorders ------------------------
+
+// What the status box showed, with the state of the job at that moment.
+struct StatusSample {
+  QString Text;
+  bool Active;       // Download_Active
+  bool PortOpen;     // ComPort_Opened
+  bool ButtonEnabled;
+};
+
+constexpr int COM_NUMBER = 7;
+
+void WriteFile(const std::string& path, const Bytes& bytes) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+}
+
+// A port backend that refuses one line rate, as a driver may.
+class RefusingPort : public SerialPort {
+ public:
+  RefusingPort(std::unique_ptr<SerialPort> inner, uint32_t refused) : inner_(std::move(inner)), refused_(refused) {}
+  bool GetCommState(DCB& dcb) override { return inner_->GetCommState(dcb); }
+  bool SetCommState(const DCB& dcb) override { return dcb.BaudRate != refused_ && inner_->SetCommState(dcb); }
+  bool QueuedInput(uint32_t& count) override { return inner_->QueuedInput(count); }
+  bool Read(uint8_t* buffer, uint32_t size, uint32_t& got) override { return inner_->Read(buffer, size, got); }
+  bool Write(const uint8_t* buffer, uint32_t size, uint32_t& written) override {
+    return inner_->Write(buffer, size, written);
+  }
+
+ private:
+  std::unique_ptr<SerialPort> inner_;
+  uint32_t refused_;
+};
+
+class Bench {
+ public:
+  explicit Bench(sim::SimOptions options = {}, bool refuse115200 = false) {
+    if (refuse115200) {
+      SetSerialPortOpener([](const std::string& path) -> std::unique_ptr<SerialPort> {
+        std::unique_ptr<SerialPort> port = OpenPosixSerialPort(path);
+        if (!port) return nullptr;
+        return std::make_unique<RefusingPort>(std::move(port), 115200);
+      });
+    }
+    options.ComDir = com_.Path();
+    options.ComNumber = COM_NUMBER;
+    unit = std::make_unique<sim::SimUnit>(options);
+    dspAtStart = unit->DspMemory();
+    setenv("LUMO_COMPORT_DIR", com_.Path().c_str(), 1);
+    TLumo_Q31NTX_DownloadAP::SetExecutableFolderForTesting(files_.path());
+    form = std::make_unique<TLumo_Q31NTX_DownloadAP>();
+    form->show();
+    QObject::connect(form->Processing_States, &QLineEdit::textChanged, form.get(), [this](const QString& text) {
+      statuses.push_back({text, form->Download_Active.load(), ComPort_Opened.load(), form->DownLoadAP->isEnabled()});
+    });
+  }
+
+  ~Bench() {
+    form.reset();
+    TLumo_Q31NTX_DownloadAP::SetExecutableFolderForTesting(QString());
+    SetSerialPortOpener({});
+    unsetenv("LUMO_COMPORT_DIR");
+  }
+
+  std::string File(const char* name) const { return (files_.path() + "/" + name).toStdString(); }
+
+  void SetPaths(const std::string& dsp, const std::string& cm, const std::string& motor) {
+    form->DSP_PATH_Edit->setText(QString::fromStdString(dsp));
+    form->CM_PATH_Edit->setText(QString::fromStdString(cm));
+    form->Motor_PATH_Edit->setText(QString::fromStdString(motor));
+  }
+
+  void Tick(bool dsp, bool cm, bool motor) {
+    form->DSP_CheckBox->setChecked(dsp);
+    form->CM_CheckBox->setChecked(cm);
+    form->Motor_CheckBox->setChecked(motor);
+  }
+
+  // Presses the button; returns once the click handler has returned, which it
+  // does when the job has ended. The status box is emptied first so that
+  // every text the job writes shows up as a change.
+  void Press() {
+    statuses.clear();
+    form->Processing_States->setText(QString());
+    statuses.clear();
+    Watchdog watchdog("a download job");
+    QTest::mouseClick(form->DownLoadAP, Qt::LeftButton);
+    unit->WaitIdle();
+  }
+
+  std::vector<QString> StatusTexts() const {
+    std::vector<QString> texts;
+    for (const StatusSample& s : statuses) texts.push_back(s.Text);
+    return texts;
+  }
+
+  bool ControlsEnabled() const {
+    return form->DownLoadAP->isEnabled() && form->ComPort_ComboBox->isEnabled() &&
+           form->BaudRate_ComboBox->isEnabled();
+  }
+
+  // The tool no longer holds the port: the device opens for exclusive use.
+  bool PortFree() const { return OpenPosixSerialPort(unit->SlavePath()) != nullptr; }
+
+  MessageRecorder messages;
+  std::unique_ptr<sim::SimUnit> unit;
+  Bytes dspAtStart;
+  std::unique_ptr<TLumo_Q31NTX_DownloadAP> form;
+  std::vector<StatusSample> statuses;
+
+ private:
+  lumo_test::ComFolder com_;
+  QTemporaryDir files_;
+};
+
+// Whether texts are the running percentage and never go back, ending in "100 %"
+// just before "Ready".
+void ExpectProgressThenReady(const std::vector<StatusSample>& statuses, bool reload) {
+  ASSERT_GE(statuses.size(), 3u);
+  EXPECT_EQ(statuses[statuses.size() - 1].Text, QStringLiteral("Ready"));
+  EXPECT_EQ(statuses[statuses.size() - 2].Text, QStringLiteral("100 %"));
+  int previous = -1;
+  for (size_t k = 0; k + 1 < statuses.size(); ++k) {
+    const QString& text = statuses[k].Text;
+    ASSERT_TRUE(text.endsWith(QStringLiteral(" %"))) << "status " << k << ": " << text.toStdString();
+    bool number = false;
+    const int percent = text.chopped(2).toInt(&number);
+    ASSERT_TRUE(number) << text.toStdString();
+    EXPECT_TRUE(percent >= 0 && percent <= 100) << text.toStdString();
+    // A board loaded again starts its segment over.
+    if (!reload) {
+      EXPECT_GE(percent, previous) << "status " << k << ": " << text.toStdString();
+    }
+    previous = percent;
+    // The running percentage is shown while the job runs, not saved up for
+    // its end; the worker's last text may land as the job ends, but before
+    // "Ready" and before the controls come back.
+    if (k + 2 < statuses.size()) {
+      EXPECT_TRUE(statuses[k].Active) << "a percentage shown after the job: " << text.toStdString();
+    }
+    EXPECT_FALSE(statuses[k].ButtonEnabled) << "the button was enabled while " << text.toStdString();
+  }
+  EXPECT_EQ(std::count_if(statuses.begin(), statuses.end(),
+                          [](const StatusSample& s) { return s.Text == QStringLiteral("100 %"); }),
+            1);
+}
+
+// ---- The table of jobs -------------------------------------------------------
+
+enum class DspFile { Valid, WrongSignature, Empty };
+
+struct JobCase {
+  const char* Name;
+  bool Dsp, Cm, Motor;
+  DspFile DspKind;
+  int32_t CmSize;     // 0: the file does not exist
+  int32_t MotorSize;  // 0: the file does not exist
+  std::optional<UnitPart> ListeningAtStart;
+  std::vector<Fault> Faults;
+  bool Refuse115200;
+  std::vector<QString> Messages;
+  bool Succeeds;  // "100 %" before "Ready"
+  Names Wire;     // Steps()
+  size_t Erases;  // DOWNLOAD packets: one per board load
+  bool DspWritten, CmWritten, MotorWritten;
+};
+
+void PrintTo(const JobCase& c, std::ostream* os) { *os << c.Name; }
+
+constexpr int32_t CM_SIZE = 300;     // four chunks, the last of 72 bytes
+constexpr int32_t MOTOR_SIZE = 200;  // three chunks
+const Names ADDRESS_SET_SIX_TIMES(6, "ADDRESS@9600");
+
+Names Concat(Names a, const Names& b) {
+  a.insert(a.end(), b.begin(), b.end());
+  return a;
+}
+
+const JobCase JOBS[] = {
+    {"DSP alone", true, false, false, DspFile::Valid, 0, 0, std::nullopt, {}, false, {}, true,
+     {"ENTER@9600", "DSP@115200", "ADDRESS@115200"}, 0, true, false, false},
+    // The camera board's loader does not answer the job's ping (the line is
+    // with the camera): the entry command routes the line to it.
+    {"DSP and camera board", true, true, false, DspFile::Valid, CM_SIZE, 0, std::nullopt, {}, false, {}, true,
+     {"ENTER@9600", "DSP@115200", "LOADER@115200", "CAMERA_ENTRY@115200", "LOADER@115200", "ADDRESS@115200"}, 1,
+     true, true, false},
+    {"camera board alone", false, true, false, DspFile::Valid, CM_SIZE, 0, std::nullopt, {}, false, {}, true,
+     {"ENTER@9600", "LOADER@115200", "CAMERA_ENTRY@115200", "LOADER@115200", "ADDRESS@115200"}, 1, false, true,
+     false},
+    // Its loader still listening from an earlier job: no camera command at all.
+    {"control board alone", false, false, true, DspFile::Valid, 0, MOTOR_SIZE, UnitPart::ControlBoardLoader, {},
+     false, {}, true, {"LOADER@115200"}, 1, false, false, true},
+    {"all three", true, true, true, DspFile::Valid, CM_SIZE, MOTOR_SIZE, std::nullopt, {}, false, {}, true,
+     {"ENTER@9600", "DSP@115200", "LOADER@115200", "CAMERA_ENTRY@115200", "LOADER@115200", "ADDRESS@115200",
+      "CONTROL_ENTRY@9600", "LOADER@115200"},
+     2, true, true, true},
+    {"no box ticked", false, false, false, DspFile::Valid, CM_SIZE, MOTOR_SIZE, std::nullopt, {}, false,
+     {"No File Selected !!", "Download Error !!"}, false, {}, 0, false, false, false},
+    // Every open comes before the first size check.
+    {"camera-board file missing, DSP file empty", true, true, false, DspFile::Empty, 0, 0, std::nullopt, {}, false,
+     {"Open Camera FW File  Error !!", "Download Error !!"}, false, {}, 0, false, false, false},
+    // -3: the routine's own message only; the camera board is not tried.
+    {"wrong DSP signature", true, true, false, DspFile::WrongSignature, CM_SIZE, 0, std::nullopt, {}, false,
+     {"This is not DSP File !!"}, false, {"ENTER@9600"}, 0, false, false, false},
+    // The window thread marks the request failed, runs the address set at the
+    // rate the port still has (the camera in download mode does not hear it),
+    // then reports; the worker ends the job.
+    {"the change to 115200 refused", true, false, false, DspFile::Valid, 0, 0, std::nullopt, {}, true,
+     {"ComPort  Error !!", "Download Error !!"}, false, Concat({"ENTER@9600"}, ADDRESS_SET_SIX_TIMES), 0, false,
+     false, false},
+    // -3 from the camera board: no "Download Error !!", no address set.
+    {"camera-board erase fails", false, true, false, DspFile::Valid, CM_SIZE, 0, std::nullopt,
+     {{FaultKind::FlashFailure, UnitPart::CameraBoardLoader, 0x21}}, false, {"Erase Flash Error !!"}, false,
+     {"ENTER@9600", "LOADER@115200", "CAMERA_ENTRY@115200", "LOADER@115200"}, 1, false, false, false},
+    // The status of chunk 1 is lost (GET_STATUS 0 confirms the erase): the
+    // chunk's outcome is unknown, so the board is loaded again from the erase.
+    {"lost status reply during the camera-board load", false, true, false, DspFile::Valid, CM_SIZE, 0,
+     std::nullopt, {{FaultKind::DropReply, UnitPart::CameraBoardLoader, 0x23, 2}}, false, {}, true,
+     {"ENTER@9600", "LOADER@115200", "CAMERA_ENTRY@115200", "LOADER@115200", "ADDRESS@115200"}, 2, false, true,
+     false},
+};
+
+class DownloadJobTable : public testing::TestWithParam<JobCase> {};
+
+TEST_P(DownloadJobTable, MessagesStatusWireAndMemories) {
+  const JobCase& c = GetParam();
+  sim::SimOptions options;
+  options.ListeningAtStart = c.ListeningAtStart;
+  options.Faults = c.Faults;
+  Bench bench(options, c.Refuse115200);
+  ASSERT_EQ(bench.form->ComPort_ComboBox->currentText(), QString::number(COM_NUMBER));
+  ASSERT_EQ(bench.form->BaudRate_ComboBox->currentText(), QStringLiteral("9600"));
+
+  Bytes dsp = sim::MakeSampleDspImage(0x56781234);
+  if (c.DspKind == DspFile::WrongSignature) ++dsp[0];
+  if (c.DspKind == DspFile::Empty) dsp.clear();
+  const Bytes cm = sim::MakeSampleBoardImage(CM_SIZE, 2);
+  const Bytes motor = sim::MakeSampleBoardImage(MOTOR_SIZE, 3);
+  WriteFile(bench.File("dsp.bin"), dsp);
+  if (c.CmSize > 0) WriteFile(bench.File("cm.bin"), cm);
+  if (c.MotorSize > 0) WriteFile(bench.File("motor.bin"), motor);
+  bench.SetPaths(bench.File("dsp.bin"), bench.File("cm.bin"), bench.File("motor.bin"));
+  bench.Tick(c.Dsp, c.Cm, c.Motor);
+
+  bench.Press();
+
+  EXPECT_EQ(bench.messages.Texts(), c.Messages);
+  for (const ShownMessageBox& box : bench.messages.Boxes()) {
+    EXPECT_EQ(box.kind, ShownMessageBox::ErrorBox);
+    EXPECT_EQ(box.caption, QStringLiteral("Error"));
+  }
+
+  // Status texts: "Ready" last, once the port is closed; "100 %" only on success.
+  ASSERT_FALSE(bench.statuses.empty());
+  const StatusSample& ready = bench.statuses.back();
+  EXPECT_EQ(ready.Text, QStringLiteral("Ready"));
+  EXPECT_FALSE(ready.Active);
+  EXPECT_FALSE(ready.PortOpen);
+  if (c.Succeeds) {
+    const bool reload = c.Erases > static_cast<size_t>(c.Cm) + static_cast<size_t>(c.Motor);
+    ExpectProgressThenReady(bench.statuses, reload);
+  } else {
+    const std::vector<QString> texts = bench.StatusTexts();
+    EXPECT_EQ(std::count(texts.begin(), texts.end(), QStringLiteral("100 %")), 0);
+  }
+  EXPECT_EQ(bench.form->Processing_States->text(), QStringLiteral("Ready"));
+
+  // Controls back, port closed.
+  EXPECT_TRUE(bench.ControlsEnabled());
+  EXPECT_FALSE(ComPort_Opened.load());
+  EXPECT_TRUE(bench.PortFree());
+
+  // The wire.
+  const std::vector<Sent> sent = SentMessages(*bench.unit);
+  EXPECT_EQ(Steps(sent), c.Wire);
+  EXPECT_EQ(Count(sent, "DOWNLOAD"), c.Erases);
+  if (c.DspWritten) {
+    // The probe block, then the 382 blocks.
+    EXPECT_EQ(Count(sent, "BLOCK"), 383u);
+    EXPECT_EQ(Count(sent, "VERSION"), 2u);
+  }
+
+  // The memories.
+  const Bytes memory = bench.unit->DspMemory();
+  if (c.DspWritten) {
+    ASSERT_EQ(memory.size(), static_cast<size_t>(sim::DSP_BODY_SIZE));
+    EXPECT_TRUE(std::equal(memory.begin(), memory.end(), dsp.begin() + sim::DSP_HEADER_SIZE))
+        << "DSP memory differs from the image body";
+    const int v = sim::DSP_VERSION_OFFSET;
+    EXPECT_EQ(bench.unit->DspVersion(0), dsp[v + 1] << 8 | dsp[v]);
+    EXPECT_EQ(bench.unit->DspVersion(1), dsp[v + 3] << 8 | dsp[v + 2]);
+  } else {
+    EXPECT_EQ(memory, bench.dspAtStart) << "the DSP was written";
+    EXPECT_EQ(bench.unit->DspVersion(0), 0);
+    EXPECT_EQ(bench.unit->DspVersion(1), 0);
+  }
+  if (c.CmWritten) {
+    EXPECT_EQ(bench.unit->Flash(UnitPart::CameraBoardLoader), cm);
+  } else {
+    EXPECT_TRUE(bench.unit->Flash(UnitPart::CameraBoardLoader).empty());
+  }
+  if (c.MotorWritten) {
+    EXPECT_EQ(bench.unit->Flash(UnitPart::ControlBoardLoader), motor);
+  } else {
+    EXPECT_TRUE(bench.unit->Flash(UnitPart::ControlBoardLoader).empty());
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Jobs, DownloadJobTable, testing::ValuesIn(JOBS),
+                         [](const testing::TestParamInfo<JobCase>& info) {
+                           std::string name = info.param.Name;
+                           for (char& ch : name) {
+                             if (!std::isalnum(static_cast<unsigned char>(ch))) ch = '_';
+                           }
+                           return name;
+                         });
+
+// ---- Around the job ----------------------------------------------------------
+
+// The port is closed after a job, so the next job on the same port opens it
+// and talks to the unit: a job that failed at the DSP's signature, then one
+// that loads the DSP.
+TEST(DownloadJob, SecondJobOnTheSamePort) {
+  Bench bench;
+  Bytes dsp = sim::MakeSampleDspImage(0x11223344, 5);
+  Bytes wrong = dsp;
+  ++wrong[3];
+  WriteFile(bench.File("wrong.bin"), wrong);
+  WriteFile(bench.File("dsp.bin"), dsp);
+  bench.Tick(true, false, false);
+
+  bench.SetPaths(bench.File("wrong.bin"), "", "");
+  bench.Press();
+  EXPECT_EQ(bench.messages.Texts(), std::vector<QString>{QStringLiteral("This is not DSP File !!")});
+  EXPECT_EQ(bench.StatusTexts(), std::vector<QString>{QStringLiteral("Ready")});
+  EXPECT_TRUE(bench.ControlsEnabled());
+
+  bench.unit->ClearWire();
+  bench.SetPaths(bench.File("dsp.bin"), "", "");
+  bench.Press();
+  EXPECT_EQ(bench.messages.Texts(), std::vector<QString>{QStringLiteral("This is not DSP File !!")});
+  ExpectProgressThenReady(bench.statuses, false);
+  EXPECT_TRUE(bench.ControlsEnabled());
+  EXPECT_TRUE(bench.PortFree());
+  // The first job left the camera in download mode (no address set after its
+  // -3): the second job's enter-download still goes out first, at the user's
+  // rate, and the DSP loads at 115200.
+  EXPECT_EQ(Steps(SentMessages(*bench.unit)), (Names{"ENTER@9600", "DSP@115200", "ADDRESS@115200"}));
+  const Bytes memory = bench.unit->DspMemory();
+  ASSERT_EQ(memory.size(), static_cast<size_t>(sim::DSP_BODY_SIZE));
+  EXPECT_TRUE(std::equal(memory.begin(), memory.end(), dsp.begin() + sim::DSP_HEADER_SIZE));
+}
+
+// Closing the window while a job runs keeps it until the job has finished;
+// then it closes.
+TEST(DownloadJob, CloseDuringAJobWaitsForTheJob) {
+  Bench bench;
+  const Bytes motor = sim::MakeSampleBoardImage(MOTOR_SIZE, 3);
+  WriteFile(bench.File("motor.bin"), motor);
+  bench.SetPaths("", "", bench.File("motor.bin"));
+  bench.Tick(false, false, true);
+
+  // Sampled from the pump loop of the click handler.
+  struct Sample {
+    bool Active;
+    bool Visible;
+  };
+  std::vector<Sample> samples;
+  bool closeAsked = false;
+  QTimer timer;
+  timer.setInterval(20);
+  QObject::connect(&timer, &QTimer::timeout, [&] {
+    if (!bench.form->Download_Active.load()) return;
+    if (!closeAsked) {
+      closeAsked = true;
+      bench.form->close();
+      return;
+    }
+    samples.push_back({true, bench.form->isVisible()});
+  });
+  timer.start();
+  bench.Press();
+  timer.stop();
+
+  ASSERT_TRUE(closeAsked);
+  ASSERT_FALSE(samples.empty()) << "no look at the window while the job ran";
+  for (const Sample& s : samples) EXPECT_TRUE(s.Visible) << "the window went away during the job";
+  EXPECT_FALSE(bench.form->isVisible());
+  // The job itself ran to its end.
+  EXPECT_TRUE(bench.messages.Texts().empty());
+  EXPECT_EQ(bench.unit->Flash(UnitPart::ControlBoardLoader), motor);
+  EXPECT_FALSE(ComPort_Opened.load());
+}
+
+// No port found: the box still shows "Com Port". The conversion fails with
+// the framework's exception display and nothing starts.
+TEST(DownloadJob, PortBoxWithoutANumberStartsNothing) {
+  lumo_test::ComFolder empty;
+  setenv("LUMO_COMPORT_DIR", empty.Path().c_str(), 1);
+  MessageRecorder messages;
+  QTemporaryDir folder;
+  TLumo_Q31NTX_DownloadAP::SetExecutableFolderForTesting(folder.path());
+  {
+    TLumo_Q31NTX_DownloadAP form;
+    form.show();
+    ASSERT_EQ(form.ComPort_ComboBox->count(), 0);
+    ASSERT_EQ(form.ComPort_ComboBox->currentText(), QStringLiteral("Com Port"));
+    form.DSP_CheckBox->setChecked(true);
+    form.Processing_States->setText(QStringLiteral("before"));
+    {
+      Watchdog watchdog("a click without a port");
+      QTest::mouseClick(form.DownLoadAP, Qt::LeftButton);
+    }
+    const std::vector<ShownMessageBox> boxes = messages.Boxes();
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].kind, ShownMessageBox::ExceptionDisplay);
+    EXPECT_EQ(boxes[0].text, QStringLiteral("'Com Port' is not a valid integer value."));
+    EXPECT_FALSE(ComPort_Opened.load());
+    EXPECT_FALSE(form.Download_Active.load());
+    EXPECT_FALSE(form.Worker_Busy.load());
+    EXPECT_FALSE(form.Reader_Busy.load());
+    EXPECT_TRUE(form.DownLoadAP->isEnabled());
+    EXPECT_TRUE(form.ComPort_ComboBox->isEnabled());
+    EXPECT_TRUE(form.BaudRate_ComboBox->isEnabled());
+    EXPECT_EQ(form.Processing_States->text(), QStringLiteral("before"));
+  }
+  TLumo_Q31NTX_DownloadAP::SetExecutableFolderForTesting(QString());
+  unsetenv("LUMO_COMPORT_DIR");
+}
+
+}  // namespace
