@@ -283,4 +283,52 @@ TEST(CameraUnit, WindowAddressSetAndWorkerCommandsDoNotCorruptEachOther) {
   for (const auto& m : messages) EXPECT_EQ(m, "ComPort  Error !!");
 }
 
+// A worker's message is shown by the window thread. When the worker holds the
+// sender lock while its message waits, the window thread's address set after a
+// refused rate must keep the window alive instead of waiting for the lock.
+class HandOverUI : public lumo_test::RecordingUI {
+ public:
+  explicit HandOverUI(std::thread::id window) : window_(window) {}
+  void ShowErrorMessage(const std::string& text) override {
+    if (std::this_thread::get_id() == window_) {
+      RecordingUI::ShowErrorMessage(text);
+      return;
+    }
+    pending_.store(true);
+    const auto deadline = Clock::now() + std::chrono::seconds(5);
+    while (pending_.load() && Clock::now() < deadline) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    if (!pending_.load()) RecordingUI::ShowErrorMessage(text);
+  }
+  void ProcessPendingEvents() override {
+    if (std::this_thread::get_id() == window_) pending_.store(false);
+  }
+
+ private:
+  std::thread::id window_;
+  std::atomic<bool> pending_{false};
+};
+
+TEST(CameraUnit, WindowKeepsPumpingWhileTheWorkerHoldsTheSenderLock) {
+  TestJob job;
+  HandOverUI ui(std::this_thread::get_id());
+  job.form.UI = &ui;
+  job.form.ComPort_Handle = std::make_unique<RefusingPort>(OpenSerialPort(job.unit.SlavePath()), 57600);
+  ASSERT_EQ(ConfigBaudRate(&job.form, 9600), 0);
+  std::atomic<bool> locked{false};
+  std::thread worker([&] {
+    std::lock_guard<std::recursive_mutex> hold(job.form.Sender_Lock);
+    locked.store(true);
+    ui.ShowErrorMessage("Not Write Correctly !!");
+  });
+  while (!locked.load()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  job.form.Baud_Request.store(57600);
+  const auto start = Clock::now();
+  ServeBaudRequest(&job.form);
+  worker.join();
+  EXPECT_LT(Clock::now() - start, std::chrono::seconds(4));
+  EXPECT_EQ(job.form.Baud_Request.load(), -1);
+  EXPECT_EQ(ui.Messages(), (std::vector<std::string>{"Not Write Correctly !!", "ComPort  Error !!"}));
+  job.form.ComPort_Handle.reset();
+}
+
 }  // namespace
