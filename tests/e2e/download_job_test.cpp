@@ -346,6 +346,7 @@ struct JobCase {
   Names Wire;     // Steps()
   size_t Erases;  // DOWNLOAD packets: one per board load
   bool DspWritten, CmWritten, MotorWritten;
+  int UserRate = 9600;  // the baud box, and the camera's own rate
 };
 
 void PrintTo(const JobCase& c, std::ostream* os) { *os << c.Name; }
@@ -373,10 +374,12 @@ const JobCase JOBS[] = {
     // Its loader still listening from an earlier job: no camera command at all.
     {"control board alone", false, false, true, DspFile::Valid, 0, MOTOR_SIZE, UnitPart::ControlBoardLoader, {},
      false, {}, true, {"LOADER@115200"}, 1, false, false, true},
+    // At a user rate other than the default: the camera commands follow the
+    // baud box, the address set returns the camera to its own rate.
     {"all three", true, true, true, DspFile::Valid, CM_SIZE, MOTOR_SIZE, std::nullopt, {}, false, {}, true,
-     {"ENTER@9600", "DSP@115200", "LOADER@115200", "CAMERA_ENTRY@115200", "LOADER@115200", "ADDRESS@115200",
-      "CONTROL_ENTRY@9600", "LOADER@115200"},
-     2, true, true, true},
+     {"ENTER@19200", "DSP@115200", "LOADER@115200", "CAMERA_ENTRY@115200", "LOADER@115200", "ADDRESS@115200",
+      "CONTROL_ENTRY@19200", "LOADER@115200"},
+     2, true, true, true, 19200},
     {"no box ticked", false, false, false, DspFile::Valid, CM_SIZE, MOTOR_SIZE, std::nullopt, {}, false,
      {"No File Selected !!", "Download Error !!"}, false, {}, 0, false, false, false},
     // Every open comes before the first size check.
@@ -410,9 +413,11 @@ TEST_P(DownloadJobTable, MessagesStatusWireAndMemories) {
   sim::SimOptions options;
   options.ListeningAtStart = c.ListeningAtStart;
   options.Faults = c.Faults;
+  options.CameraRate = c.UserRate;
   Bench bench(options, c.Refuse115200);
   ASSERT_EQ(bench.form->ComPort_ComboBox->currentText(), QString::number(COM_NUMBER));
-  ASSERT_EQ(bench.form->BaudRate_ComboBox->currentText(), QStringLiteral("9600"));
+  bench.form->BaudRate_ComboBox->setCurrentText(QString::number(c.UserRate));
+  ASSERT_EQ(bench.form->BaudRate_ComboBox->currentText(), QString::number(c.UserRate));
 
   Bytes dsp = sim::MakeSampleDspImage(0x56781234);
   if (c.DspKind == DspFile::WrongSignature) ++dsp[0];
