@@ -9,6 +9,7 @@
 
 #include "CameraChannel.h"
 #include "SerialLink.h"
+#include "RefusingPort.h"
 #include "TestContext.h"
 
 namespace {
@@ -232,20 +233,7 @@ TEST(CameraUnit, DownloadModeAndAddressSetRoundTrip) {
   EXPECT_TRUE(job.ui.Messages().empty());
 }
 
-// A port that refuses one rate and passes everything else to the real one.
-class RefusingPort : public SerialPort {
- public:
-  RefusingPort(std::unique_ptr<SerialPort> real, uint32_t refused) : real_(std::move(real)), refused_(refused) {}
-  bool GetCommState(DCB& dcb) override { return real_->GetCommState(dcb); }
-  bool SetCommState(const DCB& dcb) override { return dcb.BaudRate != refused_ && real_->SetCommState(dcb); }
-  bool QueuedInput(uint32_t& count) override { return real_->QueuedInput(count); }
-  bool Read(uint8_t* b, uint32_t s, uint32_t& got) override { return real_->Read(b, s, got); }
-  bool Write(const uint8_t* b, uint32_t s, uint32_t& w) override { return real_->Write(b, s, w); }
-
- private:
-  std::unique_ptr<SerialPort> real_;
-  uint32_t refused_;
-};
+using lumo_test::RefusingPort;
 
 // A refused baud change makes the window thread send the address set while
 // the worker goes on with its commands: neither wipes the other's reply.

@@ -14,6 +14,7 @@
 #include "CameraChannel.h"
 #include "LoaderDownload.h"
 #include "SerialPort.h"
+#include "RefusingPort.h"
 #include "TestContext.h"
 
 namespace {
@@ -147,22 +148,7 @@ TEST(CameraBoardEntry, LoaderAnswersOnlyAfterTheEntryCommand) {
             (std::vector<std::string>{"PING@115200", "PING@115200", "CAMERA_ENTRY@115200", "PING@115200"}));
 }
 
-// A port backend that refuses one line rate, as a driver may.
-class RefusingPort : public SerialPort {
- public:
-  RefusingPort(std::unique_ptr<SerialPort> inner, uint32_t refused) : inner_(std::move(inner)), refused_(refused) {}
-  bool GetCommState(DCB& dcb) override { return inner_->GetCommState(dcb); }
-  bool SetCommState(const DCB& dcb) override { return dcb.BaudRate != refused_ && inner_->SetCommState(dcb); }
-  bool QueuedInput(uint32_t& count) override { return inner_->QueuedInput(count); }
-  bool Read(uint8_t* buffer, uint32_t size, uint32_t& got) override { return inner_->Read(buffer, size, got); }
-  bool Write(const uint8_t* buffer, uint32_t size, uint32_t& written) override {
-    return inner_->Write(buffer, size, written);
-  }
-
- private:
-  std::unique_ptr<SerialPort> inner_;
-  uint32_t refused_;
-};
+using lumo_test::RefusingPort;
 
 struct PrepareCase {
   const char* Name;

@@ -11,6 +11,7 @@
 #include <thread>
 
 #include "SerialLink.h"
+#include "RefusingPort.h"
 #include "TestContext.h"
 
 namespace {
@@ -25,20 +26,7 @@ int64_t MsSince(Clock::time_point start) {
   return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
 }
 
-// Passes everything to a real port but refuses one rate.
-class RefusingPort : public SerialPort {
- public:
-  RefusingPort(std::unique_ptr<SerialPort> real, uint32_t refused) : real_(std::move(real)), refused_(refused) {}
-  bool GetCommState(DCB& dcb) override { return real_->GetCommState(dcb); }
-  bool SetCommState(const DCB& dcb) override { return dcb.BaudRate != refused_ && real_->SetCommState(dcb); }
-  bool QueuedInput(uint32_t& count) override { return real_->QueuedInput(count); }
-  bool Read(uint8_t* b, uint32_t s, uint32_t& got) override { return real_->Read(b, s, got); }
-  bool Write(const uint8_t* b, uint32_t s, uint32_t& w) override { return real_->Write(b, s, w); }
-
- private:
-  std::unique_ptr<SerialPort> real_;
-  uint32_t refused_;
-};
+using lumo_test::RefusingPort;
 
 void RefuseRate(uint32_t rate) {
   SetSerialPortOpener([rate](const std::string& path) -> std::unique_ptr<SerialPort> {
