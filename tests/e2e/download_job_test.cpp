@@ -29,6 +29,7 @@
 
 #include "AppTestSupport.h"
 #include "Lumo_Q31NTX_DownloadAP.h"
+#include "RefusingPort.h"
 #include "SampleImages.h"
 #include "SerialLink.h"
 #include "SerialPort.h"
@@ -198,23 +199,6 @@ void WriteFile(const std::string& path, const Bytes& bytes) {
   out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
 }
 
-// A port backend that refuses one line rate, as a driver may.
-class RefusingPort : public SerialPort {
- public:
-  RefusingPort(std::unique_ptr<SerialPort> inner, uint32_t refused) : inner_(std::move(inner)), refused_(refused) {}
-  bool GetCommState(DCB& dcb) override { return inner_->GetCommState(dcb); }
-  bool SetCommState(const DCB& dcb) override { return dcb.BaudRate != refused_ && inner_->SetCommState(dcb); }
-  bool QueuedInput(uint32_t& count) override { return inner_->QueuedInput(count); }
-  bool Read(uint8_t* buffer, uint32_t size, uint32_t& got) override { return inner_->Read(buffer, size, got); }
-  bool Write(const uint8_t* buffer, uint32_t size, uint32_t& written) override {
-    return inner_->Write(buffer, size, written);
-  }
-
- private:
-  std::unique_ptr<SerialPort> inner_;
-  uint32_t refused_;
-};
-
 class Bench {
  public:
   explicit Bench(sim::SimOptions options = {}, bool refuse115200 = false) {
@@ -222,7 +206,7 @@ class Bench {
       SetSerialPortOpener([](const std::string& path) -> std::unique_ptr<SerialPort> {
         std::unique_ptr<SerialPort> port = OpenPosixSerialPort(path);
         if (!port) return nullptr;
-        return std::make_unique<RefusingPort>(std::move(port), 115200);
+        return std::make_unique<lumo_test::RefusingPort>(std::move(port), 115200);
       });
     }
     options.ComDir = com_.Path();
