@@ -156,8 +156,18 @@ int32_t PrepareAndRun(TDownloadJobContext* form) {
       return -1;
     }
   }
-  form->Total_Size = (dsp.selected ? DSP_BODY_SIZE : 0) + (cm.selected ? cm.size : 0) +
-                     (motor.selected ? motor.size : 0);
+  // The total is 32-bit like the sizes; boards that together do not fit it
+  // are refused rather than letting the sum wrap.
+  int64_t total = dsp.selected ? DSP_BODY_SIZE : 0;
+  for (Target* t : {&cm, &motor}) {
+    if (!t->selected) continue;
+    total += t->size;
+    if (total > std::numeric_limits<int32_t>::max()) {
+      Message(form, t->sizeError);
+      return -1;
+    }
+  }
+  form->Total_Size = static_cast<int32_t>(total);
   for (Target* t : targets) {
     if (!t->selected) continue;
     const bool loaded = LoadImage(*t);
