@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "LoaderPacket.h"
 #include "LoaderDownload.h"
 #include "LoaderModel.h"
 #include "Progress.h"
@@ -47,15 +48,7 @@ Image MakeImage(int32_t size) {
 // loader's answer, and on a loaded machine an answer may come after the next
 // byte has gone out.
 
-// Loader packets as the host must send them, built here independently of
-// the builders under test.
-Bytes Packet(uint8_t command, const Bytes& data = {}) {
-  uint8_t sum = command;
-  for (uint8_t b : data) sum = static_cast<uint8_t>(sum + b);
-  Bytes p = {static_cast<uint8_t>(data.size() + 3), sum, command};
-  for (uint8_t b : data) p.push_back(b);
-  return p;
-}
+Bytes Packet(uint8_t command, const Bytes& data = {}) { return lumo_test::LoaderPacket(command, data); }
 const Bytes PING = Packet(0x20);
 const Bytes GET_STATUS = {0x03, 0x23, 0x23, 0xCC};
 const Bytes RESET = Packet(0x25);

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "LoaderPacket.h"
 #include "LoaderModel.h"
 #include "SimParts.h"
 
@@ -47,13 +48,7 @@ class RecordingLine : public sim::UnitLine {
   Bytes bulk;
 };
 
-Bytes Packet(uint8_t command, const Bytes& data = {}) {
-  uint8_t sum = command;
-  for (uint8_t b : data) sum = static_cast<uint8_t>(sum + b);
-  Bytes p = {static_cast<uint8_t>(data.size() + 3), sum, command};
-  for (uint8_t b : data) p.push_back(b);
-  return p;
-}
+Bytes Packet(uint8_t command, const Bytes& data = {}) { return lumo_test::LoaderPacket(command, data); }
 Bytes Ping() { return Packet(0x20); }
 Bytes Status() { return {0x03, 0x23, 0x23, 0xCC}; }  // with the host's acknowledge
 Bytes Reset() { return Packet(0x25); }
