@@ -10,6 +10,7 @@
 #include "CameraChannel.h"
 #include "SerialLink.h"
 #include "RefusingPort.h"
+#include "SilentPort.h"
 #include "TestContext.h"
 
 namespace {
@@ -165,21 +166,8 @@ TEST(CameraWait, BytesFromBeforeTheCommandNeverSatisfyIt) {
 }
 
 // A port that takes nothing: the write comes up short.
-class DeafPort : public SerialPort {
+class DeafPort : public lumo_test::SilentPort {
  public:
-  bool GetCommState(DCB& dcb) override {
-    dcb.BaudRate = 9600;
-    return true;
-  }
-  bool SetCommState(const DCB&) override { return true; }
-  bool QueuedInput(uint32_t& count) override {
-    count = 0;
-    return true;
-  }
-  bool Read(uint8_t*, uint32_t, uint32_t& got) override {
-    got = 0;
-    return true;
-  }
   bool Write(const uint8_t*, uint32_t size, uint32_t& written) override {
     written = size > 2 ? 2 : 0;
     return false;

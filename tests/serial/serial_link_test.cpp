@@ -12,6 +12,7 @@
 
 #include "SerialLink.h"
 #include "RefusingPort.h"
+#include "SilentPort.h"
 #include "TestContext.h"
 
 namespace {
@@ -217,19 +218,9 @@ TEST_F(ComPortTest, RefusedBaudChangeFailsTheRequestBeforeTheAddressSet) {
 }
 
 // Takes at most seven bytes a call; or nothing at all, while saying it worked.
-class PiecemealPort : public SerialPort {
+class PiecemealPort : public lumo_test::SilentPort {
  public:
   explicit PiecemealPort(uint32_t perCall) : perCall_(perCall) {}
-  bool GetCommState(DCB&) override { return true; }
-  bool SetCommState(const DCB&) override { return true; }
-  bool QueuedInput(uint32_t& count) override {
-    count = 0;
-    return true;
-  }
-  bool Read(uint8_t*, uint32_t, uint32_t& got) override {
-    got = 0;
-    return true;
-  }
   bool Write(const uint8_t* b, uint32_t s, uint32_t& w) override {
     ++calls;
     w = std::min(s, perCall_);
