@@ -71,6 +71,9 @@ TLumo_Q31NTX_DownloadAP::TLumo_Q31NTX_DownloadAP(QWidget* Owner) : QDialog(Owner
                                             : QString());
   });
   Executable_Folder = ExecutableFolderOverride().isEmpty() ? ExecutableFolder() : ExecutableFolderOverride();
+  Loader_State = std::make_unique<LoaderRecords>(
+      (SavePathFolder(Executable_Folder) + QStringLiteral("/LoaderState.txt")).toLocal8Bit().toStdString());
+  Loader_Records = Loader_State.get();
   UI = this;
   // 2. The fields start at zero, false or null (TDownloadJobContext).
   // 3. Port discovery.

@@ -6,11 +6,13 @@
 #include <QDialog>
 #include <QString>
 
+#include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
 
 #include "JobContext.h"
+#include "LoaderRecords.h"
 #include "ui_Lumo_Q31NTX_DownloadAP.h"
 
 class QFileDialog;
@@ -76,6 +78,9 @@ class TLumo_Q31NTX_DownloadAP : public QDialog,
   QLineEdit* PathEdit(int which) const;
 
   QString Executable_Folder;
+  // Boards whose loaders a job may have left listening, per port; kept in
+  // SavePath beside the saved paths so that it outlives the run.
+  std::unique_ptr<LoaderRecords> Loader_State;
   bool Job_Running = false;     // window thread only
   bool Close_Requested = false;  // window thread only
   std::mutex Status_Lock;

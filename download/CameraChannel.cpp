@@ -16,27 +16,32 @@ constexpr int32_t ADDRESS_SET_ATTEMPTS = 6;
 uint8_t At(TDownloadJobContext* form, uint32_t i) { return form->Rx_Buffer[i].load(std::memory_order_relaxed); }
 bool High(uint8_t b, uint8_t nibble) { return (b & 0xF0) == nibble; }
 
-// One scan of Rx_Buffer from its first byte; Rx_Count is read afresh at every
-// position. 0 on the mode's pattern, -1 otherwise.
-int32_t ScanReply(TDownloadJobContext* form, uint32_t mode, uint8_t z) {
+}  // namespace
+
+int32_t ScanCameraReply(TDownloadJobContext* form, uint32_t mode, uint8_t z) {
   switch (mode) {
     case WAIT_ACK_AND_COMPLETION:
-      for (uint32_t i = 0; i + 5 < form->Rx_Count.load(); ++i) {
+      for (uint32_t i = 0; RxReceived(form, i, 5); ++i) {
         if (At(form, i) == z && High(At(form, i + 1), 0x40) && At(form, i + 2) == 0xFF && At(form, i + 3) == z &&
             High(At(form, i + 4), 0x50) && At(form, i + 5) == 0xFF)
           return 0;
       }
       return -1;
     case WAIT_ACK:
-    case WAIT_COMPLETION: {
-      const uint8_t nibble = mode == WAIT_ACK ? 0x40 : 0x50;
-      for (uint32_t i = 0; i + 1 < form->Rx_Count.load(); ++i) {
-        if (At(form, i) == z && High(At(form, i + 1), nibble)) return 0;
+      for (uint32_t i = 0; RxReceived(form, i, 1); ++i) {
+        if (At(form, i) == z && High(At(form, i + 1), 0x40)) return 0;
       }
       return -1;
-    }
+    case WAIT_COMPLETION:
+      // The completion z 5y is taken with its terminator: a DSP block reply
+      // (z 5y 01 FF) that comes late must not pass for the completion of the
+      // next block's announce.
+      for (uint32_t i = 0; RxReceived(form, i, 2); ++i) {
+        if (At(form, i) == z && High(At(form, i + 1), 0x50) && At(form, i + 2) == 0xFF) return 0;
+      }
+      return -1;
     case WAIT_ADDRESS_SET:
-      for (uint32_t i = 0; i + 3 < form->Rx_Count.load(); ++i) {
+      for (uint32_t i = 0; RxReceived(form, i, 3); ++i) {
         if (At(form, i) == 0x88 && At(form, i + 1) == 0x30 && At(form, i + 2) == 0x02 && At(form, i + 3) == 0xFF)
           return 0;
       }
@@ -45,6 +50,8 @@ int32_t ScanReply(TDownloadJobContext* form, uint32_t mode, uint8_t z) {
       return -1;
   }
 }
+
+namespace {
 
 // A baud change the window thread could not apply is followed by an address
 // set from there (see ServeBaudRequest).
@@ -73,7 +80,7 @@ int32_t SendCameraCommand(TDownloadJobContext* form, const CameraCommand* comman
   ResetReply(form);
   if (WriteComm(form, packet, command->length) != command->length) return -1;
   if (mode == WAIT_NONE || mode > WAIT_ADDRESS_SET) return -1;
-  return PollForReply(polls, [&] { return ScanReply(form, mode, z); });
+  return PollForReply(polls, [&] { return ScanCameraReply(form, mode, z); });
 }
 
 int32_t CameraAddressSet(TDownloadJobContext* form) {

@@ -20,6 +20,10 @@ enum : uint32_t {
   WAIT_ADDRESS_SET = 4,
 };
 
+// One scan of Rx_Buffer from its first byte for the reply that mode awaits,
+// z being the reply header: 0 when found, -1 otherwise.
+int32_t ScanCameraReply(TDownloadJobContext* form, uint32_t mode, uint8_t z);
+
 int32_t SendCameraCommand(TDownloadJobContext* form, const CameraCommand* command, uint32_t mode);
 int32_t CameraAddressSet(TDownloadJobContext* form);
 int32_t EnterCameraLoader(TDownloadJobContext* form);

@@ -2,7 +2,6 @@
 
 #include <chrono>
 #include <cstdio>
-#include <filesystem>
 #include <limits>
 #include <memory>
 #include <string>
@@ -11,7 +10,9 @@
 
 #include "CameraChannel.h"
 #include "DspDownload.h"
+#include "ImageFile.h"
 #include "LoaderDownload.h"
+#include "LoaderRecords.h"
 #include "SerialLink.h"
 
 namespace {
@@ -40,13 +41,9 @@ struct Target {
   std::vector<uint8_t> block;  // the whole image, owned by the worker
 };
 
-// A directory opens for reading here but is no image; refuse it like a
-// missing file so the user gets the open message instead of a size puzzle.
-File OpenImage(const std::string& path) {
-  std::error_code error;
-  if (std::filesystem::is_directory(path, error)) return File();
-  return File(std::fopen(path.c_str(), "rb"));
-}
+// Only a regular file is an image: a folder, a FIFO or a device is refused
+// like a missing file, so the user gets the open message, and nothing blocks.
+File OpenImage(const std::string& path) { return File(OpenRegularFileForReading(path)); }
 
 // Size by seeking to the end and back; -1 when it cannot be told or does not
 // fit the 32-bit size the protocols carry.
@@ -81,14 +78,47 @@ void Message(TDownloadJobContext* form, const char* text) {
   if (form->UI) form->UI->ShowErrorMessage(text);
 }
 
+constexpr const char* CAMERA_LOADER_LEFT =
+    "Camera board loader may still be active from a job that did not finish. Load the Camera board (CM) first !!";
+constexpr const char* CONTROL_LOADER_LEFT =
+    "Control board loader may still be active from a job that did not finish. Load the Control board (Motor) "
+    "alone first !!";
+constexpr const char* CAMERA_NOT_RESTARTED =
+    "Camera board did not restart, so the Control board was not loaded. Load the Camera board (CM) again first !!";
+
+void RecordLoader(TDownloadJobContext* form, int32_t board) {
+  if (form->Loader_Records) form->Loader_Records->Set(form->ComPort_Device, board);
+}
+
+// A board whose loader an earlier job may have left listening must be the
+// first loader this job talks to, before any other byte goes out: anything
+// else would reach that loader, another board's image included.
+int32_t CheckLoaderLeftListening(TDownloadJobContext* form, const Target& dsp, const Target& cm, const Target& motor) {
+  if (!form->Loader_Records) return 0;
+  switch (form->Loader_Records->Get(form->ComPort_Device)) {
+    case CAMERA_BOARD:
+      if (cm.selected && !dsp.selected) return 0;
+      Message(form, CAMERA_LOADER_LEFT);
+      return -1;
+    case CONTROL_BOARD:
+      if (motor.selected && !dsp.selected && !cm.selected) return 0;
+      Message(form, CONTROL_LOADER_LEFT);
+      return -1;
+    default:
+      return 0;
+  }
+}
+
 // Loads one board, again while it asks for it (-2), at most three calls. A
-// third -2 means the board's flash could not be confirmed: a failure.
+// third -2 means the board's flash could not be confirmed: a failure. The
+// board stays recorded as possibly listening until its restart is confirmed.
 int32_t LoadBoard(TDownloadJobContext* form, int32_t board, Target& t) {
   int32_t r = -2;
   for (int call = 0; call < LOADER_CALLS && r == -2; ++call) {
     r = DownloadByLoader(form, board, t.block.data(), t.size);
   }
   Release(t);
+  if (r == 0) RecordLoader(form, NO_BOARD);
   return r == -2 ? -1 : r;
 }
 
@@ -111,18 +141,27 @@ int32_t RunTargets(TDownloadJobContext* form, Target& dsp, Target& cm, Target& m
       if (!cm.selected) CameraAddressSet(form);
     }
     if (cm.selected) {
+      RecordLoader(form, CAMERA_BOARD);
       if (PingLoader(form) == -1) EnterCameraLoader(form);
-      r = LoadBoard(form, 1, cm);
+      r = LoadBoard(form, CAMERA_BOARD, cm);
       if (r == -1 || r == -3) return r;
+      // The control board's entry command and image would reach the camera
+      // board's loader if it is still listening.
+      if (r == LOADER_RESTART_UNCONFIRMED && motor.selected) {
+        ShowRoutineError(form, CAMERA_NOT_RESTARTED);
+        return -1;
+      }
       CameraAddressSet(form);
     }
   }
   if (motor.selected) {
+    RecordLoader(form, CONTROL_BOARD);
     r = PrepareControlBoard(form);
     if (r == -1) return r;
-    r = LoadBoard(form, 2, motor);
+    r = LoadBoard(form, CONTROL_BOARD, motor);
   }
-  return r;
+  // The image is in; an unconfirmed restart stays recorded for the next job.
+  return r == LOADER_RESTART_UNCONFIRMED ? 0 : r;
 }
 
 int32_t PrepareAndRun(TDownloadJobContext* form) {
@@ -177,6 +216,7 @@ int32_t PrepareAndRun(TDownloadJobContext* form) {
       return -1;
     }
   }
+  if (CheckLoaderLeftListening(form, dsp, cm, motor) != 0) return -1;
   return RunTargets(form, dsp, cm, motor);
 }
 
@@ -186,7 +226,9 @@ int32_t DownloadThread(TDownloadJobContext* form) {
   form->Worker_Busy = true;
   while (!form->Download_Active) Pause2ms();
 
-  const int32_t r = PrepareAndRun(form);  // every image block is released on return
+  int32_t r = PrepareAndRun(form);  // every image block is released on return
+  // A line that went away fails the job, whatever got through before.
+  if (form->Line_Gone.load()) r = -1;
 
   if (r != -1 && r != -3) {
     if (form->UI) form->UI->SetStatusText("100 %");

@@ -31,16 +31,10 @@ constexpr int VERSION_ATTEMPTS = 4;
 constexpr auto RETRY_PAUSE = std::chrono::milliseconds(200);
 constexpr auto BLOCK_PAUSE = std::chrono::milliseconds(2);
 
-void ShowMessage(TDownloadJobContext* form, const char* text) {
-  if (form->UI) form->UI->ShowErrorMessage(text);
-}
-
-// Reply to a block packet: 0x90 0x5y 0x01 0xFF written, 0x90 0x5y 0x00 0xFF
-// refused. The first position that holds either decides.
-enum BlockReply : int32_t { BLOCK_REFUSED = 0, BLOCK_WRITTEN = 1 };
+}  // namespace
 
 int32_t ScanBlockReply(TDownloadJobContext* form) {
-  for (uint32_t i = 0; i + 3 < form->Rx_Count.load() && i + 3 < RX_BUFFER_SIZE; ++i) {
+  for (uint32_t i = 0; RxReceived(form, i, 3); ++i) {
     if (form->Rx_Buffer[i].load() != 0x90) continue;
     if ((form->Rx_Buffer[i + 1].load() & 0xF0) != 0x50) continue;
     if (form->Rx_Buffer[i + 3].load() != 0xFF) continue;
@@ -50,6 +44,8 @@ int32_t ScanBlockReply(TDownloadJobContext* form) {
   }
   return -1;
 }
+
+namespace {
 
 int32_t WriteVersionPair(TDownloadJobContext* form, uint8_t pair, uint8_t low, uint8_t high) {
   CameraCommand command;
@@ -135,20 +131,20 @@ int32_t DownloadDSP(TDownloadJobContext* form, const uint8_t* image, int32_t siz
   // Too short to hold the signature: not a DSP file, and the signature is not
   // read at all.
   if (image == nullptr || size < SIGNATURE_SIZE || CheckDSPHeader(image) != 0) {
-    ShowMessage(form, "This is not DSP File !!");
+    ShowRoutineError(form, "This is not DSP File !!");
     return -3;
   }
   // An image that holds the body but ends before the end of the version field
   // is refused with the size message too, before anything goes to the unit:
   // a body written without its version would leave the unit half updated.
   if (size - HEADER_SIZE < BODY_SIZE || size < VERSION_END) {
-    ShowMessage(form, "DSP File Size Error !!");
+    ShowRoutineError(form, "DSP File Size Error !!");
     return -3;
   }
 
   const uint8_t* body = image + HEADER_SIZE;
   if (WriteDSPBlock(form, FIRST_ADDRESS, body, BLOCK_SIZE) != 0) {
-    ShowMessage(form, "It's communication Error !!");
+    ShowRoutineError(form, "It's communication Error !!");
     return -3;
   }
 
@@ -162,7 +158,8 @@ int32_t DownloadDSP(TDownloadJobContext* form, const uint8_t* image, int32_t siz
     const uint32_t left = BODY_SIZE - offset;
     const uint32_t length = left < BLOCK_SIZE ? left : BLOCK_SIZE;
     int32_t result = WriteDSPBlock(form, static_cast<uint16_t>(address), body + offset, length);
-    for (int retry = 0; result != 0 && retry < BLOCK_RETRIES; ++retry) {
+    // A line that is gone takes no retry.
+    for (int retry = 0; result != 0 && retry < BLOCK_RETRIES && !form->Line_Gone.load(); ++retry) {
       std::this_thread::sleep_for(RETRY_PAUSE);
       result = WriteDSPBlock(form, static_cast<uint16_t>(address), body + offset, length);
     }
@@ -174,11 +171,11 @@ int32_t DownloadDSP(TDownloadJobContext* form, const uint8_t* image, int32_t siz
   uint8_t version[4];
   std::memcpy(version, image + VERSION_OFFSET, sizeof version);
   if (WriteVersionPair(form, 0x00, version[0], version[1]) != 0) {
-    ShowMessage(form, "Write Version is not correct!!");
+    ShowRoutineError(form, "Write Version is not correct!!");
     return -1;
   }
   if (WriteVersionPair(form, 0x01, version[2], version[3]) != 0) {
-    ShowMessage(form, "Write Version is not correct !!");
+    ShowRoutineError(form, "Write Version is not correct !!");
     return -1;
   }
   return 0;

@@ -29,10 +29,6 @@ constexpr int32_t LOADER_BAUD_RATE = 115200;
 
 void Pause(int milliseconds) { std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds)); }
 
-void ShowError(TDownloadJobContext* form, const char* text) {
-  if (form->UI) form->UI->ShowErrorMessage(text);
-}
-
 uint8_t RxAt(TDownloadJobContext* form, uint32_t i) { return form->Rx_Buffer[i].load(); }
 
 // Whether the count bytes went out whole. A short write has already been
@@ -102,31 +98,34 @@ int32_t BuildResetPacket(TDownloadJobContext* form, uint8_t* packet) {
   return 3;
 }
 
+int32_t ScanLoaderAck(TDownloadJobContext* form) {
+  for (uint32_t i = 0; RxReceived(form, i, 1); ++i) {
+    if (RxAt(form, i) != 0x00) continue;
+    const uint8_t second = RxAt(form, i + 1);
+    if (second == LOADER_ACK) return RESULT_ACK;
+    if (second == LOADER_NAK) return RESULT_NAK;
+  }
+  return -1;
+}
+
+int32_t ScanLoaderStatus(TDownloadJobContext* form) {
+  for (uint32_t i = 0; RxReceived(form, i, 4); ++i) {
+    if (RxAt(form, i) != 0x00 || RxAt(form, i + 1) != LOADER_ACK || RxAt(form, i + 2) != 0x03) continue;
+    const uint8_t x = RxAt(form, i + 3);
+    const uint8_t y = RxAt(form, i + 4);
+    if (x == STATUS_SUCCESS && y == STATUS_SUCCESS) return RESULT_SUCCESS;
+    // A window with exactly one 0x40 is no status reply at all: passed over.
+    if (x != STATUS_SUCCESS && y != STATUS_SUCCESS) return x;
+  }
+  return -1;
+}
+
 int32_t WaitLoaderAck(TDownloadJobContext* form, int32_t polls) {
-  return PollForReply(polls, [form]() -> int32_t {
-    // Rx_Count is read afresh at every step: the receive thread may be storing.
-    for (uint32_t i = 0; i + 1 < form->Rx_Count.load() && i + 1 < RX_BUFFER_SIZE; ++i) {
-      if (RxAt(form, i) != 0x00) continue;
-      const uint8_t second = RxAt(form, i + 1);
-      if (second == LOADER_ACK) return RESULT_ACK;
-      if (second == LOADER_NAK) return RESULT_NAK;
-    }
-    return -1;
-  });
+  return PollForReply(polls, [form] { return ScanLoaderAck(form); });
 }
 
 int32_t WaitLoaderStatus(TDownloadJobContext* form, int32_t polls) {
-  return PollForReply(polls, [form]() -> int32_t {
-    for (uint32_t i = 0; i + 4 < form->Rx_Count.load() && i + 4 < RX_BUFFER_SIZE; ++i) {
-      if (RxAt(form, i) != 0x00 || RxAt(form, i + 1) != LOADER_ACK || RxAt(form, i + 2) != 0x03) continue;
-      const uint8_t x = RxAt(form, i + 3);
-      const uint8_t y = RxAt(form, i + 4);
-      if (x == STATUS_SUCCESS && y == STATUS_SUCCESS) return RESULT_SUCCESS;
-      // A window with exactly one 0x40 is no status reply at all: passed over.
-      if (x != STATUS_SUCCESS && y != STATUS_SUCCESS) return x;
-    }
-    return -1;
-  });
+  return PollForReply(polls, [form] { return ScanLoaderStatus(form); });
 }
 
 namespace {
@@ -221,6 +220,39 @@ Reply TryExchange(TDownloadJobContext* form, uint8_t* packet, int tries, int32_t
   return Reply::Exhausted;
 }
 
+// Restarts the board and makes sure it left its loader: a loader that still
+// listens would take whatever the job sends next, the other board's image
+// included. A NAK is a plain retry, a reply that is neither ACK nor NAK a
+// resync and a retry. Silence may be a lost ACK: one PING tells, since a
+// restarted board no longer answers it.
+bool RestartBoard(TDownloadJobContext* form, uint8_t* packet) {
+  for (int attempt = 0; attempt < LOADER_RESET_TRIES; ++attempt) {
+    bool lineFailed = false;
+    bool heardSomething = false;
+    const int32_t r = Exchange(
+        form, packet, [form](uint8_t* p) { return BuildResetPacket(form, p); }, 0,
+        [form, &heardSomething] {
+          const int32_t reply = WaitLoaderAck(form, 6000);
+          heardSomething = form->Rx_Count.load() > 0;
+          return reply;
+        },
+        lineFailed);
+    if (lineFailed) return false;
+    if (r == RESULT_ACK) return true;
+    if (r == RESULT_NAK) continue;
+    if (heardSomething) {
+      if (!Resync(form)) return false;
+      continue;
+    }
+    const int32_t ping = Exchange(
+        form, packet, [form](uint8_t* p) { return BuildPingPacket(form, p); }, 0,
+        [form] { return WaitLoaderAck(form, 300); }, lineFailed);
+    if (lineFailed) return false;
+    if (ping != RESULT_ACK && ping != RESULT_NAK) return true;
+  }
+  return false;
+}
+
 }  // namespace
 
 int32_t DownloadByLoader(TDownloadJobContext* form, int32_t target, const uint8_t* image, int32_t length) {
@@ -241,7 +273,7 @@ int32_t DownloadByLoader(TDownloadJobContext* form, int32_t target, const uint8_
       [form] { return WaitLoaderAck(form, 600); });
   if (lineFailed(r)) return -3;
   if (r != Reply::Accepted) {
-    ShowError(form, "Stellaries Connection Error !!");
+    ShowRoutineError(form, "Stellaries Connection Error !!");
     return -3;
   }
 
@@ -252,7 +284,7 @@ int32_t DownloadByLoader(TDownloadJobContext* form, int32_t target, const uint8_
       [form] { return WaitLoaderAck(form, 1200); });
   if (lineFailed(r)) return -3;
   if (r != Reply::Accepted) {
-    ShowError(form, "Erase Flash Error !!");
+    ShowRoutineError(form, "Erase Flash Error !!");
     return -3;
   }
   r = TryExchange(
@@ -260,7 +292,7 @@ int32_t DownloadByLoader(TDownloadJobContext* form, int32_t target, const uint8_
       [form] { return WaitLoaderStatus(form, 1200); });
   if (lineFailed(r)) return -3;
   if (r != Reply::Accepted) {
-    ShowError(form, "Erase Flash Error !!");
+    ShowRoutineError(form, "Erase Flash Error !!");
     return -3;
   }
 
@@ -277,7 +309,7 @@ int32_t DownloadByLoader(TDownloadJobContext* form, int32_t target, const uint8_
         [form] { return WaitLoaderAck(form, 1200); });
     if (lineFailed(r)) return -3;
     if (r != Reply::Accepted) {
-      ShowError(form, "Write Data Error !!");
+      ShowRoutineError(form, "Write Data Error !!");
       return -1;
     }
     // The chunk counts as written only on status success (0x40). A time-out
@@ -294,7 +326,7 @@ int32_t DownloadByLoader(TDownloadJobContext* form, int32_t target, const uint8_
     if (lineFailed(r)) return -3;
     if (r == Reply::Other) return -2;
     if (r != Reply::Accepted) {
-      ShowError(form, "Write Data Error !!");
+      ShowRoutineError(form, "Write Data Error !!");
       return -1;
     }
     ShowProgress(form, target, weight, count, index);
@@ -303,10 +335,5 @@ int32_t DownloadByLoader(TDownloadJobContext* form, int32_t target, const uint8_
     data += chunk;
   }
 
-  // Restart the board; a missing acknowledge is no failure.
-  bool resetLineFailed = false;
-  Exchange(
-      form, packet, [form](uint8_t* p) { return BuildResetPacket(form, p); }, 0,
-      [form] { return WaitLoaderAck(form, 6000); }, resetLineFailed);
-  return 0;
+  return RestartBoard(form, packet) ? 0 : LOADER_RESTART_UNCONFIRMED;
 }

@@ -10,6 +10,7 @@
 #include <string>
 
 class SerialPort;
+class LoaderRecords;
 
 // What the core needs from whichever front end runs it.
 class JobUserInterface {
@@ -51,10 +52,17 @@ struct TDownloadJobContext {
   int32_t Progress_Base = 0;
   double Progress_Segment = 0.0;
   std::atomic<uint32_t> Rx_Count{0};
+  // Set when a write failed because the device is gone: nothing more is
+  // written in this job, and the failure has been reported once.
+  std::atomic<bool> Line_Gone{false};
   std::atomic<bool> Worker_Busy{false};
   std::atomic<bool> Reader_Busy{false};
   // Set by the window thread before the job threads start, dropped after both ended.
   std::unique_ptr<SerialPort> ComPort_Handle;
+  std::string ComPort_Device;  // the device path ComPort_Handle was opened on
+  // Boards whose loaders jobs may have left listening, per device; owned by
+  // the front end, which keeps it across jobs. Null: no records are kept.
+  LoaderRecords* Loader_Records = nullptr;
 
   // The one lock of the receive buffer: the reply reset and the receive
   // thread's store of a pass hold it, so they never interleave.

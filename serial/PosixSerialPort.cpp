@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <mutex>
@@ -48,9 +49,11 @@ class PosixSerialPort final : public SerialPort {
     close(fd_);
   }
 
+  bool Gone() const override { return gone_.load(); }
+
   bool GetCommState(DCB& dcb) override {
     struct termios2 t {};
-    if (ioctl(fd_, TCGETS2, &t) != 0) return false;
+    if (ioctl(fd_, TCGETS2, &t) != 0) return Failed();
     dcb.BaudRate = t.c_ospeed;
     switch (t.c_cflag & CSIZE) {
       case CS5: dcb.ByteSize = 5; break;
@@ -67,13 +70,13 @@ class PosixSerialPort final : public SerialPort {
     if (dcb.BaudRate == 0 || dcb.BaudRate > 0x7FFFFFFFu) return false;
     if (dcb.ByteSize != 8 || dcb.Parity != 0 || dcb.StopBits != 0) return false;  // only 8N1 is used
     struct termios2 t {};
-    if (ioctl(fd_, TCGETS2, &t) != 0) return false;
+    if (ioctl(fd_, TCGETS2, &t) != 0) return Failed();
     MakeRaw(t);
     t.c_cflag &= ~(CBAUD | (CBAUD << IBSHIFT));
     t.c_cflag |= BOTHER | (BOTHER << IBSHIFT);
     t.c_ispeed = dcb.BaudRate;
     t.c_ospeed = dcb.BaudRate;
-    if (ioctl(fd_, TCSETS2, &t) != 0) return false;
+    if (ioctl(fd_, TCSETS2, &t) != 0) return Failed();
     // A driver may round or refuse silently: only a rate that reads back counts.
     struct termios2 back {};
     if (ioctl(fd_, TCGETS2, &back) != 0 || back.c_ospeed != dcb.BaudRate) return false;
@@ -85,7 +88,7 @@ class PosixSerialPort final : public SerialPort {
   bool QueuedInput(uint32_t& count) override {
     count = 0;
     int queued = 0;
-    if (ioctl(fd_, FIONREAD, &queued) != 0) return false;
+    if (ioctl(fd_, FIONREAD, &queued) != 0) return Failed();
     count = queued > 0 ? static_cast<uint32_t>(queued) : 0;
     return true;
   }
@@ -98,10 +101,13 @@ class PosixSerialPort final : public SerialPort {
         got += static_cast<uint32_t>(n);
         continue;
       }
-      if (n == 0) return got > 0;  // hung up: end of file
+      if (n == 0) {  // hung up: end of file
+        gone_.store(true);
+        return got > 0;
+      }
       if (errno == EINTR) continue;
       if (errno == EAGAIN) return true;
-      return false;  // EIO after a hang-up and the like
+      return Failed();  // EIO after a hang-up and the like
     }
     return true;
   }
@@ -116,18 +122,27 @@ class PosixSerialPort final : public SerialPort {
         continue;
       }
       if (n < 0 && errno == EINTR) continue;
-      if (n < 0 && errno != EAGAIN) return false;
+      if (n < 0 && errno != EAGAIN) return Failed();
       const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
       if (left <= 0) return false;  // stalled: the short count tells how far it got
       struct pollfd p {fd_, POLLOUT, 0};
       const int r = poll(&p, 1, static_cast<int>(std::min<int64_t>(left, WRITE_SLICE_MS)));
       if (r < 0 && errno != EINTR) return false;
-      if (r > 0 && (p.revents & (POLLERR | POLLHUP | POLLNVAL))) return false;
+      if (r > 0 && (p.revents & (POLLERR | POLLHUP | POLLNVAL))) {
+        gone_.store(true);
+        return false;
+      }
     }
     return true;
   }
 
  private:
+  // A failed call; errors that mean the device is no longer there mark it gone.
+  bool Failed() {
+    if (errno == EIO || errno == ENXIO || errno == ENODEV || errno == EPIPE) gone_.store(true);
+    return false;
+  }
+
   // Line time of size bytes (ten bit times each) with half again as slack,
   // plus a fixed margin.
   std::chrono::milliseconds WriteBound(uint32_t size) {
@@ -141,6 +156,7 @@ class PosixSerialPort final : public SerialPort {
   }
 
   int fd_;
+  std::atomic<bool> gone_{false};  // set by the receive thread's reads and the senders' writes
   std::mutex rateLock_;
   uint32_t rate_ = 0;
 };

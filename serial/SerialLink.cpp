@@ -27,6 +27,8 @@ int32_t ComPortOpenClose(TDownloadJobContext* form, int32_t mode) {
     const std::string windowsPath = "\\\\.\\COM" + std::to_string(form->ComPort_Number.load());
     const std::optional<std::string> device = ResolveDevicePath(windowsPath);
     form->ComPort_Handle = device ? OpenSerialPort(*device) : nullptr;
+    form->ComPort_Device = device.value_or(std::string());
+    form->Line_Gone.store(false);
     if (!form->ComPort_Handle) {
       ShowError(form, "Comport cannot open!!");
       return -1;
@@ -72,8 +74,21 @@ int32_t ChangeBaudRate(int32_t rate, std::atomic<int32_t>* request) {
 void ServeBaudRequest(TDownloadJobContext* form) {
   const int32_t rate = form->Baud_Request.load();
   if (rate <= 0) return;
+  if (form->Line_Gone.load()) {
+    // Already reported; the worker ends the job.
+    form->Baud_Request.store(-1);
+    return;
+  }
   if (ConfigBaudRate(form, rate) == 0) {
     form->Baud_Request.store(0);
+    return;
+  }
+  SerialPort* port = form->ComPort_Handle.get();
+  if (port && port->Gone()) {
+    // The device is gone: one message, and no address set that could not be written.
+    form->Line_Gone.store(true);
+    form->Baud_Request.store(-1);
+    ShowError(form, "ComPort  Error !!");
     return;
   }
   // Release the worker first: it may go on while the address set runs here.
@@ -92,6 +107,7 @@ void ServeBaudRequest(TDownloadJobContext* form) {
 }
 
 int32_t WriteComm(TDownloadJobContext* form, const uint8_t* bytes, int32_t count) {
+  if (form->Line_Gone.load()) return 0;
   SerialPort* port = form->ComPort_Handle.get();
   uint32_t remaining = count > 0 ? static_cast<uint32_t>(count) : 0;
   int32_t total = 0;
@@ -106,8 +122,16 @@ int32_t WriteComm(TDownloadJobContext* form, const uint8_t* bytes, int32_t count
     // A failed call, or one that took nothing, would only repeat itself.
     if (!ok || written == 0) break;
   }
-  if (total != count) ShowError(form, "Not Write Correctly !!");
+  if (total != count) {
+    // The first sender to find the device gone reports it; the others stay silent.
+    const bool gone = port && port->Gone();
+    if (!gone || !form->Line_Gone.exchange(true)) ShowError(form, "Not Write Correctly !!");
+  }
   return total;
+}
+
+void ShowRoutineError(TDownloadJobContext* form, const char* text) {
+  if (!form->Line_Gone.load()) ShowError(form, text);
 }
 
 void ResetReply(TDownloadJobContext* form) {

@@ -23,13 +23,24 @@ void ServeBaudRequest(TDownloadJobContext* form);
 // the camera channel, above this library; it registers itself here.
 using BaudFailureAddressSet = int32_t (*)(TDownloadJobContext* form);
 void SetBaudFailureAddressSet(BaudFailureAddressSet addressSet);
+// Writes the count bytes and returns how many went out; reports a short write
+// once. After the device has gone, writes nothing and stays silent.
 int32_t WriteComm(TDownloadJobContext* form, const uint8_t* bytes, int32_t count);
+// A download routine's own failure message. None once the line is gone: the
+// user has been told why, and the job's end message follows.
+void ShowRoutineError(TDownloadJobContext* form, const char* text);
 int32_t ReceiveThread(TDownloadJobContext* form);
 // A receive thread that never sees the job active ends once Download_Active
 // and Worker_Busy have both stayed clear this long.
 constexpr int32_t RECEIVE_IDLE_END_MS = 250;
 // Zero Rx_Buffer and null Rx_WritePos, never in the middle of a receive pass.
 void ResetReply(TDownloadJobContext* form);
+
+// Whether Rx_Buffer[i + last] holds a received byte: below Rx_Count, which
+// the receive thread may be raising (read afresh), and inside the buffer.
+inline bool RxReceived(TDownloadJobContext* form, uint32_t i, uint32_t last) {
+  return i + last < form->Rx_Count.load() && i + last < RX_BUFFER_SIZE;
+}
 
 // The waiting strategy, in one place: a poll is one scan followed, when it
 // found nothing, by one PollSleep. scan returns -1 for "nothing yet".

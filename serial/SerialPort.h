@@ -29,6 +29,9 @@ class SerialPort {
   // Bounded: gives up after a deadline that follows from size and line rate.
   // False on an error; written holds what the device took (short on a stall).
   virtual bool Write(const uint8_t* buffer, uint32_t size, uint32_t& written) = 0;
+  // True once the device has gone away (hang-up, I/O error), as opposed to a
+  // write that stalled: nothing written afterwards can reach the unit.
+  virtual bool Gone() const { return false; }
 };
 
 // Opens a device path (a Linux device node) for exclusive use; null on failure.

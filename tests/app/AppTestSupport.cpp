@@ -29,6 +29,11 @@ std::vector<QString> MessageRecorder::Texts() const {
   return texts;
 }
 
+void MessageRecorder::Clear() {
+  std::lock_guard<std::mutex> guard(lock_);
+  boxes_.clear();
+}
+
 bool MessageRecorder::AllOnWindowThread() const {
   std::lock_guard<std::mutex> guard(lock_);
   return allOnWindowThread_;

@@ -18,6 +18,7 @@ class MessageRecorder {
   std::vector<ShownMessageBox> Boxes() const;
   std::vector<QString> Texts() const;
   bool AllOnWindowThread() const;
+  void Clear();  // forgets what was recorded so far
 
  private:
   mutable std::mutex lock_;

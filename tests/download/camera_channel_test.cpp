@@ -103,7 +103,9 @@ TEST(CameraWait, ModesMatchOnlyTheirPatterns) {
       {"a byte between ack and completion", 1, {0x90, 0x41, 0xFF, 0x00, 0x90, 0x51, 0xFF}, -1, 1000},
       {"error reply", 1, {0x90, 0x60, 0x02, 0xFF}, -1, 1000},
       {"ack without terminator", 2, {0x90, 0x41}, 0, -1},
-      {"completion without terminator", 3, {0x90, 0x51}, 0, -1},
+      {"completion with its terminator", 3, {0x90, 0x51, 0xFF}, 0, -1},
+      // A late reply to a DSP block is not the completion of the next announce.
+      {"a block reply is no completion", 3, {0x90, 0x51, 0x01, 0xFF}, -1, 1000},
       {"completion wait does not take an ack", 3, {0x90, 0x41, 0xFF}, -1, 1000},
       {"address-set reply", 4, {0x88, 0x30, 0x02, 0xFF}, 0, -1},
       {"the command itself is no reply", 4, {0x88, 0x30, 0x01, 0xFF}, -1, 30},

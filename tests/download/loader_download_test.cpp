@@ -291,14 +291,41 @@ const RecoveryCase RECOVERIES[] = {
        EXPECT_EQ(CountOf(sent, ChunkPacket(image, 1)), 15u);
        EXPECT_EQ(CountOf(sent, RESYNC), 0u);
      }},
-    {"RESET unacknowledged: still done, after its 6000 polls", {{FaultKind::DropReply, BOARD, 0x25}}, 0, {},
-     FlashAfter::Image,
+    // The board restarted but its ACK was lost: after the 6000 polls one
+    // PING goes unanswered, which tells that the loader is gone.
+    {"RESET unacknowledged: a PING nobody answers confirms the restart", {{FaultKind::DropReply, BOARD, 0x25}}, 0,
+     {}, FlashAfter::Image,
      [](const std::vector<Bytes>& sent, const Image&) {
-       ASSERT_FALSE(sent.empty());
-       EXPECT_EQ(sent.back(), RESET);
+       ASSERT_GE(sent.size(), 2u);
+       EXPECT_EQ(sent[sent.size() - 2], RESET);
+       EXPECT_EQ(sent.back(), PING);
+       EXPECT_EQ(CountOf(sent, RESET), 1u);
        EXPECT_EQ(CountOf(sent, RESYNC), 0u);
      },
-     std::chrono::milliseconds(2000 + 2000 + 6000 * 2)},
+     std::chrono::milliseconds(2000 + 2000 + 6000 * 2 + 300 * 2)},
+    // A NAK means the RESET was not taken: the board still listens.
+    {"RESET refused once: sent again", {{FaultKind::NakPacket, BOARD, 0x25}}, 0, {}, FlashAfter::Image,
+     [](const std::vector<Bytes>& sent, const Image&) {
+       EXPECT_EQ(CountOf(sent, RESET), 2u);
+       EXPECT_EQ(CountOf(sent, PING), 1u);
+       EXPECT_EQ(sent.back(), RESET);
+     }},
+    {"RESET never taken: the restart stays unconfirmed", {{FaultKind::NakPacket, BOARD, 0x25, 0, -1}},
+     LOADER_RESTART_UNCONFIRMED, {}, FlashAfter::Image,
+     [](const std::vector<Bytes>& sent, const Image&) {
+       EXPECT_EQ(CountOf(sent, RESET), static_cast<size_t>(LOADER_RESET_TRIES));
+       EXPECT_EQ(sent.back(), RESET);
+     }},
+    // The board restarted, but its ACK came damaged: a resync, the RESET
+    // again (nobody answers it now), and the PING that confirms the restart.
+    {"RESET answered with a damaged reply: resync, again, then the PING", {{FaultKind::CorruptReply, BOARD, 0x25, 0, 1, 1}},
+     0, {}, FlashAfter::Image,
+     [](const std::vector<Bytes>& sent, const Image&) {
+       EXPECT_EQ(CountOf(sent, RESET), 2u);
+       EXPECT_GE(CountOf(sent, RESYNC), 1u);
+       EXPECT_EQ(sent.back(), PING);
+     },
+     std::chrono::milliseconds(2000 + 2000 + 2 * 6000 * 2 + 300 * 2)},
     // A write that fails once has been reported; the routine stops there
     // instead of repeating the report for every try and resync byte.
     {"the line goes dead after the erase", {{FaultKind::HangUp, BOARD, 0x23}}, -3, {"Not Write Correctly !!"},

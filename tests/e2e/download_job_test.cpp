@@ -215,6 +215,12 @@ class Bench {
     dspAtStart = unit->DspMemory();
     setenv("LUMO_COMPORT_DIR", com_.Path().c_str(), 1);
     TLumo_Q31NTX_DownloadAP::SetExecutableFolderForTesting(files_.path());
+    Restart();
+  }
+
+  // A new form in the same folder, as when the tool is started again.
+  void Restart() {
+    form.reset();
     form = std::make_unique<TLumo_Q31NTX_DownloadAP>();
     form->show();
     QObject::connect(form->Processing_States, &QLineEdit::textChanged, form.get(), [this](const QString& text) {
@@ -394,6 +400,30 @@ const JobCase JOBS[] = {
     {"camera board asks for a reload three times", false, true, false, DspFile::Valid, CM_SIZE, 0, std::nullopt,
      {{FaultKind::FlashFailure, UnitPart::CameraBoardLoader, 0x24, 1, -1}}, false, {"Download Error !!"}, false,
      {"ENTER@9600", "LOADER@115200", "CAMERA_ENTRY@115200", "LOADER@115200"}, 3, false, false, false},
+    // A refused RESET leaves the camera board in its loader: it is sent
+    // again, and only then does the control board follow.
+    {"camera-board RESET refused once, both boards", false, true, true, DspFile::Valid, CM_SIZE, MOTOR_SIZE,
+     std::nullopt, {{FaultKind::NakPacket, UnitPart::CameraBoardLoader, 0x25}}, false, {}, true,
+     {"ENTER@9600", "LOADER@115200", "CAMERA_ENTRY@115200", "LOADER@115200", "ADDRESS@115200",
+      "CONTROL_ENTRY@9600", "LOADER@115200"},
+     2, false, true, true},
+    // The camera board never leaves its loader: the control board's image
+    // would land in it, so the job ends before the control board.
+    {"camera board never restarts, both boards", false, true, true, DspFile::Valid, CM_SIZE, MOTOR_SIZE,
+     std::nullopt, {{FaultKind::NakPacket, UnitPart::CameraBoardLoader, 0x25, 0, -1}}, false,
+     {"Camera board did not restart, so the Control board was not loaded. Load the Camera board (CM) again first !!",
+      "Download Error !!"},
+     false, {"ENTER@9600", "LOADER@115200", "CAMERA_ENTRY@115200", "LOADER@115200"}, 1, false, true, false},
+    // The line goes dead right after the camera board's RESET was acknowledged:
+    // one report of the write that failed, then the job's end, never "100 %".
+    {"the line hangs up after the camera-board RESET, both boards", false, true, true, DspFile::Valid, CM_SIZE,
+     MOTOR_SIZE, std::nullopt, {{FaultKind::HangUp, UnitPart::CameraBoardLoader, 0x25}}, false,
+     {"Not Write Correctly !!", "Download Error !!"}, false,
+     {"ENTER@9600", "LOADER@115200", "CAMERA_ENTRY@115200", "LOADER@115200"}, 1, false, true, false},
+    {"the line hangs up after the camera-board RESET, camera board alone", false, true, false, DspFile::Valid,
+     CM_SIZE, 0, std::nullopt, {{FaultKind::HangUp, UnitPart::CameraBoardLoader, 0x25}}, false,
+     {"Not Write Correctly !!", "Download Error !!"}, false,
+     {"ENTER@9600", "LOADER@115200", "CAMERA_ENTRY@115200", "LOADER@115200"}, 1, false, true, false},
 };
 
 class DownloadJobTable : public testing::TestWithParam<JobCase> {};
@@ -446,7 +476,7 @@ TEST_P(DownloadJobTable, MessagesStatusWireAndMemories) {
   // Controls back, port closed.
   EXPECT_TRUE(bench.ControlsEnabled());
   EXPECT_FALSE(ComPort_Opened.load());
-  EXPECT_TRUE(bench.PortFree());
+  if (!bench.unit->HungUp()) EXPECT_TRUE(bench.PortFree());
 
   // The wire.
   const std::vector<Sent> sent = SentMessages(*bench.unit);
@@ -527,6 +557,103 @@ TEST(DownloadJob, SecondJobOnTheSamePort) {
   const Bytes memory = bench.unit->DspMemory();
   ASSERT_EQ(memory.size(), static_cast<size_t>(sim::DSP_BODY_SIZE));
   EXPECT_TRUE(std::equal(memory.begin(), memory.end(), dsp.begin() + sim::DSP_HEADER_SIZE));
+}
+
+// A camera-board job that fails inside the board's loader leaves that loader
+// listening; it answers a PING like the control board's would. The next
+// control-board job must not write its image into the camera board: it is
+// refused before any byte goes out, until the camera board has been loaded.
+TEST(DownloadJob, LoaderLeftListeningByTheCameraBoardBlocksTheControlBoard) {
+  sim::SimOptions options;
+  // SEND_DATA 1 to 3 fail in flash: every call of the first job asks for a reload.
+  options.Faults = {{FaultKind::FlashFailure, UnitPart::CameraBoardLoader, 0x24, 1, 3}};
+  Bench bench(options);
+  const Bytes cm = sim::MakeSampleBoardImage(CM_SIZE, 2);
+  const Bytes motor = sim::MakeSampleBoardImage(MOTOR_SIZE, 3);
+  WriteFile(bench.File("cm.bin"), cm);
+  WriteFile(bench.File("motor.bin"), motor);
+  bench.SetPaths("", bench.File("cm.bin"), bench.File("motor.bin"));
+
+  bench.Tick(false, true, false);
+  bench.Press();
+  ASSERT_EQ(bench.messages.Texts(), std::vector<QString>{QStringLiteral("Download Error !!")});
+  ASSERT_EQ(bench.unit->Listening(), UnitPart::CameraBoardLoader);
+
+  const QString left = QStringLiteral(
+      "Camera board loader may still be active from a job that did not finish. Load the Camera board (CM) first !!");
+  // Neither the control board alone nor the DSP first; nothing on the wire.
+  for (const auto& [dsp, motorToo] : {std::pair{false, true}, std::pair{true, false}}) {
+    WriteFile(bench.File("dsp.bin"), sim::MakeSampleDspImage());
+    bench.SetPaths(bench.File("dsp.bin"), bench.File("cm.bin"), bench.File("motor.bin"));
+    bench.messages.Clear();
+    bench.unit->ClearWire();
+    bench.Tick(dsp, false, motorToo);
+    bench.Press();
+    EXPECT_EQ(bench.messages.Texts(), (std::vector<QString>{left, QStringLiteral("Download Error !!")}));
+    EXPECT_TRUE(bench.unit->WireBytes(sim::WireDirection::ToUnit).empty());
+    EXPECT_EQ(bench.StatusTexts(), std::vector<QString>{QStringLiteral("Ready")});
+  }
+  EXPECT_NE(bench.unit->Flash(UnitPart::CameraBoardLoader), motor);
+  EXPECT_NE(bench.unit->Flash(UnitPart::ControlBoardLoader), motor);
+
+  // The camera board and then the control board, in one job: its loader
+  // still answers the first PING, and both boards end up with their images.
+  bench.messages.Clear();
+  bench.Tick(false, true, true);
+  bench.Press();
+  EXPECT_TRUE(bench.messages.Texts().empty());
+  ExpectProgressThenReady(bench.statuses, false);
+  EXPECT_EQ(bench.unit->Flash(UnitPart::CameraBoardLoader), cm);
+  EXPECT_EQ(bench.unit->Flash(UnitPart::ControlBoardLoader), motor);
+}
+
+// The other way round, and across a restart of the tool: the control board's
+// loader left listening blocks a camera-board job, alone or with the control
+// board after it, until the control board has been loaded alone.
+TEST(DownloadJob, LoaderLeftListeningByTheControlBoardOutlivesTheTool) {
+  sim::SimOptions options;
+  options.Faults = {{FaultKind::FlashFailure, UnitPart::ControlBoardLoader, 0x24, 1, 3}};
+  Bench bench(options);
+  const Bytes cm = sim::MakeSampleBoardImage(CM_SIZE, 2);
+  const Bytes motor = sim::MakeSampleBoardImage(MOTOR_SIZE, 3);
+  WriteFile(bench.File("cm.bin"), cm);
+  WriteFile(bench.File("motor.bin"), motor);
+  bench.SetPaths("", bench.File("cm.bin"), bench.File("motor.bin"));
+
+  bench.Tick(false, false, true);
+  bench.Press();
+  ASSERT_EQ(bench.messages.Texts(), std::vector<QString>{QStringLiteral("Download Error !!")});
+  ASSERT_EQ(bench.unit->Listening(), UnitPart::ControlBoardLoader);
+
+  bench.Restart();
+  bench.SetPaths("", bench.File("cm.bin"), bench.File("motor.bin"));
+  const QString left = QStringLiteral(
+      "Control board loader may still be active from a job that did not finish. Load the Control board (Motor) "
+      "alone first !!");
+  for (bool motorToo : {false, true}) {
+    bench.messages.Clear();
+    bench.unit->ClearWire();
+    bench.Tick(false, true, motorToo);
+    bench.Press();
+    EXPECT_EQ(bench.messages.Texts(), (std::vector<QString>{left, QStringLiteral("Download Error !!")}));
+    EXPECT_TRUE(bench.unit->WireBytes(sim::WireDirection::ToUnit).empty());
+  }
+  EXPECT_NE(bench.unit->Flash(UnitPart::ControlBoardLoader), cm);
+
+  bench.messages.Clear();
+  bench.Tick(false, false, true);
+  bench.Press();
+  EXPECT_TRUE(bench.messages.Texts().empty());
+  EXPECT_EQ(bench.unit->Flash(UnitPart::ControlBoardLoader), motor);
+
+  // Loaded and restarted: the camera board goes through again.
+  bench.messages.Clear();
+  bench.Tick(false, true, false);
+  bench.Press();
+  EXPECT_TRUE(bench.messages.Texts().empty());
+  ExpectProgressThenReady(bench.statuses, false);
+  EXPECT_EQ(bench.unit->Flash(UnitPart::CameraBoardLoader), cm);
+  EXPECT_EQ(bench.unit->Flash(UnitPart::ControlBoardLoader), motor);
 }
 
 // Closing the window while a job runs keeps it until the job has finished;

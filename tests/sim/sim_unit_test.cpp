@@ -28,11 +28,14 @@ const Bytes ADDRESS_REPLY = {0x88, 0x30, 0x02, 0xFF};
 
 // Resets the reply buffer, sends bytes at the line's current rate, and
 // returns what came back once the unit is quiet.
-Bytes Exchange(TestJob& job, const Bytes& bytes) {
+// What came back for bytes: at least expect bytes (waited for, bounded), and
+// whatever more arrives within a few receive passes.
+Bytes Exchange(TestJob& job, const Bytes& bytes, size_t expect = 0) {
   ResetReply(&job.form);
   EXPECT_EQ(WriteComm(&job.form, bytes.data(), static_cast<int32_t>(bytes.size())), static_cast<int32_t>(bytes.size()));
   EXPECT_TRUE(job.unit.WaitIdle());
-  std::this_thread::sleep_for(std::chrono::milliseconds(15));  // a few receive passes
+  if (expect > 0) job.WaitForRx(static_cast<uint32_t>(expect));
+  std::this_thread::sleep_for(std::chrono::milliseconds(15));
   return job.RxBytes();
 }
 
@@ -72,7 +75,7 @@ TEST(SimCamera, CommandInterfaceStepByStep) {
   for (const Step& s : steps) {
     SCOPED_TRACE(s.name);
     SetRate(job, s.rate);
-    EXPECT_EQ(Exchange(job, s.sent), s.reply);
+    EXPECT_EQ(Exchange(job, s.sent, s.reply.size()), s.reply);
     EXPECT_EQ(job.unit.CameraInDownloadMode(), s.downloadMode);
     EXPECT_EQ(job.unit.Listening(), s.listening);
   }
@@ -84,7 +87,7 @@ TEST(SimCamera, CameraBoardLoaderEntryFromDownloadMode) {
   TestJob job;
   ASSERT_TRUE(job.Open());
   job.Start();
-  EXPECT_EQ(Exchange(job, ENTER), ACK_COMPLETION);
+  EXPECT_EQ(Exchange(job, ENTER, ACK_COMPLETION.size()), ACK_COMPLETION);
   SetRate(job, 115200);
   Exchange(job, {0x81, 0x01, 0x04, 0xAA, 0xAA, 0xFF});
   EXPECT_EQ(job.unit.Listening(), UnitPart::CameraBoardLoader);
@@ -96,7 +99,7 @@ TEST(SimCamera, OwnRateAndLoaderListeningAtStart) {
   TestJob at38400(fast, 38400);
   ASSERT_TRUE(at38400.Open());
   at38400.Start();
-  EXPECT_EQ(Exchange(at38400, ENTER), ACK_COMPLETION);
+  EXPECT_EQ(Exchange(at38400, ENTER, ACK_COMPLETION.size()), ACK_COMPLETION);
   at38400.Stop();
 
   sim::SimOptions loader;
@@ -172,7 +175,7 @@ TEST(SimWire, PacingTakesTenBitTimesPerByte) {
   ASSERT_EQ(WriteComm(&job.form, filler.data(), 96), 96);
   ASSERT_TRUE(job.unit.WaitIdle());
   EXPECT_GE(Clock::now() - start, std::chrono::milliseconds(95));  // 96 bytes at 9600: 100 ms
-  EXPECT_EQ(Exchange(job, ENTER), ACK_COMPLETION);
+  EXPECT_EQ(Exchange(job, ENTER, ACK_COMPLETION.size()), ACK_COMPLETION);
   const auto wire = job.unit.Wire();
   std::vector<Clock::time_point> toHost;
   for (const auto& w : wire) {
@@ -246,7 +249,7 @@ TEST(SimFaults, OccurrenceAndTimesCountMessages) {
   ASSERT_TRUE(job.Open());
   job.Start();
   const Bytes expected[] = {ADDRESS_REPLY, {}, {}, ADDRESS_REPLY};
-  for (const Bytes& reply : expected) EXPECT_EQ(Exchange(job, ADDRESS_SET), reply);
+  for (const Bytes& reply : expected) EXPECT_EQ(Exchange(job, ADDRESS_SET, reply.size()), reply);
 }
 
 // A COM folder holds COM<n> as a link to the unit's terminal while the unit
