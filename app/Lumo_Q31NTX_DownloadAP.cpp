@@ -36,6 +36,11 @@ int FourthCharacterNumber(const std::string& data) {
   return (c >= '0' && c <= '9') ? c - '0' : 0;
 }
 
+// Shown by a Browse whose chosen path holds a line break.
+constexpr char kUnsavablePathMessage[] =
+    "The chosen path contains a line break and cannot be saved. It is used until the tool is closed; "
+    "rename the file or its folder to have it remembered.";
+
 // The device path buffer holds 256 characters: "\\.\", the data and a zero.
 constexpr size_t kMaxDataLength = 256 - 4 - 1;
 
@@ -165,6 +170,12 @@ void TLumo_Q31NTX_DownloadAP::Browse(QLineEdit* edit, const char* key) {
   const qsizetype cut = fileName.lastIndexOf(QDir::separator()) + 1;
   edit->setText(fileName.left(cut) + fileName.mid(cut));
   OpenFile->selectFile(chosen.first());
+  // A line break would split the key's line and lose the rest of the path:
+  // the path serves this session only, and nothing on disk changes.
+  if (!IniValueCanBeSaved(edit->text())) {
+    ShowErrorBox(QString::fromLatin1(kUnsavablePathMessage));
+    return;
+  }
   // 3. One level, result ignored: the write decides.
   const QString folder = SavePathFolder(Executable_Folder);
   if (!QFileInfo(folder).isDir()) QDir().mkdir(folder);

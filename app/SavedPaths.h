@@ -26,8 +26,17 @@ inline constexpr int kIniValueMaxChars = 2047;
 QString ReadIniString(const QString& file, const QString& section, const QString& key,
                       const QString& defaultValue);
 
+// False for a value the format cannot hold: a line break (CR or LF) would
+// split its line.
+bool IniValueCanBeSaved(const QString& value);
+
 // Sets key=value in section, creating the file and the section when absent,
-// and leaves every other line as it was. The file is written and closed when
-// this returns. Throws Exception("Unable to write to <file>") on failure.
+// and leaves every other line byte for byte as it was. A value that the reader
+// would change (blanks at either end, one pair of matching quotes around it)
+// is written inside double quotes, which the reader strips again, so
+// ReadIniString gives back exactly the value (cut as above). The file is
+// written and closed when this returns. Throws Exception("Unable to write to
+// <file>") on failure, and Exception("Unable to write a line break to <file>")
+// without touching the file for a value that IniValueCanBeSaved refuses.
 void WriteIniString(const QString& file, const QString& section, const QString& key,
                     const QString& value);

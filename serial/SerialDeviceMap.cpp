@@ -50,19 +50,18 @@ bool EqualsIgnoringAsciiCase(const std::string& a, const std::string& b) {
 
 }  // namespace
 
-std::vector<SerialDeviceEntry> ReadDefaultSerialDeviceMap(const std::string& devDir) {
+std::vector<SerialDeviceEntry> DefaultSerialDeviceMap(const std::string& devDir,
+                                                     const std::vector<std::string>& names) {
   struct Kind {
     const char* prefix;
     long firstCom;
   };
   static const Kind kinds[] = {{"ttyS", 1}, {"ttyUSB", 33}, {"ttyACM", 65}};
   std::vector<std::tuple<int, long, std::string>> found;  // kind, number, name
-  if (const auto names = ListFolder(devDir)) {
-    for (const std::string& name : *names) {
-      for (int k = 0; k < 3; ++k) {
-        const long number = NodeNumber(name, kinds[k].prefix);
-        if (number >= 0) found.emplace_back(k, number, name);
-      }
+  for (const std::string& name : names) {
+    for (int k = 0; k < 3; ++k) {
+      const long number = NodeNumber(name, kinds[k].prefix);
+      if (number >= 0) found.emplace_back(k, number, name);
     }
   }
   std::sort(found.begin(), found.end());
@@ -73,13 +72,21 @@ std::vector<SerialDeviceEntry> ReadDefaultSerialDeviceMap(const std::string& dev
   return map;
 }
 
+std::vector<SerialDeviceEntry> SerialDeviceFolderMap(const std::string& folder, std::vector<std::string> names) {
+  std::sort(names.begin(), names.end());  // byte order
+  std::vector<SerialDeviceEntry> map;
+  for (const std::string& name : names) map.push_back({folder + "/" + name, name});
+  return map;
+}
+
+std::vector<SerialDeviceEntry> ReadDefaultSerialDeviceMap(const std::string& devDir) {
+  return DefaultSerialDeviceMap(devDir, ListFolder(devDir).value_or(std::vector<std::string>{}));
+}
+
 std::optional<std::vector<SerialDeviceEntry>> ReadSerialDeviceFolder(const std::string& folder) {
   auto names = ListFolder(folder);
   if (!names) return std::nullopt;
-  std::sort(names->begin(), names->end());  // byte order
-  std::vector<SerialDeviceEntry> map;
-  for (const std::string& name : *names) map.push_back({folder + "/" + name, name});
-  return map;
+  return SerialDeviceFolderMap(folder, std::move(*names));
 }
 
 std::optional<std::vector<SerialDeviceEntry>> ReadSerialDeviceMap() {
@@ -88,19 +95,24 @@ std::optional<std::vector<SerialDeviceEntry>> ReadSerialDeviceMap() {
   return ReadDefaultSerialDeviceMap("/dev");
 }
 
-std::optional<std::string> ResolveDevicePath(const std::string& windowsPath) {
+std::optional<std::string> ResolveDevicePath(const std::string& windowsPath,
+                                             const std::vector<SerialDeviceEntry>& map) {
   static const std::string prefix = "\\\\.\\";
   if (windowsPath.compare(0, prefix.size(), prefix) != 0) return std::nullopt;
   const std::string data = windowsPath.substr(prefix.size());
   if (data.empty()) return std::nullopt;
-  // Device names are matched without regard to case, as Windows does ("\\.\com3").
-  const auto map = ReadSerialDeviceMap();
-  if (!map) return std::nullopt;
-  for (const SerialDeviceEntry& entry : *map) {
+  for (const SerialDeviceEntry& entry : map) {
     if (entry.Data == data) return entry.ValueName;
   }
-  for (const SerialDeviceEntry& entry : *map) {
+  // Device names are matched without regard to case, as Windows does ("\\.\com3").
+  for (const SerialDeviceEntry& entry : map) {
     if (EqualsIgnoringAsciiCase(entry.Data, data)) return entry.ValueName;
   }
   return std::nullopt;
+}
+
+std::optional<std::string> ResolveDevicePath(const std::string& windowsPath) {
+  const auto map = ReadSerialDeviceMap();
+  if (!map) return std::nullopt;
+  return ResolveDevicePath(windowsPath, *map);
 }

@@ -116,6 +116,72 @@ TEST_F(SavedPaths, CancelChangesNothing) {
   EXPECT_EQ(IniText(), before);
 }
 
+// On Linux a chosen path starts with "/", so of what the profile rules would
+// strip only blanks at its end can come from the dialog; they stay.
+TEST_F(SavedPaths, BlanksAtTheEndOfAPathSurviveARestart) {
+  MessageRecorder recorder;
+  Start();
+  const QString dsp = Image("dsp.bin "), cm = Image("cm.bin\t"), motor = Image("'motor' .bin  ");
+  Browse(form_->SelectDSPFile, dsp);
+  Browse(form_->SelectCMFile, cm);
+  Browse(form_->SelectMotorFile, motor);
+  EXPECT_EQ(Texts(), (QStringList{dsp, cm, motor}));
+  EXPECT_EQ(IniText(), QStringLiteral("[FILE_PATH]\nDSP_PTAH=\"%1\"\nCM_PTAH=\"%2\"\nMotor_PTAH=\"%3\"\n")
+                           .arg(dsp, cm, motor));
+  Start();
+  EXPECT_EQ(Texts(), (QStringList{dsp, cm, motor}));
+  EXPECT_TRUE(recorder.Boxes().empty());
+}
+
+// A line break would split the key's line (the rest of the path lost, a
+// stray line added): the Browse says so, the edit takes the path for this
+// session, and nothing on disk changes.
+TEST_F(SavedPaths, APathWithALineBreakIsRefusedAndTheFileKeptAsItWas) {
+  const QString message = QStringLiteral(
+      "The chosen path contains a line break and cannot be saved. It is used until the tool is closed; "
+      "rename the file or its folder to have it remembered.");
+  struct Case {
+    const char* name;
+    QPushButton* TLumo_Q31NTX_DownloadAP::*button;
+    int edit;  // index into Texts()
+  };
+  const Case cases[] = {
+      {"dsp\nimage.bin", &TLumo_Q31NTX_DownloadAP::SelectDSPFile, 0},
+      {"cm\rimage.bin", &TLumo_Q31NTX_DownloadAP::SelectCMFile, 1},
+      {"motor.bin\r\n", &TLumo_Q31NTX_DownloadAP::SelectMotorFile, 2},
+      {"\n", &TLumo_Q31NTX_DownloadAP::SelectDSPFile, 0},
+  };
+  for (bool fileBefore : {false, true}) {
+    const QString kept = Image("kept.bin");
+    if (fileBefore) {
+      Start();
+      Browse(form_->SelectCMFile, kept);
+    }
+    const QString before = IniText();
+    for (const Case& c : cases) {
+      SCOPED_TRACE(testing::Message() << "file before: " << fileBefore << ", name: "
+                                      << QByteArray(c.name).toPercentEncoding().toStdString());
+      MessageRecorder recorder;
+      Start();
+      const QStringList shownBefore = Texts();
+      const QString path = Image(c.name);  // need not exist
+      Browse((*form_).*c.button, path);
+      const auto boxes = recorder.Boxes();
+      ASSERT_EQ(boxes.size(), 1u);
+      EXPECT_EQ(boxes[0].kind, ShownMessageBox::ErrorBox);
+      EXPECT_EQ(boxes[0].caption, QStringLiteral("Error"));
+      EXPECT_EQ(boxes[0].text, message);
+      QStringList shown = shownBefore;
+      shown[c.edit] = path;
+      EXPECT_EQ(Texts(), shown);
+      EXPECT_EQ(IniText(), before);
+      EXPECT_EQ(QFileInfo::exists(SavePathDir()), fileBefore);
+      Start();
+      EXPECT_EQ(Texts(), (QStringList{"0", fileBefore ? kept : QStringLiteral("0"), "0"}));
+    }
+  }
+}
+
 TEST_F(SavedPaths, APlainFileNamedSavePathGivesTheWriteError) {
   MessageRecorder recorder;
   {
@@ -179,5 +245,161 @@ TEST(IniFile, ProfileSemantics) {
     ADD_FAILURE() << "no exception";
   } catch (const Exception& e) {
     EXPECT_EQ(e.Message(), QStringLiteral("Unable to write to %1/no/such/dir/x.ini").arg(dir.path()));
+  }
+}
+
+// What a write puts on the line, and that the reader gives exactly the value
+// back: quotes only where the profile rules would otherwise strip blanks or a
+// pair of quotes, ordinary paths written as earlier versions wrote them.
+TEST(IniFile, ValuesReadBackExactly) {
+  struct Case {
+    QString value, line;
+  };
+  const Case cases[] = {
+      {"/p/plain.bin", "DSP_PTAH=/p/plain.bin"},
+      {"/p/a b=c;d [e] #f.bin", "DSP_PTAH=/p/a b=c;d [e] #f.bin"},
+      {QString::fromUtf8("/p/\u00fcber/\u65e5\u672c.bin"), QString::fromUtf8("DSP_PTAH=/p/\u00fcber/\u65e5\u672c.bin")},
+      {"", "DSP_PTAH="},
+      {" /lead", "DSP_PTAH=\" /lead\""},
+      {"/trail ", "DSP_PTAH=\"/trail \""},
+      {"\t/tabs\t", "DSP_PTAH=\"\t/tabs\t\""},
+      {"  ", "DSP_PTAH=\"  \""},
+      {"\"abc\"", "DSP_PTAH=\"\"abc\"\""},
+      {"'abc'", "DSP_PTAH=\"'abc'\""},
+      {"\"\"", "DSP_PTAH=\"\"\"\""},
+      {"''", "DSP_PTAH=\"''\""},
+      {" \"abc\" ", "DSP_PTAH=\" \"abc\" \""},
+      {"\"abc'", "DSP_PTAH=\"abc'"},  // quotes that do not match stay as they are
+      {"'abc\"", "DSP_PTAH='abc\""},
+      {"\"/q\" y", "DSP_PTAH=\"/q\" y"},
+      {"\"", "DSP_PTAH=\""},
+      {"'", "DSP_PTAH='"},
+  };
+  QTemporaryDir dir;
+  ASSERT_TRUE(dir.isValid());
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.value.toStdString());
+    const QString ini = dir.path() + QStringLiteral("/a.ini");
+    QFile::remove(ini);
+    WriteIniString(ini, "FILE_PATH", "DSP_PTAH", c.value);
+    QFile f(ini);
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    EXPECT_EQ(QString::fromUtf8(f.readAll()), QStringLiteral("[FILE_PATH]\n") + c.line + QLatin1Char('\n'));
+    EXPECT_EQ(ReadIniString(ini, "FILE_PATH", "DSP_PTAH", "0"), c.value);
+    // Over a value already there, beside a key with its own quotes.
+    WriteIniString(ini, "FILE_PATH", "CM_PTAH", c.value);
+    WriteIniString(ini, "FILE_PATH", "DSP_PTAH", QStringLiteral(" x "));
+    WriteIniString(ini, "FILE_PATH", "DSP_PTAH", c.value);
+    EXPECT_EQ(ReadIniString(ini, "FILE_PATH", "DSP_PTAH", "0"), c.value);
+    EXPECT_EQ(ReadIniString(ini, "FILE_PATH", "CM_PTAH", "0"), c.value);
+  }
+}
+
+// Files that earlier versions (or a hand edit) left read as they always did.
+TEST(IniFile, EarlierFilesReadAsBefore) {
+  struct Case {
+    const char* line;
+    QString value;
+  };
+  const Case cases[] = {
+      {"DSP_PTAH=/p/x.bin", "/p/x.bin"},
+      {"DSP_PTAH=  /p/x.bin \t", "/p/x.bin"},
+      {"DSP_PTAH=\"/q y\"", "/q y"},
+      {"DSP_PTAH= '/q y' ", "/q y"},
+      {"DSP_PTAH=\"\"/q\"\"", "\"/q\""},
+      {"DSP_PTAH=\"/q'", "\"/q'"},
+      {"DSP_PTAH=\"", "\""},
+      {"DSP_PTAH=", ""},
+  };
+  QTemporaryDir dir;
+  ASSERT_TRUE(dir.isValid());
+  const QString ini = dir.path() + QStringLiteral("/a.ini");
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.line);
+    QFile f(ini);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    f.write(QByteArray("[FILE_PATH]\r\n") + c.line + "\r\n");
+    f.close();
+    EXPECT_EQ(ReadIniString(ini, "FILE_PATH", "DSP_PTAH", "0"), c.value);
+  }
+}
+
+// A value with a line break is refused before the file is touched: an absent
+// file stays absent, a present one keeps its bytes.
+TEST(IniFile, ALineBreakIsRefusedAndTheFileKept) {
+  QTemporaryDir dir;
+  ASSERT_TRUE(dir.isValid());
+  const QString ini = dir.path() + QStringLiteral("/a.ini");
+  const QByteArray present = "[FILE_PATH]\r\nDSP_PTAH=/old\r\n";
+  for (const char* value : {"/a\nb", "/a\rb", "/a\r\n", "\n", "\r", " /a\n "}) {
+    for (bool exists : {false, true}) {
+      SCOPED_TRACE(testing::Message() << "exists: " << exists
+                                      << ", value: " << QByteArray(value).toPercentEncoding().toStdString());
+      QFile::remove(ini);
+      if (exists) {
+        QFile f(ini);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(present);
+      }
+      EXPECT_FALSE(IniValueCanBeSaved(QString::fromLatin1(value)));
+      try {
+        WriteIniString(ini, "FILE_PATH", "DSP_PTAH", QString::fromLatin1(value));
+        ADD_FAILURE() << "no exception";
+      } catch (const Exception& e) {
+        EXPECT_EQ(e.Message(), QStringLiteral("Unable to write a line break to %1").arg(ini));
+      }
+      QFile f(ini);
+      if (exists) {
+        ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+        EXPECT_EQ(f.readAll(), present);
+      } else {
+        EXPECT_FALSE(f.exists());
+      }
+    }
+  }
+  EXPECT_TRUE(IniValueCanBeSaved(QStringLiteral("/a\tb \f\v")));
+}
+
+// A write changes its own line or adds it (and the section), and gives every
+// other line back byte for byte, so no other key reads differently after it:
+// line ends, a byte order mark, bytes that are no UTF-8.
+TEST(IniFile, AWriteKeepsEveryOtherLineAsItWas) {
+  struct Case {
+    QByteArray before, after;
+  };
+  const QByteArray bom = "\xEF\xBB\xBF";
+  const Case cases[] = {
+      {"", "[FILE_PATH]\nDSP_PTAH=/d\n"},
+      {"[FILE_PATH]\r\nCM_PTAH=/c\r\nDSP_PTAH=/old\r\n[x]\r\n", "[FILE_PATH]\r\nCM_PTAH=/c\r\nDSP_PTAH=/d\r\n[x]\r\n"},
+      {"[FILE_PATH]\r\nCM_PTAH=/c\r\n\r\n[x]\r\n", "[FILE_PATH]\r\nCM_PTAH=/c\r\nDSP_PTAH=/d\n\r\n[x]\r\n"},
+      {"[FILE_PATH]\nCM_PTAH=/c\r\r\n", "[FILE_PATH]\nCM_PTAH=/c\r\r\nDSP_PTAH=/d\n"},
+      {"[FILE_PATH]\nCM_PTAH=/c\r", "[FILE_PATH]\nCM_PTAH=/c\r\r\nDSP_PTAH=/d\n"},
+      {"[FILE_PATH]\nCM_PTAH=/c", "[FILE_PATH]\nCM_PTAH=/c\nDSP_PTAH=/d\n"},
+      {"[FILE_PATH]\nDSP_PTAH=/old", "[FILE_PATH]\nDSP_PTAH=/d\n"},
+      {"[x]\nk=/\xE9t\xE9\n", "[x]\nk=/\xE9t\xE9\n[FILE_PATH]\nDSP_PTAH=/d\n"},
+      {bom + "[FILE_PATH]\nCM_PTAH=/c\n", bom + "[FILE_PATH]\nCM_PTAH=/c\nDSP_PTAH=/d\n"},
+      {bom + bom + "[FILE_PATH]\nk=v\n", bom + bom + "[FILE_PATH]\nk=v\nDSP_PTAH=/d\n"},
+      {"[x]\n" + bom + "[FILE_PATH]\nk=v\n", "[x]\n" + bom + "[FILE_PATH]\nk=v\n[FILE_PATH]\nDSP_PTAH=/d\n"},
+  };
+  QTemporaryDir dir;
+  ASSERT_TRUE(dir.isValid());
+  const QString ini = dir.path() + QStringLiteral("/a.ini");
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.before.toPercentEncoding().toStdString());
+    QFile f(ini);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    f.write(c.before);
+    f.close();
+    const QString cm = ReadIniString(ini, "FILE_PATH", "CM_PTAH", "absent");
+    const QString k = ReadIniString(ini, "x", "k", "absent");
+    const QString k2 = ReadIniString(ini, "FILE_PATH", "k", "absent");
+    WriteIniString(ini, "FILE_PATH", "DSP_PTAH", QStringLiteral("/d"));
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    EXPECT_EQ(f.readAll().toPercentEncoding().toStdString(), c.after.toPercentEncoding().toStdString());
+    f.close();
+    EXPECT_EQ(ReadIniString(ini, "FILE_PATH", "DSP_PTAH", "absent"), QStringLiteral("/d"));
+    EXPECT_EQ(ReadIniString(ini, "FILE_PATH", "CM_PTAH", "absent"), cm);
+    EXPECT_EQ(ReadIniString(ini, "x", "k", "absent"), k);
+    EXPECT_EQ(ReadIniString(ini, "FILE_PATH", "k", "absent"), k2);
   }
 }
