@@ -25,7 +25,7 @@ class OtherProgram {
   };
 
   OtherProgram(const std::string& path, Use use) {
-    if (pipe(ready_) != 0 || pipe(release_) != 0) return;
+    if (pipe2(ready_, O_CLOEXEC) != 0 || pipe2(release_, O_CLOEXEC) != 0) return;
     pid_ = fork();
     if (pid_ == 0) {
       // Only plain system calls between fork and _exit.
@@ -43,6 +43,10 @@ class OtherProgram {
       [[maybe_unused]] ssize_t r = read(release_[0], &c, 1);  // until the parent closes its end
       _exit(0);
     }
+    // Only the child writes its answer: should it end without one, the read
+    // sees the end of the pipe instead of waiting for ever.
+    close(ready_[1]);
+    ready_[1] = -1;
     close(release_[0]);
     release_[0] = -1;
     char answer = 'n';
