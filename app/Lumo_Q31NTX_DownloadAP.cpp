@@ -110,7 +110,7 @@ void TLumo_Q31NTX_DownloadAP::DiscoverPorts() {
       if (entry.Data.size() > kMaxDataLength) continue;
       const auto device = ResolveDevicePath("\\\\.\\" + entry.Data);
       if (!device) continue;
-      if (!OpenSerialPort(*device)) continue;  // absent, held elsewhere or refused; closed at once
+      if (!ProbeSerialPort(*device)) continue;  // absent, held elsewhere or refused; left as it was
       ComPort_ComboBox->addItem(QString::fromLocal8Bit(entry.Data.substr(3)));
       const QString path = QString::fromLocal8Bit(*device);
       const QFileInfo info(path);

@@ -7,6 +7,7 @@
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -14,7 +15,9 @@
 #include <cerrno>
 #include <chrono>
 #include <mutex>
+#include <utility>
 
+#include "PortHolders.h"
 #include "SerialPort.h"
 
 namespace {
@@ -38,15 +41,23 @@ void MakeRaw(struct termios2& t) {
   t.c_cc[VTIME] = 0;
 }
 
+// Exclusive mode set on the tty by whoever opened it. Root opens such a tty
+// regardless, so the flag is asked for, not only left to open() to refuse.
+bool ExclusiveElsewhere(int fd) {
+  int exclusive = 0;
+  return ioctl(fd, TIOCGEXCL, &exclusive) == 0 && exclusive != 0;
+}
+
 class PosixSerialPort final : public SerialPort {
  public:
-  explicit PosixSerialPort(int fd) : fd_(fd) {}
+  PosixSerialPort(int fd, UucpLock lock) : fd_(fd), lock_(std::move(lock)) {}
   ~PosixSerialPort() override {
     // The exclusive flag belongs to the tty, not to our descriptor: clear it,
-    // or the next open fails while another descriptor (the simulated unit's)
-    // keeps the tty alive.
+    // or the next open fails while another descriptor (a pseudo-terminal's
+    // master) keeps the tty alive.
     ioctl(fd_, TIOCNXCL);
     close(fd_);
+    lock_.Release();
   }
 
   bool Gone() const override { return gone_.load(); }
@@ -157,21 +168,28 @@ class PosixSerialPort final : public SerialPort {
 
   int fd_;
   std::atomic<bool> gone_{false};  // set by the receive thread's reads and the senders' writes
+  UucpLock lock_;
   std::mutex rateLock_;
   uint32_t rate_ = 0;
 };
 
 std::mutex openerLock;
 SerialPortOpener portOpener;
+std::mutex probeLock;
+SerialPortProbe portProbe;
 
 }  // namespace
 
 std::unique_ptr<SerialPort> OpenPosixSerialPort(const std::string& devicePath) {
+  // The lock file first, as UUCP programs do: one that holds the port by its
+  // lock file alone keeps it.
+  UucpLock lock;
+  if (lock.Take(devicePath) == UucpLock::Result::Held) return nullptr;
   const int fd = open(devicePath.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) return nullptr;
   // TIOCEXCL alone does not stop root; the lock stops every other opener
   // that follows the same rule.
-  if (flock(fd, LOCK_EX | LOCK_NB) != 0 || ioctl(fd, TIOCEXCL) != 0) {
+  if (flock(fd, LOCK_EX | LOCK_NB) != 0 || ExclusiveElsewhere(fd) || ioctl(fd, TIOCEXCL) != 0) {
     close(fd);
     return nullptr;
   }
@@ -181,12 +199,45 @@ std::unique_ptr<SerialPort> OpenPosixSerialPort(const std::string& devicePath) {
     close(fd);
     return nullptr;
   }
-  return std::make_unique<PosixSerialPort>(fd);
+  return std::make_unique<PosixSerialPort>(fd, std::move(lock));
+}
+
+bool ProbePosixSerialPort(const std::string& devicePath) {
+  struct stat device {};
+  if (stat(devicePath.c_str(), &device) != 0 || !S_ISCHR(device.st_mode)) return false;
+  if (HeldByUucpLock(devicePath)) return false;
+  // Opening changes no line setting (O_NONBLOCK: no wait for a carrier); it
+  // fails for a port without hardware, one we may not use, and, for an
+  // ordinary user, one in exclusive mode.
+  const int fd = open(devicePath.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return false;
+  struct termios2 t {};
+  bool free = ioctl(fd, TCGETS2, &t) == 0 && !ExclusiveElsewhere(fd);  // a terminal, not exclusive
+  // The flock is only tried, and given back at once.
+  free = free && flock(fd, LOCK_EX | LOCK_NB) == 0;
+  // Our own descriptor is open now; the scan passes over this process.
+  free = free && !OpenInAnotherProcess(device.st_rdev);
+  close(fd);
+  return free;
 }
 
 void SetSerialPortOpener(SerialPortOpener opener) {
   std::lock_guard<std::mutex> hold(openerLock);
   portOpener = std::move(opener);
+}
+
+void SetSerialPortProbe(SerialPortProbe probe) {
+  std::lock_guard<std::mutex> hold(probeLock);
+  portProbe = std::move(probe);
+}
+
+bool ProbeSerialPort(const std::string& devicePath) {
+  SerialPortProbe probe;
+  {
+    std::lock_guard<std::mutex> hold(probeLock);
+    probe = portProbe;
+  }
+  return probe ? probe(devicePath) : ProbePosixSerialPort(devicePath);
 }
 
 std::unique_ptr<SerialPort> OpenSerialPort(const std::string& devicePath) {

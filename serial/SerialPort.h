@@ -34,10 +34,25 @@ class SerialPort {
   virtual bool Gone() const { return false; }
 };
 
-// Opens a device path (a Linux device node) for exclusive use; null on failure.
+// Opens a device path (a Linux device node) for exclusive use and marks it
+// held the way other serial programs look for: flock, TIOCEXCL and a UUCP lock
+// file (when the lock folder is writable), all released on destruction. Null
+// when the device is no terminal, cannot be opened, or another program holds
+// it by one of those marks.
 std::unique_ptr<SerialPort> OpenPosixSerialPort(const std::string& devicePath);
+
+// Whether a device is a terminal that is free to open now: no other program
+// holds it by flock, TIOCEXCL or the UUCP lock file of a running process, and
+// no other process has it open as far as /proc shows. Changes no setting of
+// the device and leaves no mark on it.
+bool ProbePosixSerialPort(const std::string& devicePath);
 
 // How the link opens ports. Tests replace it to wrap or refuse the real backend.
 using SerialPortOpener = std::function<std::unique_ptr<SerialPort>(const std::string& devicePath)>;
 void SetSerialPortOpener(SerialPortOpener opener);  // empty: the POSIX backend
 std::unique_ptr<SerialPort> OpenSerialPort(const std::string& devicePath);
+
+// How port discovery asks whether a port is free. Tests may replace it.
+using SerialPortProbe = std::function<bool(const std::string& devicePath)>;
+void SetSerialPortProbe(SerialPortProbe probe);  // empty: the POSIX probe
+bool ProbeSerialPort(const std::string& devicePath);

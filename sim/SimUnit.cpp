@@ -38,6 +38,10 @@ void MakeRaw(struct termios2& t) {
 
 std::string Errno(const char* what) { return std::string(what) + ": " + std::strerror(errno); }
 
+// How long a hang-up waits, after the last answer went out, for the host to
+// take it before the line goes dead.
+constexpr auto HANG_UP_GRACE = std::chrono::milliseconds(500);
+
 }  // namespace
 
 std::chrono::nanoseconds ByteTime(int rate) {
@@ -80,21 +84,23 @@ SimUnit::SimUnit(const SimOptions& options) : options_(options) {
   fcntl(master, F_SETFL, fcntl(master, F_GETFL) | O_NONBLOCK);
   master_ = master;
   slavePath_ = name;
-  // The unit keeps the slave open itself, so the tool's closing never hangs
-  // up the line, and sets it raw at once, so nothing is echoed before the
-  // tool has set it up.
-  slave_ = open(name, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  // The unit never holds the slave open, so port discovery sees nobody on
+  // it. Terminal settings asked or set on the master are the slave's: the
+  // unit sets the slave raw at once, so nothing is echoed before the tool
+  // has set it up, and reads the host's rate there.
   struct termios2 t {};
-  if (slave_ < 0 || ioctl(slave_, TCGETS2, &t) != 0) {
-    if (slave_ >= 0) close(slave_);
+  if (ioctl(master, TCGETS2, &t) != 0) {
     close(master);
-    throw std::runtime_error(Errno("slave"));
+    throw std::runtime_error(Errno("terminal settings"));
   }
   MakeRaw(t);
   t.c_cflag &= ~(CBAUD | (CBAUD << IBSHIFT));
   t.c_cflag |= BOTHER | (BOTHER << IBSHIFT);
   t.c_ispeed = t.c_ospeed = static_cast<unsigned>(options_.CameraRate > 0 ? options_.CameraRate : 9600);
-  ioctl(slave_, TCSETS2, &t);
+  if (ioctl(master, TCSETS2, &t) != 0) {
+    close(master);
+    throw std::runtime_error(Errno("terminal settings"));
+  }
 
   if (!options_.ComDir.empty()) {
     const std::string link = options_.ComDir + "/COM" + std::to_string(options_.ComNumber);
@@ -102,7 +108,6 @@ SimUnit::SimUnit(const SimOptions& options) : options_(options) {
     if (readlink(link.c_str(), target, sizeof target - 1) >= 0) unlink(link.c_str());  // a stale link of ours
     if (symlink(slavePath_.c_str(), link.c_str()) != 0) {
       const std::string why = Errno(("symlink " + link).c_str());
-      close(slave_);
       close(master);
       throw std::runtime_error(why);
     }
@@ -126,10 +131,12 @@ SimUnit::~SimUnit() {
     if (n >= 0 && slavePath_ == std::string(target, static_cast<size_t>(n))) unlink(comLink_.c_str());
   }
   if (master_.load() >= 0) close(master_.load());
-  close(slave_);
 }
 
-int SimUnit::HostRate() const { return TerminalRate(slave_); }
+int SimUnit::HostRate() const {
+  std::lock_guard<std::mutex> hold(masterLock_);
+  return TerminalRate(master_.load());
+}
 
 UnitPartModel* SimUnit::Part(UnitPart part) const {
   switch (part) {
@@ -149,7 +156,7 @@ void SimUnit::Queue(const std::vector<uint8_t>& bytes, int rate, Clock::time_poi
   std::lock_guard<std::mutex> hold(outLock_);
   for (uint8_t b : bytes) {
     Clock::time_point at = std::max(due, outNextFree_);
-    outNextFree_ = options_.Pacing ? at + ByteTime(rate > 0 ? rate : TerminalRate(slave_)) : at;
+    outNextFree_ = options_.Pacing ? at + ByteTime(rate > 0 ? rate : HostRate()) : at;
     outgoing_.push_back({at, b, rate});
   }
 }
@@ -190,7 +197,7 @@ void SimUnit::SetReading(bool reading) { reading_.store(reading); }
 
 bool SimUnit::FlushOutgoing(Clock::time_point now) {
   std::lock_guard<std::mutex> hold(outLock_);
-  const int hostRate = TerminalRate(slave_);
+  const int hostRate = TerminalRate(master_.load());
   while (!outgoing_.empty() && outgoing_.front().Due <= now) {
     const Outgoing& o = outgoing_.front();
     // Rate 0 is raw: noise and test bytes go out as they stand.
@@ -229,20 +236,27 @@ void SimUnit::Run() {
       std::this_thread::sleep_for(std::chrono::milliseconds(2));
       continue;
     }
-    if (hangUpRequested_.load()) {
+    const bool hangingUp = hangUpRequested_.load();
+    if (hangingUp) {
       bool drained;
       {
         std::lock_guard<std::mutex> hold(outLock_);
         drained = outgoing_.empty();
       }
-      // Let the host take what was sent before the line goes dead (bounded).
-      int unread = 0;
-      ioctl(slave_, FIONREAD, &unread);
-      if (hangUpSince_ == Clock::time_point{}) hangUpSince_ = Clock::now();
-      if (unread > 0 && Clock::now() - hangUpSince_ < std::chrono::milliseconds(500)) drained = false;
+      // Let the host take what was sent before the line goes dead. What the
+      // host has not read yet cannot be seen from this side; the host's next
+      // bytes show that it has moved on (they are never heard), else a bound.
+      int hostSent = 0;
+      ioctl(master_.load(), FIONREAD, &hostSent);
+      if (!drained) hangUpSince_ = Clock::time_point{};
+      if (drained && hangUpSince_ == Clock::time_point{}) hangUpSince_ = Clock::now();
+      if (drained && hostSent == 0 && Clock::now() - hangUpSince_ < HANG_UP_GRACE) drained = false;
       if (drained) {
         // Closing the master hangs up the slave: the host's reads and writes fail from now on.
-        close(master_.exchange(-1));
+        {
+          std::lock_guard<std::mutex> hold(masterLock_);
+          close(master_.exchange(-1));
+        }
         hungUp_.store(true);
         pendingInput_.store(0);
         continue;
@@ -251,12 +265,14 @@ void SimUnit::Run() {
     Clock::time_point now = Clock::now();
     const bool waitingForRoom = FlushOutgoing(now);
 
-    if (reading_.load() && in.empty()) {
+    if (reading_.load() && in.empty() && !hangingUp) {
       pendingInput_.store(1);  // before the read, so WaitIdle never sees the bytes nowhere
+      // EIO here means only that no host has the slave open now (the tool
+      // has closed the port); bytes come again once it opens the port.
       const ssize_t n = read(master_.load(), buffer, sizeof buffer);
       if (n > 0) {
         // The host's rate is read when the bytes arrive: that is the rate they were sent at.
-        const int rate = TerminalRate(slave_);
+        const int rate = TerminalRate(master_.load());
         for (ssize_t i = 0; i < n; ++i) in.emplace_back(buffer[i], rate);
       }
     }
@@ -280,15 +296,16 @@ void SimUnit::Run() {
     }
     const auto wait = std::max<Clock::duration>(wake - Clock::now(), Clock::duration::zero());
     struct pollfd p {master_.load(), 0, 0};
-    if (reading_.load() && in.empty()) p.events |= POLLIN;
+    if (reading_.load() && in.empty() && !hangingUp) p.events |= POLLIN;
     if (waitingForRoom) p.events |= POLLOUT;
     const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(wait).count();
     struct timespec ts {static_cast<time_t>(ns / 1000000000), static_cast<long>(ns % 1000000000)};
+    bool slept = false;
     if (p.events != 0) {
-      ppoll(&p, 1, &ts, nullptr);
-    } else {
-      nanosleep(&ts, nullptr);
+      // With no host on the slave, poll reports a hang-up at once: sleep instead.
+      slept = ppoll(&p, 1, &ts, nullptr) >= 0 && !(p.revents & POLLHUP);
     }
+    if (!slept) nanosleep(&ts, nullptr);
   }
 }
 
@@ -340,8 +357,11 @@ bool SimUnit::WaitIdle(std::chrono::milliseconds bound) const {
   auto quietSince = Clock::now();
   while (Clock::now() < deadline) {
     int queued = 0;
-    const int master = master_.load();
-    if (master >= 0) ioctl(master, FIONREAD, &queued);
+    {
+      std::lock_guard<std::mutex> hold(masterLock_);
+      const int master = master_.load();
+      if (master >= 0) ioctl(master, FIONREAD, &queued);
+    }
     const int pending = pendingInput_.load();
     bool outEmpty;
     {

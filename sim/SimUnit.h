@@ -50,7 +50,7 @@ class SimUnit final : public UnitLine {
   const std::string& SlavePath() const { return slavePath_; }
   std::string ComLinkPath() const { return comLink_; }  // empty without a COM folder
   void AddFault(const Fault& fault) { faults_.Add(fault); }
-  int HostRate() const;  // the rate the host's side of the line is set to now
+  int HostRate() const;  // the rate the host's side of the line is set to now; 0 once hung up
 
   // Test handles on the line.
   void SendRawToHost(const std::vector<uint8_t>& bytes);  // as they stand, whatever the rate
@@ -96,7 +96,9 @@ class SimUnit final : public UnitLine {
   SimOptions options_;
   FaultTable faults_;
   std::atomic<int> master_{-1};
-  int slave_ = -1;
+  // Held while another thread uses the master descriptor, and by the unit's
+  // thread while it closes it, so the number is never used after the close.
+  mutable std::mutex masterLock_;
   std::string slavePath_;
   std::string comLink_;
 
@@ -118,7 +120,7 @@ class SimUnit final : public UnitLine {
   std::atomic<bool> stop_{false};
   std::atomic<bool> hungUp_{false};
   std::atomic<bool> hangUpRequested_{false};
-  Clock::time_point hangUpSince_{};  // the unit's thread only
+  Clock::time_point hangUpSince_{};  // the unit's thread only: when the last answer before a hang-up went out
   std::atomic<int> pendingInput_{0};  // bytes taken off the line but not yet heard (1 while reading)
   std::thread thread_;
 };

@@ -19,6 +19,7 @@
 
 #include "AppTestSupport.h"
 #include "Lumo_Q31NTX_DownloadAP.h"
+#include "OtherProgram.h"
 #include "SerialDeviceMap.h"
 #include "SerialDeviceMapDetail.h"
 #include "SerialPort.h"
@@ -42,6 +43,7 @@ class Pty {
   }
   bool ok() const { return master_ >= 0 && !slaveName_.empty(); }
   const std::string& slave() const { return slaveName_; }
+  lumo_test::TerminalSettings Settings() const { return lumo_test::TerminalSettings::Of(master_); }
   // Another program holds the port: open and exclusive, as the tool holds it.
   bool Hold() {
     holder_ = open(slaveName_.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
@@ -54,7 +56,39 @@ class Pty {
   std::string slaveName_;
 };
 
-enum EntryKind { FreePort, HeldPort, Dangling };
+enum EntryKind {
+  FreePort,
+  HeldPort,       // open and exclusive elsewhere
+  OpenElsewhere,  // another program has it open, as it found it, with no lock
+  LockedByFile,   // a UUCP lock file of a running program names it
+  StaleLock,      // a lock file of a program that has ended names it
+  Dangling,
+};
+
+// What other programs do to a port besides holding it in this process.
+std::shared_ptr<lumo_test::OtherProgram> UseElsewhere(EntryKind kind, const std::string& slave,
+                                                     const QString& lockFolder) {
+  using lumo_test::OtherProgram;
+  const QString lockFile = lockFolder + QStringLiteral("/LCK..") + QFileInfo(QString::fromStdString(slave)).fileName();
+  auto writeLock = [&](pid_t pid) {
+    QFile f(lockFile);
+    if (f.open(QIODevice::WriteOnly)) f.write(QByteArray::number(pid).rightJustified(10, ' ') + '\n');
+  };
+  switch (kind) {
+    case OpenElsewhere:
+      return std::make_shared<OtherProgram>(slave, OtherProgram::Open);
+    case LockedByFile: {
+      auto other = std::make_shared<OtherProgram>(slave, OtherProgram::Runs);
+      writeLock(other->Pid());
+      return other;
+    }
+    case StaleLock:
+      writeLock(lumo_test::EndedProcessId());
+      return nullptr;
+    default:
+      return nullptr;
+  }
+}
 
 struct Entry {
   std::string name;
@@ -79,6 +113,10 @@ const std::vector<Case> kCases = {
     {"COMx: no probe, no item", true, {{"COMx", FreePort}}, {}, "Com Port"},
     {"CO: shorter than 4 characters", true, {{"CO", FreePort}}, {}, "Com Port"},
     {"a port held open elsewhere is left out", true, {{"COM4", HeldPort}}, {}, "Com Port"},
+    {"a port another program has open without a lock is left out", true, {{"COM4", OpenElsewhere}}, {},
+     "Com Port"},
+    {"a port a running program's lock file names is left out", true, {{"COM4", LockedByFile}}, {}, "Com Port"},
+    {"a lock file of a program that has ended does not hide the port", true, {{"COM4", StaleLock}}, {"4"}, "4"},
     {"an entry without a device", true, {{"COM6", Dangling}}, {}, "Com Port"},
     {"several ports: map order (names' byte order), the first selected",
      true,
@@ -101,10 +139,15 @@ TEST(PortDiscovery, TableOfCases) {
   QTemporaryDir exeFolder;
   ASSERT_TRUE(exeFolder.isValid());
   TLumo_Q31NTX_DownloadAP::SetExecutableFolderForTesting(exeFolder.path());
+  QTemporaryDir locks;
+  ASSERT_TRUE(locks.isValid());
+  const QByteArray lockFolderBefore = qgetenv("LUMO_LOCK_DIR");
+  qputenv("LUMO_LOCK_DIR", locks.path().toLocal8Bit());
   for (const Case& c : kCases) {
     SCOPED_TRACE(c.title);
     QTemporaryDir root;
     ASSERT_TRUE(root.isValid());
+    std::vector<std::shared_ptr<lumo_test::OtherProgram>> others;
     const QString folder = root.path() + QStringLiteral("/com");
     if (c.folderExists) {
       ASSERT_TRUE(QDir().mkdir(folder));
@@ -120,12 +163,24 @@ TEST(PortDiscovery, TableOfCases) {
         if (e.kind == HeldPort) {
           ASSERT_TRUE(ptys.back()->Hold());
         }
+        others.push_back(UseElsewhere(e.kind, ptys.back()->slave(), locks.path()));
+        if (e.kind == OpenElsewhere || e.kind == LockedByFile) {
+          ASSERT_TRUE(others.back()->Holding());
+        }
         target = ptys.back()->slave();
       }
       ASSERT_EQ(symlink(target.c_str(), link.c_str()), 0) << link;
     }
+    std::vector<lumo_test::TerminalSettings> settingsBefore;
+    for (const auto& pty : ptys) settingsBefore.push_back(pty->Settings());
     qputenv("LUMO_COMPORT_DIR", folder.toLocal8Bit());
     auto form = std::make_unique<TLumo_Q31NTX_DownloadAP>();
+    // Discovery changed no port's settings, listed or not: still cooked, echo on.
+    for (size_t k = 0; k < ptys.size(); ++k) {
+      const lumo_test::TerminalSettings after = ptys[k]->Settings();
+      EXPECT_TRUE(after == settingsBefore[k]) << ptys[k]->slave();
+      EXPECT_TRUE(after.Echo() && after.Canonical()) << ptys[k]->slave();
+    }
     std::vector<std::string> items;
     for (int i = 0; i < form->ComPort_ComboBox->count(); ++i) {
       items.push_back(form->ComPort_ComboBox->itemText(i).toStdString());
@@ -148,6 +203,11 @@ TEST(PortDiscovery, TableOfCases) {
     qunsetenv("LUMO_COMPORT_DIR");
   }
   TLumo_Q31NTX_DownloadAP::SetExecutableFolderForTesting(QString());
+  if (lockFolderBefore.isNull()) {
+    qunsetenv("LUMO_LOCK_DIR");
+  } else {
+    qputenv("LUMO_LOCK_DIR", lockFolderBefore);
+  }
 }
 
 TEST(SerialDeviceMap, DefaultMapFromDeviceNodes) {

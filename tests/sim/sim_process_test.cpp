@@ -15,6 +15,7 @@
 
 #include "SerialDeviceMap.h"
 #include "SerialLink.h"
+#include "SerialPort.h"
 #include "TestContext.h"
 
 extern char** environ;
@@ -144,6 +145,42 @@ TEST(SimProcessTest, RunsOnAComFolderAndDumpsAtExit) {
   EXPECT_NE(wire.find("to-unit,81,19200"), std::string::npos) << wire;
   EXPECT_NE(wire.find("to-host,90,19200"), std::string::npos) << wire;
   EXPECT_EQ(access((folder.Path() + "/COM4").c_str(), F_OK), -1);  // the link went with the unit
+}
+
+// The unit as a process holds no descriptor of its port: port discovery
+// lists it, and it answers again after the tool has closed and reopened it.
+TEST(SimProcessTest, IsNotSeenHoldingItsPort) {
+  lumo_test::ComFolder folder;
+  SimProcess sim({"--com-dir", folder.Path(), "--com-number", "5"});
+  const std::string link = folder.Path() + "/COM5";
+  ASSERT_NE(sim.Output(std::chrono::seconds(5), true).find(link), std::string::npos);
+  EXPECT_TRUE(ProbeSerialPort(link));
+
+  TDownloadJobContext form;
+  lumo_test::RecordingUI ui;
+  form.UI = &ui;
+  form.ComPort_Number.store(5);
+  form.User_BaudRate.store(9600);
+  setenv("LUMO_COMPORT_DIR", folder.Path().c_str(), 1);
+  const std::vector<uint8_t> addressSet = {0x88, 0x30, 0x01, 0xFF};
+  for (int round = 0; round < 2; ++round) {
+    SCOPED_TRACE(round);
+    ASSERT_EQ(ComPortOpenClose(&form, 1), 0);
+    EXPECT_FALSE(ProbeSerialPort(link));  // ours now
+    form.Download_Active.store(true);
+    std::thread reader([&] { ReceiveThread(&form); });
+    ResetReply(&form);
+    EXPECT_EQ(WriteComm(&form, addressSet.data(), 4), 4);
+    const auto deadline = Clock::now() + std::chrono::seconds(2);
+    while (form.Rx_Count.load() < 4 && Clock::now() < deadline) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    form.Download_Active.store(false);
+    reader.join();
+    EXPECT_EQ(form.Rx_Count.load(), 4u);
+    EXPECT_EQ(ComPortOpenClose(&form, 0), 0);
+    EXPECT_TRUE(ProbeSerialPort(link));
+  }
+  unsetenv("LUMO_COMPORT_DIR");
+  EXPECT_EQ(sim.Terminate(), 0);
 }
 
 }  // namespace

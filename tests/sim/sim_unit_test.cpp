@@ -1,12 +1,16 @@
 // The simulated unit's core and its camera, driven through the real serial
 // link on a pseudo-terminal.
 #include <gtest/gtest.h>
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <thread>
 
 #include "SerialDeviceMap.h"
+#include "OtherProgram.h"
 #include "SerialLink.h"
 #include "TestContext.h"
 
@@ -250,6 +254,49 @@ TEST(SimFaults, OccurrenceAndTimesCountMessages) {
   job.Start();
   const Bytes expected[] = {ADDRESS_REPLY, {}, {}, ADDRESS_REPLY};
   for (const Bytes& reply : expected) EXPECT_EQ(Exchange(job, ADDRESS_SET, reply.size()), reply);
+}
+
+// The unit works the master side only: no descriptor of this process
+// refers to the slave, so port discovery sees nobody on it. It still sets the
+// slave raw at the camera's rate before any host comes, reads the rates the
+// host sets, and its line lives on while the host closes and reopens it.
+TEST(SimLine, UnitHoldsNoDescriptorOfItsPort) {
+  TestJob job;
+  struct stat slave {};
+  ASSERT_EQ(stat(job.unit.SlavePath().c_str(), &slave), 0);
+  int descriptors = 0;
+  if (DIR* fds = opendir("/proc/self/fd")) {
+    while (const dirent* e = readdir(fds)) {
+      struct stat st {};
+      const std::string path = std::string("/proc/self/fd/") + e->d_name;
+      if (e->d_name[0] != '.' && stat(path.c_str(), &st) == 0 && S_ISCHR(st.st_mode) && st.st_rdev == slave.st_rdev)
+        ++descriptors;
+    }
+    closedir(fds);
+  }
+  EXPECT_EQ(descriptors, 0);
+
+  EXPECT_EQ(job.unit.HostRate(), 9600);
+  {
+    const int fd = open(job.unit.SlavePath().c_str(), O_RDONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    ASSERT_GE(fd, 0);
+    const auto settings = lumo_test::TerminalSettings::Of(fd);
+    close(fd);
+    EXPECT_FALSE(settings.Echo());
+    EXPECT_FALSE(settings.Canonical());
+  }
+
+  for (int round = 0; round < 2; ++round) {
+    SCOPED_TRACE(round);
+    ASSERT_TRUE(job.Open());
+    job.Start();  // the window thread has nothing to do here
+    EXPECT_EQ(Exchange(job, ADDRESS_SET), ADDRESS_REPLY);
+    SetRate(job, 115200);
+    EXPECT_EQ(job.unit.HostRate(), 115200);
+    EXPECT_EQ(Exchange(job, ADDRESS_SET), Bytes{});  // not heard at a rate not its own
+    job.Stop();  // closes the port
+  }
+  EXPECT_FALSE(job.unit.HungUp());
 }
 
 // A COM folder holds COM<n> as a link to the unit's terminal while the unit

@@ -1,0 +1,59 @@
+// Who else holds a serial device, by the conventions serial programs follow
+// on Linux besides flock and TIOCEXCL: UUCP lock files (LCK..<name>, the
+// holder's PID inside) and open descriptors as /proc shows them. Internal to
+// the POSIX port backend.
+#pragma once
+
+#include <sys/types.h>
+
+#include <string>
+#include <vector>
+
+// The folder our lock files go to: LUMO_LOCK_DIR when set, else /run/lock.
+std::string UucpLockFolder();
+
+// The folders whose lock files count: LUMO_LOCK_DIR alone when set, else
+// /run/lock and /var/lock (once when one links to the other).
+std::vector<std::string> UucpLockFolders();
+
+// "LCK..<file name of the device after resolving links>"; empty when the
+// device path does not resolve.
+std::string UucpLockName(const std::string& devicePath);
+
+// The PID a lock file names: 10 ASCII digits and a newline (leading blanks
+// allowed) or a 4-byte binary int; 0 when the file is unreadable or names none.
+pid_t UucpLockOwner(const std::string& lockPath);
+
+// Whether a lock file in one of the lock folders names a running process
+// (this one included), or names none yet and was made a moment ago. A lock of
+// a process that has ended does not count.
+bool HeldByUucpLock(const std::string& devicePath);
+
+// Our lock file while we hold a port. Removed on destruction if it still
+// names this process.
+class UucpLock {
+ public:
+  enum class Result {
+    Taken,        // the file names this process now
+    Held,         // a running process holds the port by its lock file
+    NotWritable,  // no lock folder we can write to: go on without a file
+  };
+
+  UucpLock() = default;
+  ~UucpLock();
+  UucpLock(UucpLock&& other) noexcept;
+  UucpLock& operator=(UucpLock&& other) noexcept;
+  UucpLock(const UucpLock&) = delete;
+  UucpLock& operator=(const UucpLock&) = delete;
+
+  Result Take(const std::string& devicePath);
+  void Release();
+
+ private:
+  std::string path_;  // empty: no file of ours
+};
+
+// Whether a process other than this one has the character device rdev open,
+// as far as this process may read /proc (other users' processes are not
+// readable to an ordinary user).
+bool OpenInAnotherProcess(dev_t rdev);
