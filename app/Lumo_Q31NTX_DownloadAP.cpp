@@ -7,6 +7,7 @@
 #include <QCloseEvent>
 #include <QKeyEvent>
 #include <QShowEvent>
+#include <QCheckBox>
 #include <QThread>
 
 #include <future>
@@ -15,6 +16,8 @@
 #include "Framework.h"
 #include "SavedPaths.h"
 #include "SerialDeviceMap.h"
+#include "SerialDeviceMapDetail.h"
+#include "MessageTexts.h"
 #include "SerialPort.h"
 
 namespace {
@@ -58,8 +61,27 @@ void TLumo_Q31NTX_DownloadAP::SetExecutableFolderForTesting(const QString& folde
   ExecutableFolderOverride() = folder;
 }
 
-TLumo_Q31NTX_DownloadAP::TLumo_Q31NTX_DownloadAP(QWidget* Owner) : QDialog(Owner) {
-  // 1. The layout.
+namespace {
+
+QString ChosenExecutableFolder() {
+  return ExecutableFolderOverride().isEmpty() ? ExecutableFolder() : ExecutableFolderOverride();
+}
+
+std::string LoaderStateFile(const QString& executableFolder) {
+  return (SavePathFolder(executableFolder) + QStringLiteral("/LoaderState.txt")).toLocal8Bit().toStdString();
+}
+
+}  // namespace
+
+TLumo_Q31NTX_DownloadAP::TLumo_Q31NTX_DownloadAP(QWidget* Owner, PortFactory* ports)
+    : QDialog(Owner),
+      Executable_Folder(ChosenExecutableFolder()),
+      Own_Ports(ports ? nullptr : MakePlatformPortFactory()),
+      Ports(ports ? *ports : *Own_Ports),
+      Loader_State(LoaderStateFile(Executable_Folder)),
+      Session(Ports, &Loader_State),
+      Job(Session, this) {
+  // The layout.
   EnsureTahomaFont();
   setupUi(this);
   ApplyFontSizes();
@@ -75,17 +97,11 @@ TLumo_Q31NTX_DownloadAP::TLumo_Q31NTX_DownloadAP(QWidget* Owner) : QDialog(Owner
     ComPort_ComboBox->setToolTip(index >= 0 ? ComPort_ComboBox->itemData(index, Qt::ToolTipRole).toString()
                                             : QString());
   });
-  Executable_Folder = ExecutableFolderOverride().isEmpty() ? ExecutableFolder() : ExecutableFolderOverride();
-  Loader_State = std::make_unique<LoaderRecords>(
-      (SavePathFolder(Executable_Folder) + QStringLiteral("/LoaderState.txt")).toLocal8Bit().toStdString());
-  Loader_Records = Loader_State.get();
-  UI = this;
-  // 2. The fields start at zero, false or null (TDownloadJobContext).
-  // 3. Port discovery.
+  // The fields start at zero, false or null; then the ports.
   DiscoverPorts();
 }
 
-TLumo_Q31NTX_DownloadAP::~TLumo_Q31NTX_DownloadAP() { UI = nullptr; }
+TLumo_Q31NTX_DownloadAP::~TLumo_Q31NTX_DownloadAP() = default;
 
 // The layout stores the fonts in points (8, 10, 12); the designed heights
 // -11, -13 and -16 are pixels at 96 pixels per inch, whatever the display.
@@ -108,9 +124,9 @@ void TLumo_Q31NTX_DownloadAP::DiscoverPorts() {
       const int number = FourthCharacterNumber(entry.Data);
       if (number < 1 || number > 255) continue;
       if (entry.Data.size() > kMaxDataLength) continue;
-      const auto device = ResolveDevicePath("\\\\.\\" + entry.Data);
+      const auto device = ResolveDevicePath("\\\\.\\" + entry.Data, *map);
       if (!device) continue;
-      if (!ProbeSerialPort(*device)) continue;  // absent, held elsewhere or refused; left as it was
+      if (!Ports.Probe(*device)) continue;  // absent, held elsewhere or refused; left as it was
       ComPort_ComboBox->addItem(QString::fromLocal8Bit(entry.Data.substr(3)));
       const QString path = QString::fromLocal8Bit(*device);
       const QFileInfo info(path);
@@ -145,7 +161,7 @@ void TLumo_Q31NTX_DownloadAP::FormShow(QObject*) {
   DSP_PATH_Edit->setText(ReadIniString(ini, kPathSection, kDspPathKey, absent));
   CM_PATH_Edit->setText(ReadIniString(ini, kPathSection, kCmPathKey, absent));
   Motor_PATH_Edit->setText(ReadIniString(ini, kPathSection, kMotorPathKey, absent));
-  SetStatusText("Ready");
+  SetStatusText(TEXT_READY);
 }
 
 // Each handler shows what escapes it ("Unable to write to ...") with the
@@ -161,11 +177,11 @@ void TLumo_Q31NTX_DownloadAP::SelectMotorFileClick(QObject*) {
 }
 
 void TLumo_Q31NTX_DownloadAP::Browse(QLineEdit* edit, const char* key) {
-  // 1. The shared dialog; it offers the file chosen last.
+  // The shared dialog; it offers the file chosen last.
   if (OpenFile->exec() != QDialog::Accepted) return;
   const QStringList chosen = OpenFile->selectedFiles();
   if (chosen.isEmpty()) return;
-  // 2. Folder part followed by name part: the chosen file's full path.
+  // Folder part followed by name part: the chosen file's full path.
   const QString fileName = QDir::toNativeSeparators(chosen.first());
   const qsizetype cut = fileName.lastIndexOf(QDir::separator()) + 1;
   edit->setText(fileName.left(cut) + fileName.mid(cut));
@@ -176,20 +192,11 @@ void TLumo_Q31NTX_DownloadAP::Browse(QLineEdit* edit, const char* key) {
     ShowErrorBox(QString::fromLatin1(kUnsavablePathMessage));
     return;
   }
-  // 3. One level, result ignored: the write decides.
+  // One level, result ignored: the write decides.
   const QString folder = SavePathFolder(Executable_Folder);
   if (!QFileInfo(folder).isDir()) QDir().mkdir(folder);
-  // 4. Throws "Unable to write to <ini>" for the exception display.
+  // Throws "Unable to write to <ini>" for the exception display.
   WriteIniString(IniFilePath(), kPathSection, key, edit->text());
-}
-
-QLineEdit* TLumo_Q31NTX_DownloadAP::PathEdit(int which) const {
-  switch (which) {
-    case DSP_PATH: return DSP_PATH_Edit;
-    case CM_PATH: return CM_PATH_Edit;
-    case MOTOR_PATH: return Motor_PATH_Edit;
-    default: return nullptr;
-  }
 }
 
 void TLumo_Q31NTX_DownloadAP::ShowErrorMessage(const std::string& text) {
@@ -232,17 +239,10 @@ void TLumo_Q31NTX_DownloadAP::FlushStatusTexts() {
   for (const QString& text : texts) Processing_States->setText(text);
 }
 
-std::string TLumo_Q31NTX_DownloadAP::ReadPathText(int which) {
-  std::string text;
-  const auto read = [this, which, &text] {
-    if (QLineEdit* edit = PathEdit(which)) text = edit->text().toLocal8Bit().toStdString();
-  };
-  if (OnWindowThread()) {
-    read();
-  } else {
-    QMetaObject::invokeMethod(this, read, Qt::BlockingQueuedConnection);
-  }
-  return text;
+void TLumo_Q31NTX_DownloadAP::SetJobControlsEnabled(bool enabled) {
+  DownLoadAP->setEnabled(enabled);
+  ComPort_ComboBox->setEnabled(enabled);
+  BaudRate_ComboBox->setEnabled(enabled);
 }
 
 void TLumo_Q31NTX_DownloadAP::ProcessPendingEvents() {
@@ -255,21 +255,23 @@ void TLumo_Q31NTX_DownloadAP::DownLoadAPClick(QObject*) {
     ComPort_Number = StrToInt(ComPort_ComboBox->currentText());
     User_BaudRate = StrToInt(BaudRate_ComboBox->currentText());
 
-    JobFrontEnd frontEnd;
-    frontEnd.SetJobControlsEnabled = [this](bool enabled) {
-      DownLoadAP->setEnabled(enabled);
-      ComPort_ComboBox->setEnabled(enabled);
-      BaudRate_ComboBox->setEnabled(enabled);
-    };
-    frontEnd.ProcessMessages = [] { QCoreApplication::processEvents(); };
-    frontEnd.ReadSelection = [this](int32_t& dsp, int32_t& cm, int32_t& motor) {
-      dsp = DSP_CheckBox->isChecked() ? 1 : 0;
-      cm = CM_CheckBox->isChecked() ? 1 : 0;
-      motor = Motor_CheckBox->isChecked() ? 1 : 0;
-    };
-    frontEnd.ApplyPendingStatus = [this] { FlushStatusTexts(); };
+    JobRequest request;
+    // The port box's number names a device through the serial device map;
+    // a number the map does not hold gives no device, which does not open.
+    if (const auto map = Ports.ListPorts()) {
+      request.Device = ResolveDevicePath("\\\\.\\COM" + std::to_string(ComPort_Number), *map).value_or(std::string());
+    }
+    request.User_BaudRate = User_BaudRate;
+    const QCheckBox* boxes[] = {DSP_CheckBox, CM_CheckBox, Motor_CheckBox};
+    const QLineEdit* edits[] = {DSP_PATH_Edit, CM_PATH_Edit, Motor_PATH_Edit};
+    for (int i = 0; i < 3; ++i) {
+      request.Targets[i].Selected = boxes[i]->isChecked();
+      // File names go to the file system in the local 8-bit encoding.
+      request.Targets[i].Path = edits[i]->text().toLocal8Bit().toStdString();
+    }
     Job_Running = true;
-    RunDownloadJob(this, frontEnd);
+    // The outcome has been shown to the user already, message by message.
+    static_cast<void>(RunDownloadJob(&Job, request));
     Job_Running = false;
   });
   Job_Running = false;

@@ -1,27 +1,25 @@
-// The one form of the tool: the dialog, and at the same
-// time the context of a download job (TDownloadJobContext) and the job's user
-// interface (JobUserInterface, set as UI).
+// The one form of the tool: the dialog; it owns the download job it runs and
+// is that job's observer (messages, status texts, the pump step).
 #pragma once
 
 #include <QDialog>
 #include <QString>
 
+#include <cstdint>
 #include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
 
-#include "JobContext.h"
+#include "DownloadJob.h"
 #include "LoaderRecords.h"
+#include "SerialPort.h"
 #include "ui_Lumo_Q31NTX_DownloadAP.h"
 
 class QFileDialog;
 class QLineEdit;
 
-class TLumo_Q31NTX_DownloadAP : public QDialog,
-                                public TDownloadJobContext,
-                                public Ui::Lumo_Q31NTX_DownloadAP,
-                                public JobUserInterface {
+class TLumo_Q31NTX_DownloadAP : public QDialog, public Ui::Lumo_Q31NTX_DownloadAP, public JobObserver {
   Q_OBJECT
 
  public:
@@ -32,16 +30,21 @@ class TLumo_Q31NTX_DownloadAP : public QDialog,
   // Processing_States_Panel, Processing_States. The open-file dialog:
   QFileDialog* OpenFile = nullptr;
 
-  // Loads the layout, zeroes the fields (TDownloadJobContext) and lists the
-  // openable COM ports of the serial device map.
-  explicit TLumo_Q31NTX_DownloadAP(QWidget* Owner = nullptr);
+  // Loads the layout, zeroes the fields and lists the free COM ports of the
+  // serial device map. ports: the port seam to use; null for the platform's.
+  explicit TLumo_Q31NTX_DownloadAP(QWidget* Owner = nullptr, PortFactory* ports = nullptr);
   ~TLumo_Q31NTX_DownloadAP() override;
 
-  // JobUserInterface, callable from any thread.
+  // JobObserver, callable from any thread.
   void ShowErrorMessage(const std::string& text) override;
   void SetStatusText(const std::string& text) override;
-  std::string ReadPathText(int which) override;
   void ProcessPendingEvents() override;
+  void SetJobControlsEnabled(bool enabled) override;
+  void ApplyPendingStatus() override { FlushStatusTexts(); }
+
+  // The port box and baud box as numbers, set by the click handler.
+  int32_t ComPort_Number = 0;
+  int32_t User_BaudRate = 0;
 
   // Window thread: applies the status texts that other threads have handed
   // over and that are still pending, in order. SetStatusText on the window
@@ -75,12 +78,19 @@ class TLumo_Q31NTX_DownloadAP : public QDialog,
   void ApplyFontSizes();
   void DiscoverPorts();
   void Browse(QLineEdit* edit, const char* key);
-  QLineEdit* PathEdit(int which) const;
-
   QString Executable_Folder;
+  std::unique_ptr<PortFactory> Own_Ports;  // when no seam was given
+  PortFactory& Ports;
   // Boards whose loaders a job may have left listening, per port; kept in
   // SavePath beside the saved paths so that it outlives the run.
-  std::unique_ptr<LoaderRecords> Loader_State;
+  LoaderRecords Loader_State;
+  JobSession Session;
+
+ public:
+  // The job the form runs; one at a time.
+  TDownloadJob Job;
+
+ private:
   bool Job_Running = false;     // window thread only
   bool Close_Requested = false;  // window thread only
   std::mutex Status_Lock;

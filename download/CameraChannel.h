@@ -3,7 +3,9 @@
 
 #include <cstdint>
 
-#include "JobContext.h"
+#include <initializer_list>
+
+#include "DownloadJob.h"
 
 struct CameraCommand {
   uint8_t address;
@@ -20,10 +22,25 @@ enum : uint32_t {
   WAIT_ADDRESS_SET = 4,
 };
 
+// A command to address with the given payload; its length (header and
+// terminator included) follows from the payload, so the two cannot disagree.
+CameraCommand MakeCameraCommand(uint8_t address, std::initializer_list<uint8_t> payload);
+
+// Every camera command the tool sends (the version writes are built by the
+// DSP download from the image's version field).
+CameraCommand EnterDownloadCommand();   // 81 01 04 75 BB CC DD FF
+CameraCommand BlockAnnounceCommand();   // 81 01 04 99 AB FF
+CameraCommand AddressSetCommand();      // 88 30 01 FF
+CameraCommand CameraLoaderEntryCommand();   // 81 01 04 AA AA FF
+CameraCommand ControlLoaderEntryCommand();  // 81 AA BB 00 FF
+
 // One scan of Rx_Buffer from its first byte for the reply that mode awaits,
 // z being the reply header: 0 when found, -1 otherwise.
-int32_t ScanCameraReply(TDownloadJobContext* form, uint32_t mode, uint8_t z);
+int32_t ScanCameraReply(TDownloadJob* form, uint32_t mode, uint8_t z);
 
-int32_t SendCameraCommand(TDownloadJobContext* form, const CameraCommand* command, uint32_t mode);
-int32_t CameraAddressSet(TDownloadJobContext* form);
-int32_t EnterCameraLoader(TDownloadJobContext* form);
+// 0 when the mode's reply came, -1 otherwise (and always in modes that await nothing).
+[[nodiscard]] int32_t SendCameraCommand(TDownloadJob* form, const CameraCommand* command, uint32_t mode);
+// The broadcast address set, up to six attempts: 0 on its reply, else -1.
+[[nodiscard]] int32_t CameraAddressSet(TDownloadJob* form);
+// The camera board's loader entry, awaiting nothing: always -1.
+[[nodiscard]] int32_t EnterCameraLoader(TDownloadJob* form);

@@ -12,17 +12,19 @@
 #include "DspDownload.h"
 #include "ImageFile.h"
 #include "LoaderDownload.h"
+#include "DspImageLayout.h"
 #include "LoaderRecords.h"
+#include "Results.h"
+#include "MessageTexts.h"
 #include "SerialLink.h"
+#include "Timing.h"
 
 namespace {
 
-constexpr int32_t DSP_BODY_SIZE = 24448;
 constexpr int32_t LOADER_RATE = 115200;
-constexpr int32_t LOADER_CALLS = 3;
 constexpr size_t READ_PIECE = 1024;
 
-void Pause2ms() { std::this_thread::sleep_for(std::chrono::milliseconds(2)); }
+void PausePoll() { std::this_thread::sleep_for(POLL_PERIOD); }
 
 struct FileCloser {
   void operator()(std::FILE* f) const { std::fclose(f); }
@@ -74,35 +76,23 @@ void Release(Target& t) {
   t.block.shrink_to_fit();
 }
 
-void Message(TDownloadJobContext* form, const char* text) {
-  if (form->UI) form->UI->ShowErrorMessage(text);
-}
-
-constexpr const char* CAMERA_LOADER_LEFT =
-    "Camera board loader may still be active from a job that did not finish. Load the Camera board (CM) first !!";
-constexpr const char* CONTROL_LOADER_LEFT =
-    "Control board loader may still be active from a job that did not finish. Load the Control board (Motor) "
-    "alone first !!";
-constexpr const char* CAMERA_NOT_RESTARTED =
-    "Camera board did not restart, so the Control board was not loaded. Load the Camera board (CM) again first !!";
-
-void RecordLoader(TDownloadJobContext* form, int32_t board) {
-  if (form->Loader_Records) form->Loader_Records->Set(form->ComPort_Device, board);
+void RecordLoader(TDownloadJob* form, int32_t board) {
+  if (form->Session.Loader_Records) form->Session.Loader_Records->Set(form->Link.ComPort_Device, board);
 }
 
 // A board whose loader an earlier job may have left listening must be the
 // first loader this job talks to, before any other byte goes out: anything
 // else would reach that loader, another board's image included.
-int32_t CheckLoaderLeftListening(TDownloadJobContext* form, const Target& dsp, const Target& cm, const Target& motor) {
-  if (!form->Loader_Records) return 0;
-  switch (form->Loader_Records->Get(form->ComPort_Device)) {
+int32_t CheckLoaderLeftListening(TDownloadJob* form, const Target& dsp, const Target& cm, const Target& motor) {
+  if (!form->Session.Loader_Records) return 0;
+  switch (form->Session.Loader_Records->Get(form->Link.ComPort_Device)) {
     case CAMERA_BOARD:
       if (cm.selected && !dsp.selected) return 0;
-      Message(form, CAMERA_LOADER_LEFT);
+      ReportMessage(form, TEXT_CAMERA_LOADER_LEFT);
       return -1;
     case CONTROL_BOARD:
       if (motor.selected && !dsp.selected && !cm.selected) return 0;
-      Message(form, CONTROL_LOADER_LEFT);
+      ReportMessage(form, TEXT_CONTROL_LOADER_LEFT);
       return -1;
     default:
       return 0;
@@ -112,78 +102,74 @@ int32_t CheckLoaderLeftListening(TDownloadJobContext* form, const Target& dsp, c
 // Loads one board, again while it asks for it (-2), at most three calls. A
 // third -2 means the board's flash could not be confirmed: a failure. The
 // board stays recorded as possibly listening until its restart is confirmed.
-int32_t LoadBoard(TDownloadJobContext* form, int32_t board, Target& t) {
-  int32_t r = -2;
-  for (int call = 0; call < LOADER_CALLS && r == -2; ++call) {
+JobResult LoadBoard(TDownloadJob* form, int32_t board, Target& t) {
+  JobResult r = RESULT_RELOAD;
+  for (int call = 0; call < LOADER_CALLS && r == RESULT_RELOAD; ++call) {
     r = DownloadByLoader(form, board, t.block.data(), t.size);
   }
   Release(t);
-  if (r == 0) RecordLoader(form, NO_BOARD);
-  return r == -2 ? -1 : r;
+  if (r == RESULT_DONE) RecordLoader(form, NO_BOARD);
+  return r == RESULT_RELOAD ? RESULT_FAILED : r;
 }
 
-int32_t RunTargets(TDownloadJobContext* form, Target& dsp, Target& cm, Target& motor) {
+int32_t RunTargets(TDownloadJob* form, Target& dsp, Target& cm, Target& motor) {
   int32_t r = 0;
   if (dsp.selected || cm.selected) {
-    ChangeBaudRate(form->User_BaudRate.load(), &form->Baud_Request);
-    CameraCommand enter{};
-    enter.address = 1;
-    const uint8_t payload[] = {0x01, 0x04, 0x75, 0xBB, 0xCC, 0xDD};
-    std::copy(std::begin(payload), std::end(payload), enter.payload);
-    enter.length = 8;
-    SendCameraCommand(form, &enter, WAIT_ACK_AND_COMPLETION);
-    r = ChangeBaudRate(LOADER_RATE, &form->Baud_Request);
-    if (r == -1) return r;
+    // A refused user rate has been reported by the window thread; the job goes on.
+    static_cast<void>(ChangeBaudRate(form->User_BaudRate.load(), &form->Link.Baud_Request));
+    const CameraCommand enter = EnterDownloadCommand();
+    // Its reply is not needed: the baud change and the first block tell.
+    static_cast<void>(SendCameraCommand(form, &enter, WAIT_ACK_AND_COMPLETION));
+    r = ChangeBaudRate(LOADER_RATE, &form->Link.Baud_Request);
+    if (r == -1) return RESULT_FAILED;
     if (dsp.selected) {
       r = DownloadDSP(form, dsp.block.data(), dsp.size);
       Release(dsp);
-      if (r == -1 || r == -3) return r;
-      if (!cm.selected) CameraAddressSet(form);
+      if (r == RESULT_FAILED || r == RESULT_REPORTED) return r;
+      if (!cm.selected) static_cast<void>(CameraAddressSet(form));  // the unit answers or not; the DSP is in
     }
     if (cm.selected) {
       RecordLoader(form, CAMERA_BOARD);
-      if (PingLoader(form) == -1) EnterCameraLoader(form);
+      // The entry command awaits no reply: the loader's PING tells.
+      if (PingLoader(form) == -1) static_cast<void>(EnterCameraLoader(form));
       r = LoadBoard(form, CAMERA_BOARD, cm);
-      if (r == -1 || r == -3) return r;
+      if (r == RESULT_FAILED || r == RESULT_REPORTED) return r;
       // The control board's entry command and image would reach the camera
       // board's loader if it is still listening.
-      if (r == LOADER_RESTART_UNCONFIRMED && motor.selected) {
-        ShowRoutineError(form, CAMERA_NOT_RESTARTED);
-        return -1;
+      if (r == RESULT_DONE_RESTART_UNCONFIRMED && motor.selected) {
+        ShowRoutineError(&form->Link, TEXT_CAMERA_NOT_RESTARTED);
+        return RESULT_FAILED;
       }
-      CameraAddressSet(form);
+      static_cast<void>(CameraAddressSet(form));  // the unit answers or not; the board is in
     }
   }
   if (motor.selected) {
     RecordLoader(form, CONTROL_BOARD);
-    r = PrepareControlBoard(form);
-    if (r == -1) return r;
+    if (PrepareControlBoard(form) == -1) return RESULT_FAILED;
     r = LoadBoard(form, CONTROL_BOARD, motor);
   }
   // The image is in; an unconfirmed restart stays recorded for the next job.
-  return r == LOADER_RESTART_UNCONFIRMED ? 0 : r;
+  return r == RESULT_DONE_RESTART_UNCONFIRMED ? RESULT_DONE : r;
 }
 
-int32_t PrepareAndRun(TDownloadJobContext* form) {
-  Target dsp{form->DSP_Selected != 0, DSP_PATH, "Open DSP FW File  Error !!", "DSP File Size Error !!"};
-  Target cm{form->CM_Selected != 0, CM_PATH, "Open Camera FW File  Error !!", "Camera File Size Error !!"};
-  Target motor{form->Motor_Selected != 0, MOTOR_PATH, "Open Control FW File  Error !!",
-               "Control Baord File Size Error !!"};
+int32_t PrepareAndRun(TDownloadJob* form) {
+  Target dsp{form->DSP_Selected != 0, DSP_PATH, TEXT_OPEN_DSP_ERROR, TEXT_DSP_SIZE_ERROR};
+  Target cm{form->CM_Selected != 0, CM_PATH, TEXT_OPEN_CAMERA_ERROR, TEXT_CAMERA_SIZE_ERROR};
+  Target motor{form->Motor_Selected != 0, MOTOR_PATH, TEXT_OPEN_CONTROL_ERROR, TEXT_CONTROL_SIZE_ERROR};
   Target* targets[] = {&dsp, &cm, &motor};
 
   if (!dsp.selected && !cm.selected && !motor.selected) {
-    Message(form, "No File Selected !!");
+    ReportMessage(form, TEXT_NO_FILE_SELECTED);
     return -1;
   }
-  std::string paths[3];
-  for (int i = 0; i < 3; ++i) paths[i] = form->UI ? form->UI->ReadPathText(i) : std::string();
+  const std::string* paths = form->Paths;
 
   // Every open comes before the first size check.
   for (Target* t : targets) {
     if (!t->selected) continue;
     t->file = OpenImage(paths[t->path]);
     if (!t->file) {
-      Message(form, t->openError);
+      ReportMessage(form, t->openError);
       return -1;
     }
   }
@@ -191,18 +177,18 @@ int32_t PrepareAndRun(TDownloadJobContext* form) {
     if (!t->selected) continue;
     t->size = SizeOf(t->file.get());
     if (t->size <= 0) {
-      Message(form, t->sizeError);
+      ReportMessage(form, t->sizeError);
       return -1;
     }
   }
   // The total is 32-bit like the sizes; boards that together do not fit it
   // are refused rather than letting the sum wrap.
-  int64_t total = dsp.selected ? DSP_BODY_SIZE : 0;
+  int64_t total = dsp.selected ? DSP_BODY_SIZE : 0;  // the DSP counts as its body
   for (Target* t : {&cm, &motor}) {
     if (!t->selected) continue;
     total += t->size;
     if (total > std::numeric_limits<int32_t>::max()) {
-      Message(form, t->sizeError);
+      ReportMessage(form, t->sizeError);
       return -1;
     }
   }
@@ -212,7 +198,7 @@ int32_t PrepareAndRun(TDownloadJobContext* form) {
     const bool loaded = LoadImage(*t);
     t->file.reset();  // nothing reads the file after this
     if (!loaded) {
-      Message(form, t->sizeError);
+      ReportMessage(form, t->sizeError);
       return -1;
     }
   }
@@ -222,54 +208,95 @@ int32_t PrepareAndRun(TDownloadJobContext* form) {
 
 }  // namespace
 
-int32_t DownloadThread(TDownloadJobContext* form) {
+TDownloadJob::TDownloadJob(JobSession& session, JobObserver* ui)
+    : Session(session), UI(ui), Link(session.Ports, this) {
+  // A rate the window thread could not apply is followed by an address set
+  // from there; the unit answers it or not.
+  Link.Baud_Failure_Address_Set = [this] { static_cast<void>(CameraAddressSet(this)); };
+}
+
+void TDownloadJob::ShowErrorMessage(const std::string& text) {
+  {
+    std::lock_guard<std::mutex> hold(Message_Lock);
+    Last_Message = text;
+  }
+  if (UI) UI->ShowErrorMessage(text);
+}
+
+void TDownloadJob::ProcessPendingEvents() {
+  if (UI) UI->ProcessPendingEvents();
+}
+
+void TDownloadJob::SetStatusText(const std::string& text) {
+  if (UI) UI->SetStatusText(text);
+}
+
+std::string TDownloadJob::LastMessage() const {
+  std::lock_guard<std::mutex> hold(Message_Lock);
+  return Last_Message;
+}
+
+void TDownloadJob::ForgetMessages() {
+  std::lock_guard<std::mutex> hold(Message_Lock);
+  Last_Message.clear();
+}
+
+int32_t DownloadThread(TDownloadJob* form) {
   form->Worker_Busy = true;
-  while (!form->Download_Active) Pause2ms();
+  while (!form->Download_Active) PausePoll();
 
   int32_t r = PrepareAndRun(form);  // every image block is released on return
   // A line that went away fails the job, whatever got through before.
-  if (form->Line_Gone.load()) r = -1;
+  if (form->Link.Line_Gone.load()) r = -1;
 
   if (r != -1 && r != -3) {
-    if (form->UI) form->UI->SetStatusText("100 %");
+    r = 0;
+    form->SetStatusText(TEXT_DONE);
   } else if (r == -1) {
-    Message(form, "Download Error !!");
+    ReportMessage(form, TEXT_DOWNLOAD_ERROR);
   }
+  form->Job_Result = r;
   form->Download_Active = false;
   form->Worker_Busy = false;
   return 0;
 }
 
-void RunDownloadJob(TDownloadJobContext* form, const JobFrontEnd& frontEnd) {
-  if (ComPortOpenClose(form, 1) == -1) return;
-  if (frontEnd.SetJobControlsEnabled) frontEnd.SetJobControlsEnabled(false);
+JobOutcome RunDownloadJob(TDownloadJob* form, const JobRequest& request) {
+  form->ForgetMessages();
+  form->User_BaudRate = request.User_BaudRate;
+  if (ComPortOpen(&form->Link, request.Device, request.User_BaudRate) == -1) return {false, form->LastMessage()};
+  if (form->UI) form->UI->SetJobControlsEnabled(false);
 
   // Both count as busy from the moment they are started.
   form->Worker_Busy = true;
   form->Reader_Busy = true;
+  form->Job_Result = 0;
+  for (int i = 0; i < 3; ++i) form->Paths[i] = request.Targets[i].Path;
   std::thread worker(DownloadThread, form);
-  std::thread reader(ReceiveThread, form);
+  std::thread reader(ReceiveThread, &form->Link, static_cast<JobThreadFlags*>(form));
 
   form->Progress_Base = 0;
   form->Progress_Segment = 0.0;
-  int32_t dsp = 0, cm = 0, motor = 0;
-  if (frontEnd.ReadSelection) frontEnd.ReadSelection(dsp, cm, motor);
-  form->DSP_Selected = dsp;
-  form->CM_Selected = cm;
-  form->Motor_Selected = motor;
+  form->DSP_Selected = request.Targets[DSP_PATH].Selected ? 1 : 0;
+  form->CM_Selected = request.Targets[CM_PATH].Selected ? 1 : 0;
+  form->Motor_Selected = request.Targets[MOTOR_PATH].Selected ? 1 : 0;
   form->Download_Active = true;
 
   while (form->Download_Active) {
-    ServeBaudRequest(form);
-    Pause2ms();
-    if (frontEnd.ProcessMessages) frontEnd.ProcessMessages();
+    ServeBaudRequest(&form->Link);
+    PausePoll();
+    form->ProcessPendingEvents();
   }
-  while (form->Reader_Busy || form->Worker_Busy) Pause2ms();
+  while (form->Reader_Busy || form->Worker_Busy) PausePoll();
   worker.join();
   reader.join();
 
-  ComPortOpenClose(form, 0);
-  if (frontEnd.ApplyPendingStatus) frontEnd.ApplyPendingStatus();
-  if (form->UI) form->UI->SetStatusText("Ready");
-  if (frontEnd.SetJobControlsEnabled) frontEnd.SetJobControlsEnabled(true);
+  ComPortClose(&form->Link);
+  if (form->UI) {
+    form->UI->ApplyPendingStatus();
+    form->UI->SetStatusText(TEXT_READY);
+    form->UI->SetJobControlsEnabled(true);
+  }
+  const bool success = form->Job_Result.load() == 0;
+  return {success, success ? std::string() : form->LastMessage()};
 }

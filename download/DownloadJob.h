@@ -1,25 +1,109 @@
-// The download job: the worker, and the window thread's part of a job as a
-// routine that any front end can run.
+// The download job: the engine's one entry point, the job's state, the worker.
+// A front end (the window, a command-line tool, a test) hands RunDownloadJob a
+// request and gets an outcome; it hears of the job through its observer.
+// Nothing here is process-wide, so jobs on several ports may run at once.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
-#include <functional>
+#include <mutex>
+#include <string>
 
-#include "JobContext.h"
+#include "SerialLink.h"
 
-int32_t DownloadThread(TDownloadJobContext* form);
+class LoaderRecords;
 
-// What a front end does around the job on its window thread.
-struct JobFrontEnd {
-  std::function<void(bool enabled)> SetJobControlsEnabled;  // start button, both combo boxes
-  std::function<void()> ProcessMessages;                    // one pass of the event loop
-  std::function<void(int32_t& dsp, int32_t& cm, int32_t& motor)> ReadSelection;  // check boxes
-  // Applies status texts that the worker handed over and that are not shown
-  // yet, so that nothing the worker wrote lands after "Ready". May be empty.
-  std::function<void()> ApplyPendingStatus;
+// The three targets, in the order a job loads them.
+enum PathIndex : int { DSP_PATH = 0, CM_PATH = 1, MOTOR_PATH = 2 };
+
+struct JobTarget {
+  bool Selected = false;
+  std::string Path;  // the image file
 };
 
-// The click handler after the conversions: ComPort_Number and User_BaudRate
-// are set. Opens the port, runs both threads, pumps until the job has ended,
-// closes the port and shows "Ready".
-void RunDownloadJob(TDownloadJobContext* form, const JobFrontEnd& frontEnd);
+struct JobRequest {
+  std::string Device;         // the port's device path
+  int32_t User_BaudRate = 0;  // the camera's rate, as the user chose it
+  JobTarget Targets[3];       // by PathIndex
+};
+
+struct JobOutcome {
+  bool Success = false;
+  // The message that ended a failed job (the last one shown); empty on success.
+  std::string Message;
+};
+
+// What the core tells its front end, and the window thread's part in a job.
+class JobObserver : public LinkObserver {
+ public:
+  // The status box: percentages, "100 %", "Ready". Safe from any thread.
+  virtual void SetStatusText(const std::string& text) = 0;
+  // Window thread: the start button and both combo boxes, off during a job.
+  virtual void SetJobControlsEnabled(bool /*enabled*/) {}
+  // Window thread: applies status texts handed over by the worker and not
+  // shown yet, so that none of them lands after "Ready".
+  virtual void ApplyPendingStatus() {}
+};
+
+// What a front end keeps from one job to the next on its port.
+struct JobSession {
+  explicit JobSession(PortFactory& ports, LoaderRecords* records = nullptr) : Ports(ports), Loader_Records(records) {}
+  PortFactory& Ports;
+  // Boards whose loaders jobs may have left listening, per device; null
+  // keeps no records.
+  LoaderRecords* Loader_Records;
+  // The progress segment of the previous ShowProgress; 255 before the first.
+  uint8_t Progress_LastSegment = 255;
+};
+
+// One job's state: the link, the threads' flags, the selection and the
+// progress. The front end owns it; one job runs on it at a time.
+class TDownloadJob : public JobThreadFlags, public LinkObserver {
+ public:
+  TDownloadJob(JobSession& session, JobObserver* ui);
+  TDownloadJob(const TDownloadJob&) = delete;
+  TDownloadJob& operator=(const TDownloadJob&) = delete;
+
+  JobSession& Session;
+  JobObserver* UI;
+  SerialLink Link;
+
+  // Set by the window thread before Download_Active, then only read.
+  std::atomic<int32_t> DSP_Selected{0};
+  std::atomic<int32_t> CM_Selected{0};
+  std::atomic<int32_t> Motor_Selected{0};
+  std::atomic<int32_t> User_BaudRate{0};
+  std::string Paths[3];
+  // Written by the worker.
+  std::atomic<int32_t> Total_Size{0};
+  // Written by the window thread before Download_Active is set, then by the worker only.
+  int32_t Progress_Base = 0;
+  double Progress_Segment = 0.0;
+  // The worker's result (0, -1, -3), set before it clears Download_Active.
+  std::atomic<int32_t> Job_Result{0};
+
+  // LinkObserver: every message of the job goes to the front end through
+  // here, and the last one is kept for the outcome.
+  void ShowErrorMessage(const std::string& text) override;
+  void ProcessPendingEvents() override;
+  void SetStatusText(const std::string& text);
+  std::string LastMessage() const;
+  void ForgetMessages();
+
+ private:
+  mutable std::mutex Message_Lock;
+  std::string Last_Message;  // under Message_Lock
+};
+
+// A job's message: shown to the user and kept for the outcome.
+inline void ReportMessage(TDownloadJob* form, const char* text) { form->ShowErrorMessage(text); }
+
+// The worker: checks, loads and runs the targets; returns 0 and leaves the
+// job's result in Job_Result.
+int32_t DownloadThread(TDownloadJob* form);
+
+// The job from the click on: opens the port on the request's device at its
+// rate (nothing more when that fails), runs the worker and the receive thread
+// while the calling thread pumps and serves baud requests, closes the port,
+// shows "Ready" and tells what came of it.
+[[nodiscard]] JobOutcome RunDownloadJob(TDownloadJob* job, const JobRequest& request);

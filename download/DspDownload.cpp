@@ -7,38 +7,27 @@
 
 #include "CameraChannel.h"
 #include "Progress.h"
+#include "DspImageLayout.h"
+#include "MessageTexts.h"
 #include "SerialLink.h"
+#include "Timing.h"
 
 namespace {
 
-constexpr int32_t SIGNATURE_SIZE = 12;
-constexpr uint16_t SIGNATURE_SUM = 731;
-constexpr int32_t HEADER_SIZE = 132;
-constexpr int32_t BODY_SIZE = 24448;
 constexpr uint32_t BLOCK_SIZE = 64;
-constexpr int32_t BLOCK_COUNT = BODY_SIZE / BLOCK_SIZE;  // 382
-constexpr uint32_t FIRST_ADDRESS = 0x0080;
-constexpr uint32_t END_ADDRESS = 0x6000;
-constexpr int32_t VERSION_OFFSET = 31947;
-constexpr int32_t VERSION_END = VERSION_OFFSET + 4;  // 31951: an image must reach this far
-
+constexpr int32_t BLOCK_COUNT = DSP_BODY_SIZE / BLOCK_SIZE;  // 382
 constexpr int32_t PACKET_BUFFER_SIZE = 160;
 constexpr uint32_t MAX_BLOCK_BYTES = (PACKET_BUFFER_SIZE - 9) / 2;  // 75
-constexpr int32_t BLOCK_REPLY_POLLS = 1000;
-constexpr int BLOCK_RETRIES = 2;
-constexpr int VERSION_ATTEMPTS = 4;
-
-constexpr auto RETRY_PAUSE = std::chrono::milliseconds(200);
-constexpr auto BLOCK_PAUSE = std::chrono::milliseconds(2);
 
 }  // namespace
 
-int32_t ScanBlockReply(TDownloadJobContext* form) {
-  for (uint32_t i = 0; RxReceived(form, i, 3); ++i) {
-    if (form->Rx_Buffer[i].load() != 0x90) continue;
-    if ((form->Rx_Buffer[i + 1].load() & 0xF0) != 0x50) continue;
-    if (form->Rx_Buffer[i + 3].load() != 0xFF) continue;
-    const uint8_t verdict = form->Rx_Buffer[i + 2].load();
+int32_t ScanBlockReply(TDownloadJob* form) {
+  const RxBuffer& rx = form->Link.Rx;
+  for (uint32_t i = 0; rx.Received(i, 3); ++i) {
+    if (rx.At(i) != 0x90) continue;
+    if ((rx.At(i + 1) & 0xF0) != 0x50) continue;
+    if (rx.At(i + 3) != 0xFF) continue;
+    const uint8_t verdict = rx.At(i + 2);
     if (verdict == 0x01) return BLOCK_WRITTEN;
     if (verdict == 0x00) return BLOCK_REFUSED;
   }
@@ -47,7 +36,7 @@ int32_t ScanBlockReply(TDownloadJobContext* form) {
 
 namespace {
 
-int32_t WriteVersionPair(TDownloadJobContext* form, uint8_t pair, uint8_t low, uint8_t high) {
+int32_t WriteVersionPair(TDownloadJob* form, uint8_t pair, uint8_t low, uint8_t high) {
   CameraCommand command;
   BuildDSPVersionCommand(&command, pair, low, high);
   int32_t result = -1;
@@ -61,8 +50,8 @@ int32_t WriteVersionPair(TDownloadJobContext* form, uint8_t pair, uint8_t low, u
 
 int32_t CheckDSPHeader(const uint8_t* image) {
   uint16_t sum = 0;
-  for (int32_t i = 0; i < SIGNATURE_SIZE; ++i) sum = static_cast<uint16_t>(sum + image[i]);
-  return sum == SIGNATURE_SUM ? 0 : -1;
+  for (int32_t i = 0; i < DSP_SIGNATURE_SIZE; ++i) sum = static_cast<uint16_t>(sum + image[i]);
+  return sum == DSP_SIGNATURE_SUM ? 0 : -1;
 }
 
 int32_t BuildDSPBlockPacket(uint8_t* packet, uint16_t address, const uint8_t* data, uint32_t count) {
@@ -103,79 +92,75 @@ void BuildDSPVersionCommand(CameraCommand* command, uint8_t pair, uint8_t low, u
   command->length = 11;
 }
 
-int32_t WriteDSPBlock(TDownloadJobContext* form, uint16_t address, const uint8_t* data, uint32_t count) {
+int32_t WriteDSPBlock(TDownloadJob* form, uint16_t address, const uint8_t* data, uint32_t count) {
   uint8_t packet[PACKET_BUFFER_SIZE];
   const int32_t length = BuildDSPBlockPacket(packet, address, data, count);
   if (length < 0) return -1;
 
-  CameraCommand announce{};
-  announce.address = 1;
-  const uint8_t payload[] = {0x01, 0x04, 0x99, 0xAB};
-  std::memcpy(announce.payload, payload, sizeof payload);
-  announce.length = 6;
+  const CameraCommand announce = BlockAnnounceCommand();
 
   // The announce and its block are one exchange for the unit: a window-thread
   // address set must not come between them, nor into the block's reply wait.
-  std::lock_guard<std::recursive_mutex> hold(form->Sender_Lock);
+  std::lock_guard<std::recursive_mutex> hold(form->Link.Sender_Lock);
   if (SendCameraCommand(form, &announce, WAIT_COMPLETION) != 0) return -1;
 
-  ResetReply(form);
+  ResetReply(&form->Link);
   // A block that did not go out whole cannot be taken; waiting for its reply
   // would only spend the budget.
-  if (WriteComm(form, packet, length) != length) return -1;
+  if (WriteComm(&form->Link, packet, length) != length) return -1;
   const int32_t reply = PollForReply(BLOCK_REPLY_POLLS, [form] { return ScanBlockReply(form); });
   return reply == BLOCK_WRITTEN ? 0 : -1;
 }
 
-int32_t DownloadDSP(TDownloadJobContext* form, const uint8_t* image, int32_t size) {
+int32_t DownloadDSP(TDownloadJob* form, const uint8_t* image, int32_t size) {
   // Too short to hold the signature: not a DSP file, and the signature is not
   // read at all.
-  if (image == nullptr || size < SIGNATURE_SIZE || CheckDSPHeader(image) != 0) {
-    ShowRoutineError(form, "This is not DSP File !!");
+  if (image == nullptr || size < DSP_SIGNATURE_SIZE || CheckDSPHeader(image) != 0) {
+    ShowRoutineError(&form->Link, TEXT_NOT_DSP_FILE);
     return -3;
   }
   // An image that holds the body but ends before the end of the version field
   // is refused with the size message too, before anything goes to the unit:
   // a body written without its version would leave the unit half updated.
-  if (size - HEADER_SIZE < BODY_SIZE || size < VERSION_END) {
-    ShowRoutineError(form, "DSP File Size Error !!");
+  if (size - DSP_HEADER_SIZE < DSP_BODY_SIZE || size < DSP_VERSION_END) {
+    ShowRoutineError(&form->Link, TEXT_DSP_SIZE_ERROR);
     return -3;
   }
 
-  const uint8_t* body = image + HEADER_SIZE;
-  if (WriteDSPBlock(form, FIRST_ADDRESS, body, BLOCK_SIZE) != 0) {
-    ShowRoutineError(form, "It's communication Error !!");
+  const uint8_t* body = image + DSP_HEADER_SIZE;
+  if (WriteDSPBlock(form, DSP_FIRST_ADDRESS, body, BLOCK_SIZE) != 0) {
+    ShowRoutineError(&form->Link, TEXT_COMMUNICATION_ERROR);
     return -3;
   }
 
   // The job gives the DSP 24448 bytes of Total_Size; called without a total,
   // the DSP is the whole job rather than a division by zero.
   const int32_t total = form->Total_Size.load();
-  const double weight = total > 0 ? static_cast<double>(BODY_SIZE) / total * 100.0 : 100.0;
+  const double weight = total > 0 ? static_cast<double>(DSP_BODY_SIZE) / total * 100.0 : 100.0;
 
   uint32_t offset = 0;
-  for (uint32_t address = FIRST_ADDRESS; address < END_ADDRESS; address += BLOCK_SIZE, offset += BLOCK_SIZE) {
-    const uint32_t left = BODY_SIZE - offset;
+  for (uint32_t address = DSP_FIRST_ADDRESS; address < DSP_END_ADDRESS; address += BLOCK_SIZE, offset += BLOCK_SIZE) {
+    const uint32_t left = DSP_BODY_SIZE - offset;
     const uint32_t length = left < BLOCK_SIZE ? left : BLOCK_SIZE;
     int32_t result = WriteDSPBlock(form, static_cast<uint16_t>(address), body + offset, length);
     // A line that is gone takes no retry.
-    for (int retry = 0; result != 0 && retry < BLOCK_RETRIES && !form->Line_Gone.load(); ++retry) {
-      std::this_thread::sleep_for(RETRY_PAUSE);
+    for (int retry = 0; result != 0 && retry < BLOCK_RETRIES && !form->Link.Line_Gone.load(); ++retry) {
+      std::this_thread::sleep_for(BLOCK_RETRY_PAUSE);
       result = WriteDSPBlock(form, static_cast<uint16_t>(address), body + offset, length);
     }
     if (result != 0) return -1;
-    ShowProgress(form, 0, weight, BLOCK_COUNT, static_cast<int32_t>((address - FIRST_ADDRESS) / BLOCK_SIZE));
+    ShowProgress(form, 0, weight, BLOCK_COUNT, static_cast<int32_t>((address - DSP_FIRST_ADDRESS) / BLOCK_SIZE));
     std::this_thread::sleep_for(BLOCK_PAUSE);
   }
 
   uint8_t version[4];
-  std::memcpy(version, image + VERSION_OFFSET, sizeof version);
+  std::memcpy(version, image + DSP_VERSION_OFFSET, sizeof version);
   if (WriteVersionPair(form, 0x00, version[0], version[1]) != 0) {
-    ShowRoutineError(form, "Write Version is not correct!!");
+    ShowRoutineError(&form->Link, TEXT_VERSION_0_ERROR);
     return -1;
   }
   if (WriteVersionPair(form, 0x01, version[2], version[3]) != 0) {
-    ShowRoutineError(form, "Write Version is not correct !!");
+    ShowRoutineError(&form->Link, TEXT_VERSION_1_ERROR);
     return -1;
   }
   return 0;

@@ -4,17 +4,17 @@
 #include <cstdint>
 
 #include "CameraChannel.h"
-#include "JobContext.h"
+#include "DownloadJob.h"
 
 int32_t CheckDSPHeader(const uint8_t* image);
-int32_t WriteDSPBlock(TDownloadJobContext* form, uint16_t address, const uint8_t* data, uint32_t count);
-int32_t DownloadDSP(TDownloadJobContext* form, const uint8_t* image, int32_t size);
+[[nodiscard]] int32_t WriteDSPBlock(TDownloadJob* form, uint16_t address, const uint8_t* data, uint32_t count);
+[[nodiscard]] int32_t DownloadDSP(TDownloadJob* form, const uint8_t* image, int32_t size);
 
 // One scan of Rx_Buffer for the reply to a block packet: 0x90 0x5y 0x01 0xFF
 // written, 0x90 0x5y 0x00 0xFF refused, -1 neither; the first position that
 // holds either decides.
 enum BlockReply : int32_t { BLOCK_REFUSED = 0, BLOCK_WRITTEN = 1 };
-int32_t ScanBlockReply(TDownloadJobContext* form);
+int32_t ScanBlockReply(TDownloadJob* form);
 
 // Builds the block packet into packet (room for 160 bytes); returns its length,
 // or -1 for more than the 75 data bytes that fit.

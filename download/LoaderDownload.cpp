@@ -1,12 +1,14 @@
 #include "LoaderDownload.h"
 
-#include <chrono>
 #include <mutex>
+#include <optional>
 #include <thread>
 
 #include "CameraChannel.h"
+#include "MessageTexts.h"
 #include "Progress.h"
 #include "SerialLink.h"
+#include "Timing.h"
 
 namespace {
 
@@ -20,38 +22,27 @@ constexpr uint8_t LOADER_NAK = 0x33;
 constexpr uint8_t STATUS_SUCCESS = 0x40;
 constexpr uint8_t RESYNC_BYTE = 0x03;
 
-constexpr int32_t RESULT_ACK = 204;
-constexpr int32_t RESULT_NAK = 51;
-constexpr int32_t RESULT_SUCCESS = 64;
-
 constexpr int32_t LOAD_ADDRESS = 0x1000;
 constexpr int32_t LOADER_BAUD_RATE = 115200;
 
-void Pause(int milliseconds) { std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds)); }
-
-uint8_t RxAt(TDownloadJobContext* form, uint32_t i) { return form->Rx_Buffer[i].load(); }
-
 // Whether the count bytes went out whole. A short write has already been
 // reported by WriteComm; it means the line is gone or stalled.
-bool WritePacket(TDownloadJobContext* form, const uint8_t* packet, int32_t count) {
-  return WriteComm(form, packet, count) == count;
+bool WritePacket(TDownloadJob* form, const uint8_t* packet, int32_t count) {
+  return WriteComm(&form->Link, packet, count) == count;
 }
-
-// How one exchange of the download ended.
-enum class Reply { Accepted, Exhausted, Other, LineFailed };
 
 }  // namespace
 
-int32_t BuildPingPacket(TDownloadJobContext* form, uint8_t* packet) {
-  ResetReply(form);
+int32_t BuildPingPacket(TDownloadJob* form, uint8_t* packet) {
+  ResetReply(&form->Link);
   packet[0] = 0x03;
   packet[1] = CMD_PING;
   packet[2] = CMD_PING;
   return 3;
 }
 
-int32_t BuildDownloadPacket(TDownloadJobContext* form, uint8_t* packet, int32_t address, int32_t length) {
-  ResetReply(form);
+int32_t BuildDownloadPacket(TDownloadJob* form, uint8_t* packet, int32_t address, int32_t length) {
+  ResetReply(&form->Link);
   const uint32_t a = static_cast<uint32_t>(address);
   const uint32_t n = static_cast<uint32_t>(length);
   packet[0] = 0x0B;
@@ -66,8 +57,8 @@ int32_t BuildDownloadPacket(TDownloadJobContext* form, uint8_t* packet, int32_t 
   return 11;
 }
 
-int32_t BuildGetStatusPacket(TDownloadJobContext* form, uint8_t* packet) {
-  ResetReply(form);
+int32_t BuildGetStatusPacket(TDownloadJob* form, uint8_t* packet) {
+  ResetReply(&form->Link);
   packet[0] = 0x03;
   packet[1] = CMD_GET_STATUS;
   packet[2] = CMD_GET_STATUS;
@@ -77,8 +68,8 @@ int32_t BuildGetStatusPacket(TDownloadJobContext* form, uint8_t* packet) {
   return 4;
 }
 
-int32_t BuildSendDataPacket(TDownloadJobContext* form, uint8_t* packet, const uint8_t* data, int32_t n) {
-  ResetReply(form);
+int32_t BuildSendDataPacket(TDownloadJob* form, uint8_t* packet, const uint8_t* data, int32_t n) {
+  ResetReply(&form->Link);
   uint8_t sum = CMD_SEND_DATA;
   for (int32_t k = 0; k < n; ++k) {
     packet[3 + k] = data[k];
@@ -90,41 +81,43 @@ int32_t BuildSendDataPacket(TDownloadJobContext* form, uint8_t* packet, const ui
   return n + 3;
 }
 
-int32_t BuildResetPacket(TDownloadJobContext* form, uint8_t* packet) {
-  ResetReply(form);
+int32_t BuildResetPacket(TDownloadJob* form, uint8_t* packet) {
+  ResetReply(&form->Link);
   packet[0] = 0x03;
   packet[1] = CMD_RESET;
   packet[2] = CMD_RESET;
   return 3;
 }
 
-int32_t ScanLoaderAck(TDownloadJobContext* form) {
-  for (uint32_t i = 0; RxReceived(form, i, 1); ++i) {
-    if (RxAt(form, i) != 0x00) continue;
-    const uint8_t second = RxAt(form, i + 1);
-    if (second == LOADER_ACK) return RESULT_ACK;
-    if (second == LOADER_NAK) return RESULT_NAK;
+int32_t ScanLoaderAck(TDownloadJob* form) {
+  const RxBuffer& rx = form->Link.Rx;
+  for (uint32_t i = 0; rx.Received(i, 1); ++i) {
+    if (rx.At(i) != 0x00) continue;
+    const uint8_t second = rx.At(i + 1);
+    if (second == LOADER_ACK) return REPLY_ACK;
+    if (second == LOADER_NAK) return REPLY_NAK;
   }
-  return -1;
+  return REPLY_NONE;
 }
 
-int32_t ScanLoaderStatus(TDownloadJobContext* form) {
-  for (uint32_t i = 0; RxReceived(form, i, 4); ++i) {
-    if (RxAt(form, i) != 0x00 || RxAt(form, i + 1) != LOADER_ACK || RxAt(form, i + 2) != 0x03) continue;
-    const uint8_t x = RxAt(form, i + 3);
-    const uint8_t y = RxAt(form, i + 4);
-    if (x == STATUS_SUCCESS && y == STATUS_SUCCESS) return RESULT_SUCCESS;
+int32_t ScanLoaderStatus(TDownloadJob* form) {
+  const RxBuffer& rx = form->Link.Rx;
+  for (uint32_t i = 0; rx.Received(i, 4); ++i) {
+    if (rx.At(i) != 0x00 || rx.At(i + 1) != LOADER_ACK || rx.At(i + 2) != 0x03) continue;
+    const uint8_t x = rx.At(i + 3);
+    const uint8_t y = rx.At(i + 4);
+    if (x == STATUS_SUCCESS && y == STATUS_SUCCESS) return REPLY_SUCCESS;
     // A window with exactly one 0x40 is no status reply at all: passed over.
     if (x != STATUS_SUCCESS && y != STATUS_SUCCESS) return x;
   }
-  return -1;
+  return REPLY_NONE;
 }
 
-int32_t WaitLoaderAck(TDownloadJobContext* form, int32_t polls) {
+int32_t WaitLoaderAck(TDownloadJob* form, int32_t polls) {
   return PollForReply(polls, [form] { return ScanLoaderAck(form); });
 }
 
-int32_t WaitLoaderStatus(TDownloadJobContext* form, int32_t polls) {
+int32_t WaitLoaderStatus(TDownloadJob* form, int32_t polls) {
   return PollForReply(polls, [form] { return ScanLoaderStatus(form); });
 }
 
@@ -133,91 +126,135 @@ namespace {
 // The resync; false when a byte could not be written. A line that takes no
 // byte cannot be resynchronised, and going on would only repeat WriteComm's
 // message up to 255 times.
-bool Resync(TDownloadJobContext* form) {
+bool Resync(TDownloadJob* form) {
   // Single 0x03 bytes complete whatever packet the loader is still reading;
   // three of them form a packet of their own, which it acknowledges. No reply
   // reset here: the wait must see what earlier bytes brought.
   const uint8_t resync = RESYNC_BYTE;
-  for (int k = 0; k < 255; ++k) {
-    std::lock_guard<std::recursive_mutex> hold(form->Sender_Lock);
+  for (int k = 0; k < RESYNC_BYTES; ++k) {
+    std::lock_guard<std::recursive_mutex> hold(form->Link.Sender_Lock);
     if (!WritePacket(form, &resync, 1)) return false;
-    const int32_t r = WaitLoaderAck(form, 4);
-    if (r == RESULT_ACK || r == RESULT_NAK) return true;
+    const int32_t r = WaitLoaderAck(form, RESYNC_POLLS);
+    if (r == REPLY_ACK || r == REPLY_NAK) return true;
   }
   return true;
 }
 
 }  // namespace
 
-void ResyncLoader(TDownloadJobContext* form) { Resync(form); }
+void ResyncLoader(TDownloadJob* form) { static_cast<void>(Resync(form)); }  // callers go on whatever happened
 
-int32_t PingLoader(TDownloadJobContext* form) {
+int32_t PingLoader(TDownloadJob* form) {
   uint8_t packet[LOADER_PACKET_BUFFER];
-  int32_t result = -1;
-  for (int attempt = 0; attempt < 2; ++attempt) {
-    std::lock_guard<std::recursive_mutex> hold(form->Sender_Lock);
+  for (int attempt = 0; attempt < PING_TRIES; ++attempt) {
+    std::lock_guard<std::recursive_mutex> hold(form->Link.Sender_Lock);
     const int32_t n = BuildPingPacket(form, packet);
-    if (!WritePacket(form, packet, n)) return -1;
-    result = WaitLoaderAck(form, 300);
-    if (result == RESULT_ACK) return RESULT_ACK;
+    if (!WritePacket(form, packet, n)) return REPLY_NONE;
+    if (WaitLoaderAck(form, PING_POLLS) == REPLY_ACK) return REPLY_ACK;
   }
-  return -1;
+  return REPLY_NONE;
 }
 
-int32_t PrepareControlBoard(TDownloadJobContext* form) {
+int32_t PrepareControlBoard(TDownloadJob* form) {
   if (form->DSP_Selected.load() == 0 && form->CM_Selected.load() == 0) {
     // The control board alone: its loader may still be listening from an
-    // earlier job.
-    ChangeBaudRate(LOADER_BAUD_RATE, &form->Baud_Request);
+    // earlier job. A refused rate shows in the ping.
+    static_cast<void>(ChangeBaudRate(LOADER_BAUD_RATE, &form->Link.Baud_Request));
     const int32_t ping = PingLoader(form);
-    if (ping != -1) return ping;
+    if (ping != REPLY_NONE) return ping;
   }
-  ChangeBaudRate(form->User_BaudRate.load(), &form->Baud_Request);
-  CameraCommand enter{};
-  enter.address = 1;
-  enter.payload[0] = 0xAA;
-  enter.payload[1] = 0xBB;
-  enter.payload[2] = 0x00;
-  enter.length = 5;
-  SendCameraCommand(form, &enter, WAIT_NONE);
-  return ChangeBaudRate(LOADER_BAUD_RATE, &form->Baud_Request);
+  // A refused user rate has been reported; the entry command goes out anyway.
+  static_cast<void>(ChangeBaudRate(form->User_BaudRate.load(), &form->Link.Baud_Request));
+  const CameraCommand enter = ControlLoaderEntryCommand();
+  static_cast<void>(SendCameraCommand(form, &enter, WAIT_NONE));  // awaits nothing
+  return ChangeBaudRate(LOADER_BAUD_RATE, &form->Link.Baud_Request);
 }
 
 namespace {
 
-// One exchange under Sender_Lock: the builder's reply reset, the write, an
-// optional pause and the wait, so that no other sender's reset falls between.
-template <typename Build, typename Wait>
-int32_t Exchange(TDownloadJobContext* form, uint8_t* packet, Build build, int pauseMs, Wait wait,
-                 bool& lineFailed) {
-  std::lock_guard<std::recursive_mutex> hold(form->Sender_Lock);
-  const int32_t n = build(packet);
-  if (!WritePacket(form, packet, n)) {
-    lineFailed = true;
-    return -1;
+enum class Packet { Ping, Download, GetStatus, SendData, Reset };
+enum class Wait { Ack, Status };
+
+// One step of a board's download: a packet sent again until the wanted reply
+// comes. A time-out is followed by a resync (after the last try too); any
+// other reply by a plain retry, or, for a chunk's confirmation, by a reload
+// of the whole board (the chunk's outcome cannot be trusted).
+struct LoaderStep {
+  Packet Sent;
+  std::chrono::milliseconds Pause;  // between the write and the wait
+  Wait Awaited;
+  int32_t Polls;
+  int32_t Wanted;
+  int32_t Tries;
+  bool ReloadOnOtherReply;
+  const char* Message;  // when the tries are used up
+  JobResult Failure;
+};
+
+constexpr std::chrono::milliseconds NO_PAUSE{0};
+const LoaderStep CONNECT{Packet::Ping, NO_PAUSE, Wait::Ack, CONNECT_POLLS, REPLY_ACK, CONNECT_TRIES, false,
+                         TEXT_LOADER_CONNECTION_ERROR, RESULT_REPORTED};
+// The loader erases before it acknowledges the DOWNLOAD packet.
+const LoaderStep ERASE{Packet::Download, ERASE_PAUSE, Wait::Ack, ERASE_POLLS, REPLY_ACK, ERASE_TRIES, false,
+                       TEXT_ERASE_ERROR, RESULT_REPORTED};
+const LoaderStep ERASE_CONFIRM{Packet::GetStatus, NO_PAUSE, Wait::Status, CONFIRM_POLLS, REPLY_SUCCESS,
+                               CONFIRM_TRIES, false, TEXT_ERASE_ERROR, RESULT_REPORTED};
+const LoaderStep SEND{Packet::SendData, NO_PAUSE, Wait::Ack, SEND_POLLS, REPLY_ACK, SEND_TRIES, false,
+                      TEXT_WRITE_DATA_ERROR, RESULT_FAILED};
+// The chunk counts as written only on status success (0x40). Any other
+// status means it cannot be confirmed: the loader said it failed (0x43 past
+// the announced length after a repeated chunk, 0x44 flash failure), or a
+// resync has overwritten the status (0x41) so that the chunk's own outcome is
+// lost. Then the whole board is loaded again, erase included.
+const LoaderStep CONFIRM{Packet::GetStatus, NO_PAUSE, Wait::Status, CONFIRM_POLLS, REPLY_SUCCESS, CONFIRM_TRIES,
+                         true, TEXT_WRITE_DATA_ERROR, RESULT_FAILED};
+
+// What a packet carries: the image's length for DOWNLOAD, a chunk for SEND_DATA.
+struct Payload {
+  const uint8_t* Data = nullptr;
+  int32_t Length = 0;
+};
+
+int32_t Build(TDownloadJob* form, Packet sent, uint8_t* packet, const Payload& payload) {
+  switch (sent) {
+    case Packet::Ping: return BuildPingPacket(form, packet);
+    case Packet::Download: return BuildDownloadPacket(form, packet, LOAD_ADDRESS, payload.Length);
+    case Packet::GetStatus: return BuildGetStatusPacket(form, packet);
+    case Packet::SendData: return BuildSendDataPacket(form, packet, payload.Data, payload.Length);
+    case Packet::Reset: return BuildResetPacket(form, packet);
   }
-  if (pauseMs > 0) Pause(pauseMs);
-  return wait();
+  return 0;
 }
 
-// Up to tries exchanges until one gives the wanted reply. A time-out is
-// followed by a resync (after the last try too); any other reply by a plain
-// retry, or, with stopOnOther, ends the loop at once.
-template <typename Build, typename Wait>
-Reply TryExchange(TDownloadJobContext* form, uint8_t* packet, int tries, int32_t wanted, Build build,
-                  int pauseMs, Wait wait, bool stopOnOther = false) {
-  for (int attempt = 0; attempt < tries; ++attempt) {
-    bool lineFailed = false;
-    const int32_t r = Exchange(form, packet, build, pauseMs, wait, lineFailed);
-    if (lineFailed) return Reply::LineFailed;
-    if (r == wanted) return Reply::Accepted;
-    if (r == -1) {
-      if (!Resync(form)) return Reply::LineFailed;
-    } else if (stopOnOther) {
-      return Reply::Other;
+// One exchange under Sender_Lock: the builder's reply reset, the write, the
+// pause and the wait, so that no other sender's reset falls between. nullopt
+// when the packet did not go out whole.
+std::optional<int32_t> Exchange(TDownloadJob* form, uint8_t* packet, Packet sent, const Payload& payload,
+                                std::chrono::milliseconds pause, Wait awaited, int32_t polls) {
+  std::lock_guard<std::recursive_mutex> hold(form->Link.Sender_Lock);
+  const int32_t n = Build(form, sent, packet, payload);
+  if (!WritePacket(form, packet, n)) return std::nullopt;
+  if (pause.count() > 0) std::this_thread::sleep_for(pause);
+  return awaited == Wait::Ack ? WaitLoaderAck(form, polls) : WaitLoaderStatus(form, polls);
+}
+
+// Runs a step: RESULT_DONE once its wanted reply came. A short write ends
+// the download (RESULT_REPORTED): WriteComm has reported it, and every
+// further try would only report it again.
+JobResult RunStep(TDownloadJob* form, uint8_t* packet, const LoaderStep& step, const Payload& payload = {}) {
+  for (int attempt = 0; attempt < step.Tries; ++attempt) {
+    const std::optional<int32_t> r =
+        Exchange(form, packet, step.Sent, payload, step.Pause, step.Awaited, step.Polls);
+    if (!r) return RESULT_REPORTED;
+    if (*r == step.Wanted) return RESULT_DONE;
+    if (*r == REPLY_NONE) {
+      if (!Resync(form)) return RESULT_REPORTED;
+    } else if (step.ReloadOnOtherReply) {
+      return RESULT_RELOAD;
     }
   }
-  return Reply::Exhausted;
+  ShowRoutineError(&form->Link, step.Message);
+  return step.Failure;
 }
 
 // Restarts the board and makes sure it left its loader: a loader that still
@@ -225,75 +262,37 @@ Reply TryExchange(TDownloadJobContext* form, uint8_t* packet, int tries, int32_t
 // included. A NAK is a plain retry, a reply that is neither ACK nor NAK a
 // resync and a retry. Silence may be a lost ACK: one PING tells, since a
 // restarted board no longer answers it.
-bool RestartBoard(TDownloadJobContext* form, uint8_t* packet) {
-  for (int attempt = 0; attempt < LOADER_RESET_TRIES; ++attempt) {
-    bool lineFailed = false;
-    bool heardSomething = false;
-    const int32_t r = Exchange(
-        form, packet, [form](uint8_t* p) { return BuildResetPacket(form, p); }, 0,
-        [form, &heardSomething] {
-          const int32_t reply = WaitLoaderAck(form, 6000);
-          heardSomething = form->Rx_Count.load() > 0;
-          return reply;
-        },
-        lineFailed);
-    if (lineFailed) return false;
-    if (r == RESULT_ACK) return true;
-    if (r == RESULT_NAK) continue;
-    if (heardSomething) {
+bool RestartBoard(TDownloadJob* form, uint8_t* packet) {
+  for (int attempt = 0; attempt < RESET_TRIES; ++attempt) {
+    const std::optional<int32_t> r = Exchange(form, packet, Packet::Reset, {}, NO_PAUSE, Wait::Ack, RESET_POLLS);
+    if (!r) return false;
+    if (*r == REPLY_ACK) return true;
+    if (*r == REPLY_NAK) continue;
+    if (form->Link.Rx.Count() > 0) {  // something came, but no reply
       if (!Resync(form)) return false;
       continue;
     }
-    const int32_t ping = Exchange(
-        form, packet, [form](uint8_t* p) { return BuildPingPacket(form, p); }, 0,
-        [form] { return WaitLoaderAck(form, 300); }, lineFailed);
-    if (lineFailed) return false;
-    if (ping != RESULT_ACK && ping != RESULT_NAK) return true;
+    const std::optional<int32_t> ping =
+        Exchange(form, packet, Packet::Ping, {}, NO_PAUSE, Wait::Ack, RESTART_PING_POLLS);
+    if (!ping) return false;
+    if (*ping != REPLY_ACK && *ping != REPLY_NAK) return true;
   }
   return false;
 }
 
 }  // namespace
 
-int32_t DownloadByLoader(TDownloadJobContext* form, int32_t target, const uint8_t* image, int32_t length) {
+JobResult DownloadByLoader(TDownloadJob* form, int32_t target, const uint8_t* image, int32_t length) {
   uint8_t packet[LOADER_PACKET_BUFFER];
   const int32_t total = form->Total_Size.load();
   // Without a job total (a direct call) the image is the whole of it; a zero
   // divisor would give an infinite percentage.
   const double weight = total > 0 ? static_cast<double>(length) / total * 100.0 : 100.0;
-  Pause(2000);
+  std::this_thread::sleep_for(LOADER_START_PAUSE);
 
-  // A short write ends the download: WriteComm has reported it, and every
-  // further try would only report it again.
-  const auto lineFailed = [](Reply r) { return r == Reply::LineFailed; };
-
-  // Connect.
-  Reply r = TryExchange(
-      form, packet, 6, RESULT_ACK, [form](uint8_t* p) { return BuildPingPacket(form, p); }, 0,
-      [form] { return WaitLoaderAck(form, 600); });
-  if (lineFailed(r)) return -3;
-  if (r != Reply::Accepted) {
-    ShowRoutineError(form, "Stellaries Connection Error !!");
-    return -3;
-  }
-
-  // Erase: the loader erases before it acknowledges the DOWNLOAD packet.
-  r = TryExchange(
-      form, packet, 15, RESULT_ACK,
-      [form, length](uint8_t* p) { return BuildDownloadPacket(form, p, LOAD_ADDRESS, length); }, 2000,
-      [form] { return WaitLoaderAck(form, 1200); });
-  if (lineFailed(r)) return -3;
-  if (r != Reply::Accepted) {
-    ShowRoutineError(form, "Erase Flash Error !!");
-    return -3;
-  }
-  r = TryExchange(
-      form, packet, 15, RESULT_SUCCESS, [form](uint8_t* p) { return BuildGetStatusPacket(form, p); }, 0,
-      [form] { return WaitLoaderStatus(form, 1200); });
-  if (lineFailed(r)) return -3;
-  if (r != Reply::Accepted) {
-    ShowRoutineError(form, "Erase Flash Error !!");
-    return -3;
+  for (const LoaderStep* step : {&CONNECT, &ERASE, &ERASE_CONFIRM}) {
+    const JobResult r = RunStep(form, packet, *step, {image, length});
+    if (r != RESULT_DONE) return r;
   }
 
   // Data, in chunks of 76 bytes, each acknowledged and then confirmed.
@@ -303,31 +302,9 @@ int32_t DownloadByLoader(TDownloadJobContext* form, int32_t target, const uint8_
   const uint8_t* data = image;
   while (sent < length) {
     const int32_t chunk = length - sent < LOADER_CHUNK ? length - sent : LOADER_CHUNK;
-    r = TryExchange(
-        form, packet, 15, RESULT_ACK,
-        [form, data, chunk](uint8_t* p) { return BuildSendDataPacket(form, p, data, chunk); }, 0,
-        [form] { return WaitLoaderAck(form, 1200); });
-    if (lineFailed(r)) return -3;
-    if (r != Reply::Accepted) {
-      ShowRoutineError(form, "Write Data Error !!");
-      return -1;
-    }
-    // The chunk counts as written only on status success (0x40). A time-out
-    // leads to the resync and the next try; fifteen of them are a write
-    // failure (-1). Any other status means the chunk cannot be confirmed: the
-    // loader said it failed (0x43 past the announced length after a repeated
-    // chunk, 0x44 flash failure), or a resync has overwritten the status
-    // (0x41) so that the chunk's own outcome is lost. Then the whole target is
-    // loaded again, erase included (-2), rather than trusting a flash that
-    // may be wrong.
-    r = TryExchange(
-        form, packet, 15, RESULT_SUCCESS, [form](uint8_t* p) { return BuildGetStatusPacket(form, p); }, 0,
-        [form] { return WaitLoaderStatus(form, 1200); }, /*stopOnOther=*/true);
-    if (lineFailed(r)) return -3;
-    if (r == Reply::Other) return -2;
-    if (r != Reply::Accepted) {
-      ShowRoutineError(form, "Write Data Error !!");
-      return -1;
+    for (const LoaderStep* step : {&SEND, &CONFIRM}) {
+      const JobResult r = RunStep(form, packet, *step, {data, chunk});
+      if (r != RESULT_DONE) return r;
     }
     ShowProgress(form, target, weight, count, index);
     ++index;
@@ -335,5 +312,5 @@ int32_t DownloadByLoader(TDownloadJobContext* form, int32_t target, const uint8_
     data += chunk;
   }
 
-  return RestartBoard(form, packet) ? 0 : LOADER_RESTART_UNCONFIRMED;
+  return RestartBoard(form, packet) ? RESULT_DONE : RESULT_DONE_RESTART_UNCONFIRMED;
 }

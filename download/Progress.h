@@ -4,10 +4,9 @@
 
 #include <cstdint>
 
-#include "JobContext.h"
+#include "DownloadJob.h"
 
-// Segment of the previous call; 255 at program start, never reset by a job.
-extern uint8_t Progress_LastSegment;
-
-int32_t ShowProgress(TDownloadJobContext* form, int32_t segment, double weight, int32_t count,
-                     int32_t index);
+// Shows the percentage after item index (from 0) of count in segment, whose
+// share of the job is weight per cent. The previous call's segment is kept in
+// the job's session, so it carries over from one job to the next.
+int32_t ShowProgress(TDownloadJob* form, int32_t segment, double weight, int32_t count, int32_t index);

@@ -11,13 +11,14 @@
 // the 1024-byte buffer counts, even when the count claims more.
 #include <algorithm>
 #include <cstddef>
+#include <memory>
 #include <cstdint>
 #include <vector>
 
 #include "CameraChannel.h"
 #include "DspDownload.h"
 #include "FuzzCheck.h"
-#include "JobContext.h"
+#include "DownloadJob.h"
 #include "LoaderDownload.h"
 
 namespace {
@@ -79,7 +80,7 @@ struct Results {
   int32_t block, ack, status;
 };
 
-Results ScanAll(TDownloadJobContext* form) {
+Results ScanAll(TDownloadJob* form) {
   Results r{};
   for (uint32_t mode = 0; mode < 6; ++mode) {
     r.camera[mode][0] = ScanCameraReply(form, mode, 0x90);
@@ -120,7 +121,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   data += 1;
   size -= 1;
 
-  TDownloadJobContext form;
+  TDownloadJob form;
   Bytes received;
   Results last{};
   bool first = true;
@@ -129,13 +130,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     seed = seed * 1103515245u + 12345u;
     const size_t slice = std::min<size_t>(1 + (seed >> 16) % 64, size - at);
     // Stored as the receive thread stores: bytes past the buffer are dropped.
-    for (size_t k = 0; k < slice; ++k) {
-      if (received.size() < RX_BUFFER_SIZE) {
-        form.Rx_Buffer[received.size()].store(data[at + k]);
-        received.push_back(data[at + k]);
-      }
-    }
-    form.Rx_Count.store(static_cast<uint32_t>(received.size()));
+    form.Link.Rx.Store(data + at, static_cast<uint32_t>(slice));
+    for (size_t k = 0; k < slice && received.size() < RX_BUFFER_SIZE; ++k) received.push_back(data[at + k]);
     at += slice;
     const Results now = ScanAll(&form);
     Check(now, received);
@@ -145,9 +141,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
   // A count beyond the buffer reads nothing past it: the scans see the
   // buffer as it stands, zeros after what was received.
-  form.Rx_Count.store(RX_BUFFER_SIZE + (seed >> 8) % 4096);
   Bytes whole = received;
   whole.resize(RX_BUFFER_SIZE, 0);
+  form.Link.Rx.Place(whole.data(), RX_BUFFER_SIZE, RX_BUFFER_SIZE + (seed >> 8) % 4096);
   Check(ScanAll(&form), whole);
   return 0;
 }

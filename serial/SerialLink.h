@@ -1,46 +1,94 @@
 // The serial link: opening and configuring the port, baud changes during a
-// job, writing whole buffers, the receive thread and the reply reset.
+// job, writing whole buffers, the receive thread and the reply reset. One
+// link per job; nothing here is process-wide.
 #pragma once
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
 
-#include "JobContext.h"
+#include "RxBuffer.h"
 #include "SerialPort.h"
+#include "Timing.h"
 
-// Process-wide: the port-open flag and the one line-settings record.
-extern std::atomic<bool> ComPort_Opened;
-extern DCB Comm_DCB;  // only the window thread touches it
+// What the link needs of whoever runs it: a place for its messages, and one
+// pump step of the window thread while that thread waits.
+class LinkObserver {
+ public:
+  virtual ~LinkObserver() = default;
+  // A modal error box, caption "Error", one OK button. Returns once the user
+  // has closed it; only the calling thread waits.
+  virtual void ShowErrorMessage(const std::string& text) = 0;
+  // Window thread only: handles pending window events once.
+  virtual void ProcessPendingEvents() {}
+};
 
-// mode 1 opens "\\.\COM<ComPort_Number>" at User_BaudRate; any other mode closes.
-int32_t ComPortOpenClose(TDownloadJobContext* form, int32_t mode);
-int32_t ConfigBaudRate(TDownloadJobContext* form, int32_t rate);
-// Worker side of a baud change: posts the rate and waits for the window thread.
-int32_t ChangeBaudRate(int32_t rate, std::atomic<int32_t>* request);
+// The handshake flags of a job's three threads: the window thread sets
+// Download_Active, the worker clears it; each of the other two threads owns
+// its busy flag, which counts as set from the moment the thread is started.
+struct JobThreadFlags {
+  std::atomic<bool> Download_Active{false};
+  std::atomic<bool> Worker_Busy{false};
+  std::atomic<bool> Reader_Busy{false};
+};
+
+class SerialLink {
+ public:
+  explicit SerialLink(PortFactory& ports, LinkObserver* observer = nullptr) : Ports(ports), Observer(observer) {}
+  SerialLink(const SerialLink&) = delete;
+  SerialLink& operator=(const SerialLink&) = delete;
+
+  PortFactory& Ports;
+  LinkObserver* Observer;
+
+  // Set by the window thread before the job threads start, dropped after both ended.
+  std::unique_ptr<SerialPort> ComPort_Handle;
+  std::string ComPort_Device;  // the device the handle was opened on
+  std::atomic<bool> ComPort_Opened{false};
+  LineSettings Line_Settings;  // only the window thread touches it
+
+  RxBuffer Rx;
+  // Keeps a command's reset, write and reply wait whole when the window
+  // thread's address set and the worker's commands overlap.
+  std::recursive_mutex Sender_Lock;
+  // The baud-change mailbox: a rate the worker asks for, 0 when served, -1
+  // when refused.
+  std::atomic<int32_t> Baud_Request{0};
+  // Set when the device went away: nothing more is written in this job, and
+  // the failure has been reported once.
+  std::atomic<bool> Line_Gone{false};
+  // Sent by the window thread after a rate it could not apply (the camera's
+  // address set, which lives above this library); may be empty.
+  std::function<void()> Baud_Failure_Address_Set;
+};
+
+// Opens the device at rate: 0, or -1 after "Comport cannot open!!" or
+// "Config Baudrate Error!!".
+[[nodiscard]] int32_t ComPortOpen(SerialLink* link, const std::string& device, int32_t rate);
+void ComPortClose(SerialLink* link);
+[[nodiscard]] int32_t ConfigBaudRate(SerialLink* link, int32_t rate);
+// Worker side of a baud change: posts the rate and waits for the window
+// thread. 0 applied, -1 refused.
+[[nodiscard]] int32_t ChangeBaudRate(int32_t rate, std::atomic<int32_t>* request);
 // Window side: one step of the pump loop.
-void ServeBaudRequest(TDownloadJobContext* form);
-// The address set that ServeBaudRequest sends after a refused rate lives in
-// the camera channel, above this library; it registers itself here.
-using BaudFailureAddressSet = int32_t (*)(TDownloadJobContext* form);
-void SetBaudFailureAddressSet(BaudFailureAddressSet addressSet);
+void ServeBaudRequest(SerialLink* link);
 // Writes the count bytes and returns how many went out; reports a short write
 // once. After the device has gone, writes nothing and stays silent.
-int32_t WriteComm(TDownloadJobContext* form, const uint8_t* bytes, int32_t count);
+int32_t WriteComm(SerialLink* link, const uint8_t* bytes, int32_t count);
 // A download routine's own failure message. None once the line is gone: the
 // user has been told why, and the job's end message follows.
-void ShowRoutineError(TDownloadJobContext* form, const char* text);
-int32_t ReceiveThread(TDownloadJobContext* form);
+void ShowRoutineError(SerialLink* link, const char* text);
+// Copies what the port delivers into the receive buffer until it has seen
+// Download_Active set and then clear.
+int32_t ReceiveThread(SerialLink* link, JobThreadFlags* flags);
 // A receive thread that never sees the job active ends once Download_Active
-// and Worker_Busy have both stayed clear this long.
-constexpr int32_t RECEIVE_IDLE_END_MS = 250;
-// Zero Rx_Buffer and null Rx_WritePos, never in the middle of a receive pass.
-void ResetReply(TDownloadJobContext* form);
-
-// Whether Rx_Buffer[i + last] holds a received byte: below Rx_Count, which
-// the receive thread may be raising (read afresh), and inside the buffer.
-inline bool RxReceived(TDownloadJobContext* form, uint32_t i, uint32_t last) {
-  return i + last < form->Rx_Count.load() && i + last < RX_BUFFER_SIZE;
-}
+// and Worker_Busy have both stayed clear for RECEIVE_IDLE_END.
+// The reply reset: zero the receive buffer, the receive thread restarts at
+// its first byte.
+inline void ResetReply(SerialLink* link) { link->Rx.Reset(); }
 
 // The waiting strategy, in one place: a poll is one scan followed, when it
 // found nothing, by one PollSleep. scan returns -1 for "nothing yet".

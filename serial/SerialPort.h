@@ -1,15 +1,21 @@
-// The port backend: what the link needs of an open serial device. The POSIX
-// implementation lives in PosixSerialPort.cpp; a Win32 one would map each call
-// onto GetCommState/SetCommState, ClearCommError, ReadFile and WriteFile.
+// The port backend: what the link needs of an open serial device, and the
+// factory that lists and opens ports. One implementation per platform, chosen
+// at build time: LinuxSerialPort.cpp here; a Win32 one maps each call onto
+// GetCommState/SetCommState, ClearCommError, ReadFile and WriteFile.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
-#include <functional>
 #include <memory>
+#include <optional>
 #include <string>
+#include <vector>
 
-// Stand-in for the Win32 line-settings record; only what the link sets.
-struct DCB {
+#include "SerialDeviceMap.h"
+
+// The line settings the link sets, named after what they hold (not after
+// the Win32 record, which a Windows backend fills from it).
+struct LineSettings {
   uint32_t BaudRate = 0;
   uint8_t ByteSize = 8;
   uint8_t Parity = 0;    // 0: no parity
@@ -19,40 +25,41 @@ struct DCB {
 class SerialPort {
  public:
   virtual ~SerialPort() = default;
-  virtual bool GetCommState(DCB& dcb) = 0;
+  virtual bool GetCommState(LineSettings& settings) = 0;
   // False when the device refuses the settings (a rate of zero or below included).
-  virtual bool SetCommState(const DCB& dcb) = 0;
+  virtual bool SetCommState(const LineSettings& settings) = 0;
   // Number of bytes queued for input; false when the query fails.
   virtual bool QueuedInput(uint32_t& count) = 0;
   // Never blocks. False on a read error; got holds what was stored.
   virtual bool Read(uint8_t* buffer, uint32_t size, uint32_t& got) = 0;
-  // Bounded: gives up after a deadline that follows from size and line rate.
-  // False on an error; written holds what the device took (short on a stall).
+  // Bounded by WriteBound: false on an error or a stall; written holds what
+  // the device took.
   virtual bool Write(const uint8_t* buffer, uint32_t size, uint32_t& written) = 0;
   // True once the device has gone away (hang-up, I/O error), as opposed to a
   // write that stalled: nothing written afterwards can reach the unit.
   virtual bool Gone() const { return false; }
 };
 
-// Opens a device path (a Linux device node) for exclusive use and marks it
-// held the way other serial programs look for: flock, TIOCEXCL and a UUCP lock
-// file (when the lock folder is writable), all released on destruction. Null
-// when the device is no terminal, cannot be opened, or another program holds
-// it by one of those marks.
-std::unique_ptr<SerialPort> OpenPosixSerialPort(const std::string& devicePath);
+// The platform's port seam: lists the ports (the serial device map), asks
+// whether one is free without changing it, and opens one for a job.
+class PortFactory {
+ public:
+  virtual ~PortFactory() = default;
+  // nullopt when the map cannot be read.
+  virtual std::optional<std::vector<SerialDeviceEntry>> ListPorts() = 0;
+  // Whether the device is a port that is free now: no other program holds
+  // it. Changes no setting of the device and leaves no mark on it.
+  virtual bool Probe(const std::string& devicePath) = 0;
+  // Opens the device for exclusive use, marked as held the way other serial
+  // programs of the platform look for; null when that fails.
+  virtual std::unique_ptr<SerialPort> Open(const std::string& devicePath) = 0;
+};
 
-// Whether a device is a terminal that is free to open now: no other program
-// holds it by flock, TIOCEXCL or the UUCP lock file of a running process, and
-// no other process has it open as far as /proc shows. Changes no setting of
-// the device and leaves no mark on it.
-bool ProbePosixSerialPort(const std::string& devicePath);
+// The factory of the platform this was built for.
+std::unique_ptr<PortFactory> MakePlatformPortFactory();
 
-// How the link opens ports. Tests replace it to wrap or refuse the real backend.
-using SerialPortOpener = std::function<std::unique_ptr<SerialPort>(const std::string& devicePath)>;
-void SetSerialPortOpener(SerialPortOpener opener);  // empty: the POSIX backend
-std::unique_ptr<SerialPort> OpenSerialPort(const std::string& devicePath);
-
-// How port discovery asks whether a port is free. Tests may replace it.
-using SerialPortProbe = std::function<bool(const std::string& devicePath)>;
-void SetSerialPortProbe(SerialPortProbe probe);  // empty: the POSIX probe
-bool ProbeSerialPort(const std::string& devicePath);
+// How long a write of size bytes at rate may take before it counts as
+// stalled: its line time (ten bit times a byte) with half again as slack,
+// plus a margin for scheduling and a driver queue that drains at line rate.
+// A rate of 0 (not set yet) counts as 9600.
+std::chrono::milliseconds WriteBound(uint32_t size, uint32_t rate);

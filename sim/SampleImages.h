@@ -6,12 +6,14 @@
 #include <string>
 #include <vector>
 
+#include "DspImageLayout.h"
+
 namespace sim {
 
-constexpr int32_t DSP_HEADER_SIZE = 132;
-constexpr int32_t DSP_BODY_SIZE = 24448;
-constexpr int32_t DSP_VERSION_OFFSET = 31947;
-constexpr int32_t DSP_SAMPLE_SIZE = DSP_VERSION_OFFSET + 4;
+using ::DSP_BODY_SIZE;
+using ::DSP_HEADER_SIZE;
+using ::DSP_VERSION_OFFSET;
+constexpr int32_t DSP_SAMPLE_SIZE = DSP_VERSION_END;
 
 // A DSP image: the 12-byte signature that sums to 731, a patterned body and
 // the version field F0 F1 F2 F3 at its place.

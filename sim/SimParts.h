@@ -11,6 +11,8 @@
 
 #include "SimFaults.h"
 
+#include "DspImageLayout.h"
+
 namespace sim {
 
 // What the unit's core does for a part.
@@ -55,8 +57,8 @@ class UnitPartModel {
 // The DSP behind the camera: its memory 0x0080 to 0x5FFF and the version.
 class DspModel {
  public:
-  static constexpr uint16_t FIRST_ADDRESS = 0x0080;
-  static constexpr uint16_t END_ADDRESS = 0x6000;
+  static constexpr uint16_t FIRST_ADDRESS = DSP_FIRST_ADDRESS;
+  static constexpr uint16_t END_ADDRESS = DSP_END_ADDRESS;
   // A raw block packet (nibbles, checksum nibbles, without the final 0xFF).
   // True when the block was written, false when it is refused (bad checksum,
   // out of range, a fault). blockIndex counts the packets heard from 0.

@@ -48,6 +48,8 @@ Options:
                         and wire.csv into DIR
   --write-samples DIR   write sample images dsp.bin, camera-board.bin and
                         control-board.bin into DIR and exit
+  --dsp-layout          print the DSP image's header size and body size
+                        (the body follows the header) and exit
   --help                this text
 )";
 
@@ -168,6 +170,9 @@ int main(int argc, char** argv) {
         options.Faults.push_back(fault);
       } else if (arg == "--dump") {
         dumpDir = value();
+      } else if (arg == "--dsp-layout") {
+        std::cout << sim::DSP_HEADER_SIZE << " " << sim::DSP_BODY_SIZE << "\n";
+        return 0;
       } else if (arg == "--write-samples") {
         const std::string folder = value();
         if (!sim::WriteSampleImages(folder)) {

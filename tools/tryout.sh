@@ -60,8 +60,9 @@ verdict() {  # name image memory
   fi
 }
 dsp=$(ini_value DSP_PTAH)
+read -r dsp_header dsp_body < <("$BIN/lumo-unit-sim" --dsp-layout)
 if [ -f "$dsp" ]; then
-  tail -c +133 "$dsp" | head -c 24448 >"$WORK/dsp-body.bin"
+  tail -c +$((dsp_header + 1)) "$dsp" | head -c "$dsp_body" >"$WORK/dsp-body.bin"
 else
   : >"$WORK/dsp-body.bin"
 fi

@@ -11,7 +11,7 @@
 #include "AppTestSupport.h"
 #include "Framework.h"
 
-TEST(ApplicationTitle, ExecutableNameRule) {
+TEST(ApplicationTitle, ExecutableNameWithoutFolderExtensionAndCapitals) {
   struct Case {
     const char* path;
     const char* title;
@@ -36,7 +36,7 @@ TEST(ApplicationTitle, ExecutableNameRule) {
   EXPECT_EQ(ApplicationTitle(), QStringLiteral("framework_test"));
 }
 
-TEST(ExceptionDisplay, DotRule) {
+TEST(ExceptionDisplay, FullStopAfterALastCharacterAboveIt) {
   struct Case {
     const char* message;
     const char* text;

@@ -106,7 +106,7 @@ TEST_F(Layout, Window) {
   EXPECT_TRUE(form.OpenFile->nameFilters().join(QString()).contains(QLatin1Char('*')))
       << form.OpenFile->nameFilters().join(QLatin1Char('|')).toStdString();
   EXPECT_FALSE(form.OpenFile->options() & QFileDialog::ReadOnly);
-  EXPECT_EQ(form.UI, static_cast<JobUserInterface*>(&form));
+  EXPECT_EQ(form.Job.UI, static_cast<JobObserver*>(&form));
 }
 
 TEST_F(Layout, EveryControlAsInTheTable) {

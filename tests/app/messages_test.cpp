@@ -51,8 +51,8 @@ TEST_F(FormAsUserInterface, WorkerMessagesInOrderOnTheWindowThread) {
   MessageRecorder recorder;
   std::atomic<bool> done{false};
   std::thread worker([&] {
-    form_->UI->ShowErrorMessage("No File Selected !!");
-    form_->UI->ShowErrorMessage("Download Error !!");
+    form_->ShowErrorMessage("No File Selected !!");
+    form_->ShowErrorMessage("Download Error !!");
     done = true;
   });
   EXPECT_TRUE(PumpUntil([&] { return done.load(); }));
@@ -69,7 +69,7 @@ TEST_F(FormAsUserInterface, WorkerMessagesInOrderOnTheWindowThread) {
 TEST_F(FormAsUserInterface, WorkerBoxBlocksTheWorkerWhileTheWindowThreadPumps) {
   std::atomic<bool> returned{false};
   std::thread worker([&] {
-    form_->UI->ShowErrorMessage("Open DSP FW File  Error !!");
+    form_->ShowErrorMessage("Open DSP FW File  Error !!");
     returned = true;
   });
   QMessageBox* box = nullptr;
@@ -89,7 +89,7 @@ TEST_F(FormAsUserInterface, WorkerBoxBlocksTheWorkerWhileTheWindowThreadPumps) {
   EXPECT_GE(ticks, 10);
   EXPECT_FALSE(returned.load());
   // A status text set meanwhile still lands.
-  std::thread([&] { form_->UI->SetStatusText("37 %"); }).join();
+  std::thread([&] { form_->SetStatusText("37 %"); }).join();
   EXPECT_TRUE(PumpUntil([&] { return form_->Processing_States->text() == QStringLiteral("37 %"); }));
   box->button(QMessageBox::Ok)->click();
   EXPECT_TRUE(PumpUntil([&] { return returned.load(); }));
@@ -107,20 +107,20 @@ TEST_F(FormAsUserInterface, WindowThreadBoxIsModalAndReturnsWhenClosed) {
     }
   });
   closer.start(5);
-  form_->UI->ShowErrorMessage("Comport cannot open!!");
+  form_->ShowErrorMessage("Comport cannot open!!");
   EXPECT_TRUE(seen);
 }
 
 TEST_F(FormAsUserInterface, StatusTextsKeepTheirOrderAndReadyComesLast) {
   for (int round = 0; round < 20; ++round) {
     std::thread worker([&] {
-      for (int p = 0; p < 100; ++p) form_->UI->SetStatusText(std::to_string(p) + " %");
-      form_->UI->SetStatusText("100 %");
+      for (int p = 0; p < 100; ++p) form_->SetStatusText(std::to_string(p) + " %");
+      form_->SetStatusText("100 %");
     });
     worker.join();
     // The click handler writes "Ready" on the window thread without pumping
     // first: the worker's texts are applied before it, never after.
-    form_->UI->SetStatusText("Ready");
+    form_->SetStatusText("Ready");
     EXPECT_EQ(form_->Processing_States->text(), QStringLiteral("Ready"));
     QCoreApplication::processEvents();
     EXPECT_EQ(form_->Processing_States->text(), QStringLiteral("Ready"));
@@ -128,23 +128,22 @@ TEST_F(FormAsUserInterface, StatusTextsKeepTheirOrderAndReadyComesLast) {
   // And a text from the worker is shown while the window thread pumps.
   std::atomic<bool> sent{false};
   std::thread worker([&] {
-    form_->UI->SetStatusText("100 %");
+    form_->SetStatusText("100 %");
     sent = true;
   });
   EXPECT_TRUE(PumpUntil([&] { return sent && form_->Processing_States->text() == QStringLiteral("100 %"); }));
   worker.join();
-  form_->UI->SetStatusText("x");
+  form_->SetStatusText("x");
   form_->FlushStatusTexts();
   EXPECT_EQ(form_->Processing_States->text(), QStringLiteral("x"));
 }
 
 TEST_F(FormAsUserInterface, ShowProgressFromTheWorker) {
-  Progress_LastSegment = 255;
-  form_->Progress_Base = 0;
-  form_->Progress_Segment = 0.0;
+  form_->Job.Progress_Base = 0;
+  form_->Job.Progress_Segment = 0.0;
   std::atomic<bool> done{false};
   std::thread worker([&] {
-    for (int i = 0; i < 382; ++i) ShowProgress(form_.get(), 0, 100.0, 382, i);
+    for (int i = 0; i < 382; ++i) ShowProgress(&form_->Job, 0, 100.0, 382, i);
     done = true;
   });
   EXPECT_TRUE(PumpUntil([&] { return done.load(); }));
@@ -153,20 +152,3 @@ TEST_F(FormAsUserInterface, ShowProgressFromTheWorker) {
   EXPECT_EQ(form_->Processing_States->text(), QStringLiteral("99 %"));
 }
 
-TEST_F(FormAsUserInterface, PathTextsAreReadOnTheWindowThread) {
-  form_->DSP_PATH_Edit->setText(QStringLiteral("/images/dsp.bin"));
-  form_->CM_PATH_Edit->setText(QStringLiteral("/images/cm.bin"));
-  form_->Motor_PATH_Edit->setText(QStringLiteral("0"));
-  std::string texts[3];
-  std::atomic<bool> done{false};
-  std::thread worker([&] {
-    for (int i = 0; i < 3; ++i) texts[i] = form_->UI->ReadPathText(i);
-    done = true;
-  });
-  EXPECT_TRUE(PumpUntil([&] { return done.load(); }));
-  worker.join();
-  EXPECT_EQ(texts[0], "/images/dsp.bin");
-  EXPECT_EQ(texts[1], "/images/cm.bin");
-  EXPECT_EQ(texts[2], "0");
-  EXPECT_EQ(form_->UI->ReadPathText(DSP_PATH), "/images/dsp.bin");
-}

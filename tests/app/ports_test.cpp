@@ -22,6 +22,7 @@
 #include "OtherProgram.h"
 #include "SerialDeviceMap.h"
 #include "SerialDeviceMapDetail.h"
+#include "LinuxSerialPort.h"
 #include "SerialPort.h"
 
 namespace {
@@ -197,7 +198,7 @@ TEST(PortDiscovery, TableOfCases) {
     for (int i = 0; i < form->ComPort_ComboBox->count(); ++i) {
       const auto device = ResolveDevicePath("\\\\.\\COM" + items[i]);
       ASSERT_TRUE(device.has_value());
-      EXPECT_NE(OpenSerialPort(*device), nullptr) << *device;
+      EXPECT_NE(OpenLinuxSerialPort(*device), nullptr) << *device;
     }
     form.reset();
     qunsetenv("LUMO_COMPORT_DIR");

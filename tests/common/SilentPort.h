@@ -8,11 +8,11 @@ namespace lumo_test {
 
 class SilentPort : public SerialPort {
  public:
-  bool GetCommState(DCB& dcb) override {
+  bool GetCommState(LineSettings& dcb) override {
     dcb.BaudRate = 9600;
     return true;
   }
-  bool SetCommState(const DCB&) override { return true; }
+  bool SetCommState(const LineSettings&) override { return true; }
   bool QueuedInput(uint32_t& count) override {
     count = 0;
     return true;

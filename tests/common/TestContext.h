@@ -11,13 +11,16 @@
 #include <thread>
 #include <vector>
 
-#include "JobContext.h"
+#include "DownloadJob.h"
+#include "SerialDeviceMap.h"
+#include "SerialDeviceMapDetail.h"
 #include "SerialLink.h"
+#include "RefusingPort.h"
 #include "SimUnit.h"
 
 namespace lumo_test {
 
-class RecordingUI : public JobUserInterface {
+class RecordingUI : public JobObserver {
  public:
   void ShowErrorMessage(const std::string& text) override {
     std::lock_guard<std::mutex> hold(lock_);
@@ -26,14 +29,6 @@ class RecordingUI : public JobUserInterface {
   void SetStatusText(const std::string& text) override {
     std::lock_guard<std::mutex> hold(lock_);
     statuses_.push_back(text);
-  }
-  std::string ReadPathText(int which) override {
-    std::lock_guard<std::mutex> hold(lock_);
-    return paths_[which & 3];
-  }
-  void SetPathText(int which, const std::string& path) {
-    std::lock_guard<std::mutex> hold(lock_);
-    paths_[which & 3] = path;
   }
   std::vector<std::string> Messages() const {
     std::lock_guard<std::mutex> hold(lock_);
@@ -53,7 +48,6 @@ class RecordingUI : public JobUserInterface {
   mutable std::mutex lock_;
   std::vector<std::string> messages_;
   std::vector<std::string> statuses_;
-  std::string paths_[4];
 };
 
 // A folder for COM links, removed with what is in it.
@@ -81,41 +75,51 @@ class ComFolder {
 // LUMO_COMPORT_DIR.
 class TestJob {
  public:
-  explicit TestJob(sim::SimOptions options = {}, int userRate = 9600) : unit(options) {
-    form.UI = &ui;
+  // ports: the port seam; null for the platform's.
+  explicit TestJob(sim::SimOptions options = {}, int userRate = 9600, PortFactory* ports = nullptr)
+      : ownPorts_(ports ? nullptr : MakePlatformPortFactory()),
+        ports(ports ? *ports : *ownPorts_),
+        session(this->ports),
+        form(session, &ui),
+        unit(options),
+        comNumber_(options.ComNumber) {
     form.User_BaudRate.store(userRate);
-    form.ComPort_Number.store(options.ComNumber);
   }
   ~TestJob() { Stop(); }
 
-  // The port as ComPortOpenClose leaves it, without the device map.
+  // The port as ComPortOpen leaves it, opened on the unit's device directly.
   bool Open() {
-    form.ComPort_Handle = OpenSerialPort(unit.SlavePath());
-    if (!form.ComPort_Handle) return false;
-    if (ConfigBaudRate(&form, form.User_BaudRate.load()) != 0) {
-      form.ComPort_Handle.reset();
+    form.Link.ComPort_Handle = ports.Open(unit.SlavePath());
+    if (!form.Link.ComPort_Handle) return false;
+    if (ConfigBaudRate(&form.Link, form.User_BaudRate.load()) != 0) {
+      form.Link.ComPort_Handle.reset();
       return false;
     }
-    ComPort_Opened.store(true);
+    form.Link.ComPort_Opened.store(true);
     return true;
   }
 
-  // Needs a unit made with ComDir; sets LUMO_COMPORT_DIR to it.
+  // Needs a unit made with ComDir; sets LUMO_COMPORT_DIR to it and opens
+  // COM<n> as the window does: through the serial device map.
   int32_t OpenThroughComFolder(const std::string& comDir) {
     setenv("LUMO_COMPORT_DIR", comDir.c_str(), 1);
-    return ComPortOpenClose(&form, 1);
+    std::string device;
+    if (const auto map = ports.ListPorts()) {
+      device = ResolveDevicePath("\\\\.\\COM" + std::to_string(comNumber_), *map).value_or(std::string());
+    }
+    return ComPortOpen(&form.Link, device, form.User_BaudRate.load());
   }
 
   // The receive thread and a window thread that serves baud requests every
-  // 2 ms, with the job marked active (the worker is the test's own thread).
+  // poll period, with the job marked active (the worker is the test's own thread).
   void Start() {
     form.Worker_Busy.store(true);
     form.Reader_Busy.store(true);
     form.Download_Active.store(true);
-    reader_ = std::thread([this] { ReceiveThread(&form); });
+    reader_ = std::thread([this] { ReceiveThread(&form.Link, &form); });
     window_ = std::thread([this] {
       while (!stopWindow_.load()) {
-        ServeBaudRequest(&form);
+        ServeBaudRequest(&form.Link);
         PollSleep();
       }
     });
@@ -128,32 +132,35 @@ class TestJob {
     if (reader_.joinable()) reader_.join();
     stopWindow_.store(true);
     if (window_.joinable()) window_.join();
-    ComPortOpenClose(&form, 0);
+    ComPortClose(&form.Link);
   }
 
   // Waits (bounded) until the receive thread has stored at least count bytes.
   bool WaitForRx(uint32_t count, std::chrono::milliseconds bound = std::chrono::milliseconds(2000)) {
     const auto deadline = std::chrono::steady_clock::now() + bound;
     while (std::chrono::steady_clock::now() < deadline) {
-      if (form.Rx_Count.load() >= count) return true;
+      if (form.Link.Rx.Count() >= count) return true;
       std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
     return false;
   }
 
-  std::vector<uint8_t> RxBytes() {
-    std::lock_guard<std::mutex> hold(form.Rx_Lock);
-    std::vector<uint8_t> bytes;
-    const uint32_t n = form.Rx_Count.load();
-    for (uint32_t i = 0; i < n && i < RX_BUFFER_SIZE; ++i) bytes.push_back(form.Rx_Buffer[i].load());
-    return bytes;
-  }
+  std::vector<uint8_t> RxBytes() { return form.Link.Rx.Snapshot(); }
+  // The COM<n> that OpenThroughComFolder opens.
+  void SetComNumber(int number) { comNumber_ = number; }
 
-  TDownloadJobContext form;
+ private:
+  std::unique_ptr<PortFactory> ownPorts_;
+
+ public:
+  PortFactory& ports;
+  JobSession session;
   RecordingUI ui;
+  TDownloadJob form;
   sim::SimUnit unit;
 
  private:
+  int comNumber_;
   std::thread reader_;
   std::thread window_;
   std::atomic<bool> stopWindow_{false};

@@ -11,6 +11,8 @@
 #include "SerialLink.h"
 #include "RefusingPort.h"
 #include "SilentPort.h"
+#include "LinuxSerialPort.h"
+#include "PortlessJob.h"
 #include "TestContext.h"
 
 namespace {
@@ -177,10 +179,10 @@ class DeafPort : public lumo_test::SilentPort {
 };
 
 TEST(CameraWait, ShortWriteFailsAtOnceWithoutWaiting) {
-  TDownloadJobContext form;
   lumo_test::RecordingUI ui;
-  form.UI = &ui;
-  form.ComPort_Handle = std::make_unique<DeafPort>();
+  lumo_test::PortlessJob job(&ui);
+  TDownloadJob& form = job.form;
+  form.Link.ComPort_Handle = std::make_unique<DeafPort>();
   const CameraCommand command = Make(1, {0x01, 0x04, 0x75, 0xBB, 0xCC, 0xDD}, 8);
   const uint64_t before = PollSleepsOnThisThread();
   EXPECT_EQ(SendCameraCommand(&form, &command, WAIT_ACK_AND_COMPLETION), -1);
@@ -212,13 +214,13 @@ TEST(CameraUnit, DownloadModeAndAddressSetRoundTrip) {
   EXPECT_EQ(CameraAddressSet(&job.form), 0);  // at the own rate
   EXPECT_EQ(SendCameraCommand(&job.form, &enter, WAIT_ACK_AND_COMPLETION), 0);
   EXPECT_TRUE(job.unit.CameraInDownloadMode());
-  EXPECT_EQ(ChangeBaudRate(115200, &job.form.Baud_Request), 0);
+  EXPECT_EQ(ChangeBaudRate(115200, &job.form.Link.Baud_Request), 0);
   EXPECT_EQ(SendCameraCommand(&job.form, &announce, WAIT_COMPLETION), 0);
   EXPECT_EQ(CameraAddressSet(&job.form), 0);
   EXPECT_FALSE(job.unit.CameraInDownloadMode());
   // Back at 9600 the camera hears again; at 115200 it no longer does.
   EXPECT_EQ(SendCameraCommand(&job.form, &announce, WAIT_COMPLETION), -1);
-  EXPECT_EQ(ChangeBaudRate(9600, &job.form.Baud_Request), 0);
+  EXPECT_EQ(ChangeBaudRate(9600, &job.form.Link.Baud_Request), 0);
   EXPECT_EQ(SendCameraCommand(&job.form, &enter, WAIT_ACK_AND_COMPLETION), 0);
   EXPECT_TRUE(job.ui.Messages().empty());
 }
@@ -229,13 +231,13 @@ using lumo_test::RefusingPort;
 // the worker goes on with its commands: neither wipes the other's reply.
 TEST(CameraUnit, WindowAddressSetAndWorkerCommandsDoNotCorruptEachOther) {
   TestJob job;
-  job.form.ComPort_Handle = std::make_unique<RefusingPort>(OpenSerialPort(job.unit.SlavePath()), 57600);
-  ASSERT_EQ(ConfigBaudRate(&job.form, 9600), 0);
-  ComPort_Opened.store(true);
+  job.form.Link.ComPort_Handle = std::make_unique<RefusingPort>(OpenLinuxSerialPort(job.unit.SlavePath()), 57600);
+  ASSERT_EQ(ConfigBaudRate(&job.form.Link, 9600), 0);
+  job.form.Link.ComPort_Opened.store(true);
   job.Start();
   std::atomic<bool> baudDone{false};
   std::thread baudFailures([&] {
-    for (int i = 0; i < 3; ++i) EXPECT_EQ(ChangeBaudRate(57600, &job.form.Baud_Request), -1);
+    for (int i = 0; i < 3; ++i) EXPECT_EQ(ChangeBaudRate(57600, &job.form.Link.Baud_Request), -1);
     baudDone.store(true);
   });
   // Version writes are answered in either camera mode at 9600.
@@ -290,23 +292,23 @@ TEST(CameraUnit, WindowKeepsPumpingWhileTheWorkerHoldsTheSenderLock) {
   TestJob job;
   HandOverUI ui(std::this_thread::get_id());
   job.form.UI = &ui;
-  job.form.ComPort_Handle = std::make_unique<RefusingPort>(OpenSerialPort(job.unit.SlavePath()), 57600);
-  ASSERT_EQ(ConfigBaudRate(&job.form, 9600), 0);
+  job.form.Link.ComPort_Handle = std::make_unique<RefusingPort>(OpenLinuxSerialPort(job.unit.SlavePath()), 57600);
+  ASSERT_EQ(ConfigBaudRate(&job.form.Link, 9600), 0);
   std::atomic<bool> locked{false};
   std::thread worker([&] {
-    std::lock_guard<std::recursive_mutex> hold(job.form.Sender_Lock);
+    std::lock_guard<std::recursive_mutex> hold(job.form.Link.Sender_Lock);
     locked.store(true);
     ui.ShowErrorMessage("Not Write Correctly !!");
   });
   while (!locked.load()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  job.form.Baud_Request.store(57600);
+  job.form.Link.Baud_Request.store(57600);
   const auto start = Clock::now();
-  ServeBaudRequest(&job.form);
+  ServeBaudRequest(&job.form.Link);
   worker.join();
   EXPECT_LT(Clock::now() - start, std::chrono::seconds(4));
-  EXPECT_EQ(job.form.Baud_Request.load(), -1);
+  EXPECT_EQ(job.form.Link.Baud_Request.load(), -1);
   EXPECT_EQ(ui.Messages(), (std::vector<std::string>{"Not Write Correctly !!", "ComPort  Error !!"}));
-  job.form.ComPort_Handle.reset();
+  job.form.Link.ComPort_Handle.reset();
 }
 
 }  // namespace

@@ -13,9 +13,11 @@
 #include <thread>
 #include <vector>
 
+#include "CaseName.h"
 #include "DspDownload.h"
 #include "SerialLink.h"
 #include "SerialPort.h"
+#include "PortlessJob.h"
 #include "TestContext.h"
 
 namespace {
@@ -31,8 +33,8 @@ class ScriptedPort : public SerialPort {
   ScriptedPort(bool answerAnnounce, Bytes blockReply, bool takeBlock)
       : answerAnnounce_(answerAnnounce), blockReply_(std::move(blockReply)), takeBlock_(takeBlock) {}
 
-  bool GetCommState(DCB&) override { return true; }
-  bool SetCommState(const DCB&) override { return true; }
+  bool GetCommState(LineSettings&) override { return true; }
+  bool SetCommState(const LineSettings&) override { return true; }
   bool QueuedInput(uint32_t& count) override {
     std::lock_guard<std::mutex> hold(lock_);
     count = static_cast<uint32_t>(input_.size());
@@ -114,11 +116,10 @@ class DspBlockExchange : public testing::TestWithParam<BlockCase> {
     const BlockCase& c = GetParam();
     auto port = std::make_unique<ScriptedPort>(c.answerAnnounce, c.blockReply, c.takeBlock);
     port_ = port.get();
-    form_.ComPort_Handle = std::move(port);
-    form_.UI = &ui_;
+    form_.Link.ComPort_Handle = std::move(port);
     form_.Worker_Busy.store(true);
     form_.Download_Active.store(true);
-    reader_ = std::thread([this] { ReceiveThread(&form_); });
+    reader_ = std::thread([this] { ReceiveThread(&form_.Link, &form_); });
   }
   void TearDown() override {
     form_.Download_Active.store(false);
@@ -126,8 +127,9 @@ class DspBlockExchange : public testing::TestWithParam<BlockCase> {
     reader_.join();
   }
 
-  TDownloadJobContext form_;
   lumo_test::RecordingUI ui_;
+  lumo_test::PortlessJob job_{&ui_};
+  TDownloadJob& form_ = job_.form;
   ScriptedPort* port_ = nullptr;
   std::thread reader_;
 };
@@ -164,13 +166,6 @@ TEST_P(DspBlockExchange, ResultWaitAndWhatWentOut) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(Cases, DspBlockExchange, testing::ValuesIn(CASES),
-                         [](const testing::TestParamInfo<BlockCase>& info) {
-                           std::string name = info.param.name;
-                           for (char& ch : name) {
-                             if (!std::isalnum(static_cast<unsigned char>(ch))) ch = '_';
-                           }
-                           return name;
-                         });
+INSTANTIATE_TEST_SUITE_P(Cases, DspBlockExchange, testing::ValuesIn(CASES), lumo_test::NameOfCase());
 
 }  // namespace

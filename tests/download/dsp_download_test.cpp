@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "CaseName.h"
 #include "CameraChannel.h"
 #include "DspDownload.h"
 #include "Progress.h"
@@ -261,13 +262,6 @@ TEST_P(DspDownloadOutcome, ResultMessagesAndWire) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(Cases, DspDownloadOutcome, testing::ValuesIn(OUTCOMES),
-                         [](const testing::TestParamInfo<OutcomeCase>& info) {
-                           std::string name = info.param.name;
-                           for (char& ch : name) {
-                             if (!std::isalnum(static_cast<unsigned char>(ch))) ch = '_';
-                           }
-                           return name;
-                         });
+INSTANTIATE_TEST_SUITE_P(Cases, DspDownloadOutcome, testing::ValuesIn(OUTCOMES), lumo_test::NameOfCase());
 
 }  // namespace

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "CaseName.h"
 #include "LoaderPacket.h"
 #include "LoaderDownload.h"
 #include "LoaderModel.h"
@@ -311,9 +312,9 @@ const RecoveryCase RECOVERIES[] = {
        EXPECT_EQ(sent.back(), RESET);
      }},
     {"RESET never taken: the restart stays unconfirmed", {{FaultKind::NakPacket, BOARD, 0x25, 0, -1}},
-     LOADER_RESTART_UNCONFIRMED, {}, FlashAfter::Image,
+     RESULT_DONE_RESTART_UNCONFIRMED, {}, FlashAfter::Image,
      [](const std::vector<Bytes>& sent, const Image&) {
-       EXPECT_EQ(CountOf(sent, RESET), static_cast<size_t>(LOADER_RESET_TRIES));
+       EXPECT_EQ(CountOf(sent, RESET), static_cast<size_t>(RESET_TRIES));
        EXPECT_EQ(sent.back(), RESET);
      }},
     // The board restarted, but its ACK came damaged: a resync, the RESET
@@ -348,7 +349,7 @@ const RecoveryCase RECOVERIES[] = {
 
 class LoaderDownloadRecovery : public LoaderDownloadTest, public testing::WithParamInterface<RecoveryCase> {};
 
-TEST_P(LoaderDownloadRecovery, EndsAsTheRuleSays) {
+TEST_P(LoaderDownloadRecovery, ResultMessagesFlashAndWire) {
   const RecoveryCase& c = GetParam();
   for (const Fault& f : c.Faults) job.unit.AddFault(f);
   const Image image = MakeImage(RECOVERY_IMAGE);
@@ -392,13 +393,6 @@ TEST_F(LoaderDownloadTest, DamagedStatusReplyIsNeverTakenForSuccess) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(Cases, LoaderDownloadRecovery, testing::ValuesIn(RECOVERIES),
-                         [](const testing::TestParamInfo<RecoveryCase>& info) {
-                           std::string name = info.param.Name;
-                           for (char& ch : name) {
-                             if (!std::isalnum(static_cast<unsigned char>(ch))) ch = '_';
-                           }
-                           return name;
-                         });
+INSTANTIATE_TEST_SUITE_P(Cases, LoaderDownloadRecovery, testing::ValuesIn(RECOVERIES), lumo_test::NameOfCase());
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "LoaderDownload.h"
+#include "PortlessJob.h"
 
 namespace {
 
@@ -15,7 +16,7 @@ using Bytes = std::vector<uint8_t>;
 
 struct BuilderCase {
   const char* Name;
-  std::function<int32_t(TDownloadJobContext*, uint8_t*)> Build;
+  std::function<int32_t(TDownloadJob*, uint8_t*)> Build;
   Bytes Expected;
 };
 
@@ -47,28 +48,34 @@ TEST(LoaderPackets, BuildersProduceTheWireBytesAndResetTheReply) {
   };
   for (const BuilderCase& c : cases) {
     SCOPED_TRACE(c.Name);
-    TDownloadJobContext form;
-    for (RxByte& b : form.Rx_Buffer) b = 0x5A;
-    form.Rx_WritePos = form.Rx_Buffer + 7;
-    form.Rx_Count = 7;
+    lumo_test::PortlessJob job;
+    TDownloadJob& form = job.form;
+    const Bytes old(RX_BUFFER_SIZE, 0x5A);
+    form.Link.Rx.Place(old.data(), RX_BUFFER_SIZE, 7);
     uint8_t packet[LOADER_PACKET_BUFFER];
     std::fill(std::begin(packet), std::end(packet), 0xEE);
     const int32_t n = c.Build(&form, packet);
     ASSERT_EQ(n, static_cast<int32_t>(c.Expected.size()));
     EXPECT_EQ(Bytes(packet, packet + n), c.Expected);
     EXPECT_EQ(packet[n], 0xEE) << "the builder wrote past its packet";
-    // The reply reset: zeroed buffer, restart position; the count is the
-    // receive thread's to clear.
-    EXPECT_EQ(form.Rx_WritePos, nullptr);
-    for (const RxByte& b : form.Rx_Buffer) ASSERT_EQ(b.load(), 0);
-    EXPECT_EQ(form.Rx_Count.load(), 7u);
+    // The reply reset: zeroed buffer; the count is the receive thread's to
+    // clear, and its next store starts again at the first byte.
+    EXPECT_EQ(form.Link.Rx.Count(), 7u);
+    EXPECT_EQ(form.Link.Rx.Snapshot(), Bytes(7, 0));
+    const uint8_t next = 0x33;
+    form.Link.Rx.Store(&next, 1);
+    EXPECT_EQ(form.Link.Rx.Snapshot(), Bytes{0x33});
   }
 }
 
 // Places bytes as the receive thread would have stored them.
-void Receive(TDownloadJobContext& form, const Bytes& bytes) {
-  for (size_t i = 0; i < bytes.size(); ++i) form.Rx_Buffer[i] = bytes[i];
-  form.Rx_Count = static_cast<uint32_t>(bytes.size());
+void Receive(TDownloadJob& form, const Bytes& bytes) {
+  form.Link.Rx.Place(bytes.data(), static_cast<uint32_t>(bytes.size()), static_cast<uint32_t>(bytes.size()));
+}
+
+// Claims count received bytes over what the buffer holds now.
+void Claim(TDownloadJob& form, const Bytes& bytes, uint32_t count) {
+  form.Link.Rx.Place(bytes.data(), static_cast<uint32_t>(bytes.size()), count);
 }
 
 struct WaitCase {
@@ -105,7 +112,8 @@ TEST(LoaderWaits, RecogniseRepliesAnywhereInTheReceivedBytes) {
   };
   for (const WaitCase& c : cases) {
     SCOPED_TRACE(c.Name);
-    TDownloadJobContext form;
+    lumo_test::PortlessJob job;
+    TDownloadJob& form = job.form;
     Receive(form, c.Received);
     EXPECT_EQ(WaitLoaderAck(&form, 2), c.Ack);
     EXPECT_EQ(WaitLoaderStatus(&form, 2), c.Status);
@@ -114,30 +122,35 @@ TEST(LoaderWaits, RecogniseRepliesAnywhereInTheReceivedBytes) {
 
 TEST(LoaderWaits, LookOnlyAtTheCountedBytes) {
   // Bytes beyond Rx_Count are from before the reset or not yet counted.
-  TDownloadJobContext form;
-  Receive(form, {0x00, 0xCC, 0x03, 0x40, 0x40});
-  form.Rx_Count = 1;
+  lumo_test::PortlessJob job;
+  TDownloadJob& form = job.form;
+  const Bytes status = {0x00, 0xCC, 0x03, 0x40, 0x40};
+  Claim(form, status, 1);
   EXPECT_EQ(WaitLoaderAck(&form, 2), -1);
-  form.Rx_Count = 4;
+  Claim(form, status, 4);
   EXPECT_EQ(WaitLoaderStatus(&form, 2), -1);
-  form.Rx_Count = 5;
+  Claim(form, status, 5);
   EXPECT_EQ(WaitLoaderStatus(&form, 2), 64);
 }
 
 TEST(LoaderWaits, NeverReadPastTheBufferWhateverTheCount) {
-  TDownloadJobContext form;
-  form.Rx_Buffer[RX_BUFFER_SIZE - 1] = 0x00;
-  form.Rx_Count = 5000;
+  lumo_test::PortlessJob job;
+  TDownloadJob& form = job.form;
+  Bytes full(RX_BUFFER_SIZE, 0x11);
+  full[RX_BUFFER_SIZE - 1] = 0x00;
+  Claim(form, full, 5000);
   EXPECT_EQ(WaitLoaderAck(&form, 1), -1);
   EXPECT_EQ(WaitLoaderStatus(&form, 1), -1);
-  form.Rx_Buffer[RX_BUFFER_SIZE - 2] = 0x00;
-  form.Rx_Buffer[RX_BUFFER_SIZE - 1] = 0xCC;
+  full[RX_BUFFER_SIZE - 2] = 0x00;
+  full[RX_BUFFER_SIZE - 1] = 0xCC;
+  Claim(form, full, 5000);
   EXPECT_EQ(WaitLoaderAck(&form, 1), 204);
 }
 
 TEST(LoaderWaits, PollBudgetBoundsTheWait) {
   using Clock = std::chrono::steady_clock;
-  TDownloadJobContext form;
+  lumo_test::PortlessJob job;
+  TDownloadJob& form = job.form;
   Receive(form, {0x00, 0xCC, 0x03, 0x40, 0x40});
   // No budget: no scan at all, even with the reply in place.
   EXPECT_EQ(WaitLoaderAck(&form, 0), -1);

@@ -11,8 +11,10 @@
 #include <string>
 #include <vector>
 
+#include "CaseName.h"
 #include "CameraChannel.h"
 #include "LoaderDownload.h"
+#include "LinuxSerialPort.h"
 #include "SerialPort.h"
 #include "RefusingPort.h"
 #include "TestContext.h"
@@ -111,16 +113,7 @@ TEST_P(PingLoaderTest, TwoTriesAtMost) {
   EXPECT_TRUE(job.ui.Messages().empty());
 }
 
-std::string CaseName(const char* text) {
-  std::string name = text;
-  for (char& ch : name) {
-    if (!std::isalnum(static_cast<unsigned char>(ch))) ch = '_';
-  }
-  return name;
-}
-
-INSTANTIATE_TEST_SUITE_P(Cases, PingLoaderTest, testing::ValuesIn(PINGS),
-                         [](const testing::TestParamInfo<PingCase>& info) { return CaseName(info.param.Name); });
+INSTANTIATE_TEST_SUITE_P(Cases, PingLoaderTest, testing::ValuesIn(PINGS), lumo_test::NameOfCase());
 
 // The camera board's way in: from download mode, a PING nobody answers, the
 // entry command, and the loader answers the next PING.
@@ -140,7 +133,7 @@ TEST(CameraBoardEntry, LoaderAnswersOnlyAfterTheEntryCommand) {
   job.unit.ClearWire();
 
   EXPECT_EQ(PingLoader(&job.form), -1);
-  EnterCameraLoader(&job.form);
+  static_cast<void>(EnterCameraLoader(&job.form));  // awaits nothing
   EXPECT_EQ(PingLoader(&job.form), 204);
   job.unit.WaitIdle();
   EXPECT_EQ(job.unit.Listening(), UnitPart::CameraBoardLoader);
@@ -188,23 +181,14 @@ const PrepareCase PREPARES[] = {
      {"ComPort  Error !!"}, UnitPart::ControlBoardLoader, 9600},
 };
 
-class PrepareControlBoardTest : public testing::TestWithParam<PrepareCase> {
- protected:
-  void TearDown() override { SetSerialPortOpener({}); }
-};
+class PrepareControlBoardTest : public testing::TestWithParam<PrepareCase> {};
 
 TEST_P(PrepareControlBoardTest, BringsTheLoaderToTheLine) {
   const PrepareCase& c = GetParam();
-  if (c.Refuse115200) {
-    SetSerialPortOpener([](const std::string& path) -> std::unique_ptr<SerialPort> {
-      std::unique_ptr<SerialPort> port = OpenPosixSerialPort(path);
-      if (!port) return nullptr;
-      return std::make_unique<RefusingPort>(std::move(port), 115200);
-    });
-  }
+  lumo_test::TestPortFactory ports(c.Refuse115200 ? 115200 : 0);
   sim::SimOptions options;
   options.ListeningAtStart = c.Listening;
-  TestJob job(options, 9600);
+  TestJob job(options, 9600, &ports);
   ASSERT_TRUE(job.Open());
   job.form.DSP_Selected.store(c.Dsp);
   job.form.CM_Selected.store(c.Cm);
@@ -220,7 +204,6 @@ TEST_P(PrepareControlBoardTest, BringsTheLoaderToTheLine) {
   EXPECT_EQ(job.unit.Listening(), c.ListeningAtEnd);
 }
 
-INSTANTIATE_TEST_SUITE_P(Cases, PrepareControlBoardTest, testing::ValuesIn(PREPARES),
-                         [](const testing::TestParamInfo<PrepareCase>& info) { return CaseName(info.param.Name); });
+INSTANTIATE_TEST_SUITE_P(Cases, PrepareControlBoardTest, testing::ValuesIn(PREPARES), lumo_test::NameOfCase());
 
 }  // namespace

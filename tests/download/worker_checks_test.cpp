@@ -15,7 +15,9 @@
 #include <string>
 #include <vector>
 
+#include "CaseName.h"
 #include "DownloadJob.h"
+#include "PortlessJob.h"
 #include "TestContext.h"
 
 namespace {
@@ -54,6 +56,8 @@ TEST_P(WorkerChecks, RefuseBeforeSendingAnything) {
   const fs::path folder = fs::temp_directory_path() / ("lumo-worker-" + std::to_string(::getpid()));
   fs::create_directories(folder);
   lumo_test::RecordingUI ui;
+  lumo_test::PortlessJob job(&ui);
+  TDownloadJob& form = job.form;
   const long long sizes[] = {c.dspSize, c.cmSize, c.motorSize};
   std::vector<int> sockets;
   for (int i = 0; i < 3; ++i) {
@@ -61,7 +65,9 @@ TEST_P(WorkerChecks, RefuseBeforeSendingAnything) {
     fs::remove_all(path);
     if (sizes[i] == FOLDER) fs::create_directory(path);
     // A FIFO without a writer: an ordinary open would wait for one for ever.
-    if (sizes[i] == FIFO) ASSERT_EQ(::mkfifo(path.c_str(), 0600), 0);
+    if (sizes[i] == FIFO) {
+      ASSERT_EQ(::mkfifo(path.c_str(), 0600), 0);
+    }
     if (sizes[i] == DEVICE) path = "/dev/zero";
     if (sizes[i] == SOCKET) {
       sockets.push_back(BindSocket(path));
@@ -74,12 +80,10 @@ TEST_P(WorkerChecks, RefuseBeforeSendingAnything) {
       std::fclose(f);
       fs::resize_file(path, static_cast<uintmax_t>(sizes[i]));
     }
-    ui.SetPathText(i, path.string());
+    form.Paths[i] = path.string();
   }
   // The worker runs on a thread of its own, so that a blocking open fails
   // the test instead of hanging it.
-  TDownloadJobContext form;
-  form.UI = &ui;
   form.DSP_Selected = c.dsp;
   form.CM_Selected = c.cm;
   form.Motor_Selected = c.motor;
@@ -115,11 +119,6 @@ const WorkerCase CASES[] = {
     {"one image past 2 GiB", 0, 0, 1, NO_FILE, NO_FILE, 2 * GiB, {"Control Baord File Size Error !!", "Download Error !!"}},
 };
 
-INSTANTIATE_TEST_SUITE_P(Cases, WorkerChecks, testing::ValuesIn(CASES),
-                         [](const testing::TestParamInfo<WorkerCase>& info) {
-                           std::string name = info.param.name;
-                           for (char& ch : name) if (!isalnum(static_cast<unsigned char>(ch))) ch = '_';
-                           return name;
-                         });
+INSTANTIATE_TEST_SUITE_P(Cases, WorkerChecks, testing::ValuesIn(CASES), lumo_test::NameOfCase());
 
 }  // namespace

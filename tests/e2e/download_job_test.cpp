@@ -27,11 +27,13 @@
 #include <thread>
 #include <vector>
 
+#include "CaseName.h"
 #include "AppTestSupport.h"
 #include "Lumo_Q31NTX_DownloadAP.h"
 #include "RefusingPort.h"
 #include "SampleImages.h"
 #include "SerialLink.h"
+#include "LinuxSerialPort.h"
 #include "SerialPort.h"
 #include "SimUnit.h"
 #include "TestContext.h"
@@ -202,13 +204,7 @@ void WriteFile(const std::string& path, const Bytes& bytes) {
 class Bench {
  public:
   explicit Bench(sim::SimOptions options = {}, bool refuse115200 = false) {
-    if (refuse115200) {
-      SetSerialPortOpener([](const std::string& path) -> std::unique_ptr<SerialPort> {
-        std::unique_ptr<SerialPort> port = OpenPosixSerialPort(path);
-        if (!port) return nullptr;
-        return std::make_unique<lumo_test::RefusingPort>(std::move(port), 115200);
-      });
-    }
+    if (refuse115200) ports.RefuseRate(115200);
     options.ComDir = com_.Path();
     options.ComNumber = COM_NUMBER;
     unit = std::make_unique<sim::SimUnit>(options);
@@ -221,17 +217,17 @@ class Bench {
   // A new form in the same folder, as when the tool is started again.
   void Restart() {
     form.reset();
-    form = std::make_unique<TLumo_Q31NTX_DownloadAP>();
+    form = std::make_unique<TLumo_Q31NTX_DownloadAP>(nullptr, &ports);
     form->show();
     QObject::connect(form->Processing_States, &QLineEdit::textChanged, form.get(), [this](const QString& text) {
-      statuses.push_back({text, form->Download_Active.load(), ComPort_Opened.load(), form->DownLoadAP->isEnabled()});
+      statuses.push_back(
+          {text, form->Job.Download_Active.load(), form->Job.Link.ComPort_Opened.load(), form->DownLoadAP->isEnabled()});
     });
   }
 
   ~Bench() {
     form.reset();
     TLumo_Q31NTX_DownloadAP::SetExecutableFolderForTesting(QString());
-    SetSerialPortOpener({});
     unsetenv("LUMO_COMPORT_DIR");
   }
 
@@ -273,8 +269,9 @@ class Bench {
   }
 
   // The tool no longer holds the port: the device opens for exclusive use.
-  bool PortFree() const { return OpenPosixSerialPort(unit->SlavePath()) != nullptr; }
+  bool PortFree() const { return OpenLinuxSerialPort(unit->SlavePath()) != nullptr; }
 
+  lumo_test::TestPortFactory ports;
   MessageRecorder messages;
   std::unique_ptr<sim::SimUnit> unit;
   Bytes dspAtStart;
@@ -475,8 +472,10 @@ TEST_P(DownloadJobTable, MessagesStatusWireAndMemories) {
 
   // Controls back, port closed.
   EXPECT_TRUE(bench.ControlsEnabled());
-  EXPECT_FALSE(ComPort_Opened.load());
-  if (!bench.unit->HungUp()) EXPECT_TRUE(bench.PortFree());
+  EXPECT_FALSE(bench.form->Job.Link.ComPort_Opened.load());
+  if (!bench.unit->HungUp()) {
+    EXPECT_TRUE(bench.PortFree());
+  }
 
   // The wire.
   const std::vector<Sent> sent = SentMessages(*bench.unit);
@@ -514,14 +513,7 @@ TEST_P(DownloadJobTable, MessagesStatusWireAndMemories) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(Jobs, DownloadJobTable, testing::ValuesIn(JOBS),
-                         [](const testing::TestParamInfo<JobCase>& info) {
-                           std::string name = info.param.Name;
-                           for (char& ch : name) {
-                             if (!std::isalnum(static_cast<unsigned char>(ch))) ch = '_';
-                           }
-                           return name;
-                         });
+INSTANTIATE_TEST_SUITE_P(Jobs, DownloadJobTable, testing::ValuesIn(JOBS), lumo_test::NameOfCase());
 
 // ---- Around the job ----------------------------------------------------------
 
@@ -675,7 +667,7 @@ TEST(DownloadJob, CloseDuringAJobWaitsForTheJob) {
   QTimer timer;
   timer.setInterval(20);
   QObject::connect(&timer, &QTimer::timeout, [&] {
-    if (!bench.form->Download_Active.load()) return;
+    if (!bench.form->Job.Download_Active.load()) return;
     if (!closeAsked) {
       closeAsked = true;
       bench.form->close();
@@ -694,7 +686,7 @@ TEST(DownloadJob, CloseDuringAJobWaitsForTheJob) {
   // The job itself ran to its end.
   EXPECT_TRUE(bench.messages.Texts().empty());
   EXPECT_EQ(bench.unit->Flash(UnitPart::ControlBoardLoader), motor);
-  EXPECT_FALSE(ComPort_Opened.load());
+  EXPECT_FALSE(bench.form->Job.Link.ComPort_Opened.load());
 }
 
 // The port is held by another program: the open is refused, reported, and
@@ -704,7 +696,7 @@ TEST(DownloadJob, PortHeldElsewhereStartsNothing) {
   WriteFile(bench.File("dsp.bin"), sim::MakeSampleDspImage());
   bench.SetPaths(bench.File("dsp.bin"), "", "");
   bench.Tick(true, false, false);
-  const std::unique_ptr<SerialPort> holder = OpenPosixSerialPort(bench.unit->SlavePath());
+  const std::unique_ptr<SerialPort> holder = OpenLinuxSerialPort(bench.unit->SlavePath());
   ASSERT_TRUE(holder);
 
   bench.Press();
@@ -712,9 +704,9 @@ TEST(DownloadJob, PortHeldElsewhereStartsNothing) {
   EXPECT_EQ(bench.messages.Texts(), std::vector<QString>{QStringLiteral("Comport cannot open!!")});
   EXPECT_TRUE(bench.statuses.empty()) << "a status text without a job";
   EXPECT_TRUE(bench.ControlsEnabled());
-  EXPECT_FALSE(ComPort_Opened.load());
-  EXPECT_FALSE(bench.form->Download_Active.load());
-  EXPECT_FALSE(bench.form->Worker_Busy.load());
+  EXPECT_FALSE(bench.form->Job.Link.ComPort_Opened.load());
+  EXPECT_FALSE(bench.form->Job.Download_Active.load());
+  EXPECT_FALSE(bench.form->Job.Worker_Busy.load());
   EXPECT_TRUE(bench.unit->WireBytes(sim::WireDirection::ToUnit).empty());
 }
 
@@ -741,10 +733,10 @@ TEST(DownloadJob, PortBoxWithoutANumberStartsNothing) {
     ASSERT_EQ(boxes.size(), 1u);
     EXPECT_EQ(boxes[0].kind, ShownMessageBox::ExceptionDisplay);
     EXPECT_EQ(boxes[0].text, QStringLiteral("'Com Port' is not a valid integer value."));
-    EXPECT_FALSE(ComPort_Opened.load());
-    EXPECT_FALSE(form.Download_Active.load());
-    EXPECT_FALSE(form.Worker_Busy.load());
-    EXPECT_FALSE(form.Reader_Busy.load());
+    EXPECT_FALSE(form.Job.Link.ComPort_Opened.load());
+    EXPECT_FALSE(form.Job.Download_Active.load());
+    EXPECT_FALSE(form.Job.Worker_Busy.load());
+    EXPECT_FALSE(form.Job.Reader_Busy.load());
     EXPECT_TRUE(form.DownLoadAP->isEnabled());
     EXPECT_TRUE(form.ComPort_ComboBox->isEnabled());
     EXPECT_TRUE(form.BaudRate_ComboBox->isEnabled());

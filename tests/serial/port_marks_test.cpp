@@ -23,6 +23,7 @@
 
 #include "OtherProgram.h"
 #include "SerialLink.h"
+#include "LinuxSerialPort.h"
 #include "SerialPort.h"
 #include "TestContext.h"
 
@@ -235,21 +236,21 @@ TEST(PortProbe, FreeOnlyWhenNoOtherProgramHoldsIt) {
     std::shared_ptr<void> held = c.setUp ? c.setUp(port, locks) : nullptr;
     const Strings lockFiles = locks.Files();
 
-    EXPECT_EQ(ProbeSerialPort(port.Link()), c.free);
+    EXPECT_EQ(ProbeLinuxSerialPort(port.Link()), c.free);
 
     EXPECT_TRUE(port.Settings() == before) << "the probe changed the port's settings";
     EXPECT_EQ(locks.Files(), lockFiles);
     held.reset();
     if (c.free) {
       // No mark of the probe's is left: the port opens for exclusive use.
-      EXPECT_NE(OpenPosixSerialPort(port.Link()), nullptr);
+      EXPECT_NE(OpenLinuxSerialPort(port.Link()), nullptr);
     }
   }
 }
 
 TEST(PortProbe, OnlyTerminalsAreFree) {
   for (const char* path : {"/nonexistent/ttyS0", "/dev/null", "/proc/self/status"}) {
-    EXPECT_FALSE(ProbeSerialPort(path)) << path;
+    EXPECT_FALSE(ProbeLinuxSerialPort(path)) << path;
   }
 }
 
@@ -267,12 +268,12 @@ TEST(PortMarks, JobMarksItsPortWhileItHoldsIt) {
 
   EXPECT_EQ(locks.Read(file), AsciiPid(getpid()));
   EXPECT_FALSE(OtherProgram(job.unit.SlavePath(), OtherProgram::Flock).Holding());
-  EXPECT_FALSE(ProbeSerialPort(job.unit.ComLinkPath()));
+  EXPECT_FALSE(ProbeLinuxSerialPort(job.unit.ComLinkPath()));
 
-  EXPECT_EQ(ComPortOpenClose(&job.form, 0), 0);
+  EXPECT_EQ((ComPortClose(&job.form.Link), 0), 0);
   EXPECT_EQ(locks.Read(file), std::nullopt);
   EXPECT_TRUE(OtherProgram(job.unit.SlavePath(), OtherProgram::Flock).Holding());
-  EXPECT_TRUE(ProbeSerialPort(job.unit.ComLinkPath()));
+  EXPECT_TRUE(ProbeLinuxSerialPort(job.unit.ComLinkPath()));
   unsetenv("LUMO_COMPORT_DIR");
 }
 
@@ -322,7 +323,7 @@ TEST(PortMarks, JobOpenHonoursLockFiles) {
     if (c.result == 0) {
       EXPECT_EQ(locks.Read(file), AsciiPid(getpid()));
     }
-    EXPECT_EQ(ComPortOpenClose(&job.form, 0), 0);
+    EXPECT_EQ((ComPortClose(&job.form.Link), 0), 0);
     EXPECT_EQ(locks.Read(file), c.fileAfterwards == Untouched ? before : std::nullopt);
     unsetenv("LUMO_COMPORT_DIR");
   }
@@ -341,7 +342,7 @@ TEST(PortMarks, JobGoesOnWithoutALockFolder) {
   ASSERT_EQ(job.OpenThroughComFolder(com.Path()), 0);
   EXPECT_TRUE(job.ui.Messages().empty());
   EXPECT_FALSE(OtherProgram(job.unit.SlavePath(), OtherProgram::Flock).Holding());
-  EXPECT_EQ(ComPortOpenClose(&job.form, 0), 0);
+  EXPECT_EQ((ComPortClose(&job.form.Link), 0), 0);
   EXPECT_TRUE(locks.Files().empty());
   unsetenv("LUMO_COMPORT_DIR");
 }

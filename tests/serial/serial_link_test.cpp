@@ -10,6 +10,7 @@
 #include <future>
 #include <thread>
 
+#include "LinuxSerialPort.h"
 #include "SerialLink.h"
 #include "RefusingPort.h"
 #include "SilentPort.h"
@@ -29,13 +30,6 @@ int64_t MsSince(Clock::time_point start) {
 
 using lumo_test::RefusingPort;
 
-void RefuseRate(uint32_t rate) {
-  SetSerialPortOpener([rate](const std::string& path) -> std::unique_ptr<SerialPort> {
-    auto real = OpenPosixSerialPort(path);
-    if (!real) return nullptr;
-    return std::make_unique<RefusingPort>(std::move(real), rate);
-  });
-}
 
 // Another process that holds the port the way the tool does, until released.
 class OtherHolder {
@@ -77,11 +71,7 @@ class OtherHolder {
 
 class ComPortTest : public ::testing::Test {
  protected:
-  void TearDown() override {
-    SetSerialPortOpener(nullptr);
-    SetBaudFailureAddressSet(nullptr);
-    unsetenv("LUMO_COMPORT_DIR");
-  }
+  void TearDown() override { unsetenv("LUMO_COMPORT_DIR"); }
   sim::SimOptions Options() {
     sim::SimOptions o;
     o.ComDir = folder.Path();
@@ -89,6 +79,7 @@ class ComPortTest : public ::testing::Test {
     return o;
   }
   ComFolder folder;
+  lumo_test::TestPortFactory ports;
 };
 
 TEST_F(ComPortTest, OpenAndCloseCases) {
@@ -106,8 +97,8 @@ TEST_F(ComPortTest, OpenAndCloseCases) {
       {"a rate of zero", 7, 0, nullptr, -1, {"Config Baudrate Error!!"}},
       {"a negative rate", 7, -9600, nullptr, -1, {"Config Baudrate Error!!"}},
       {"a rate the driver refuses", 7, 38400,
-       [](TestJob&) {
-         RefuseRate(38400);
+       [this](TestJob&) {
+         ports.RefuseRate(38400);
          return std::shared_ptr<void>();
        },
        -1, {"Config Baudrate Error!!"}},
@@ -121,46 +112,49 @@ TEST_F(ComPortTest, OpenAndCloseCases) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    TestJob job(Options(), c.rate);
-    job.form.ComPort_Number.store(c.port);
+    TestJob job(Options(), c.rate, &ports);
+    job.SetComNumber(c.port);
     std::shared_ptr<void> held = c.setUp ? c.setUp(job) : nullptr;
     EXPECT_EQ(job.OpenThroughComFolder(folder.Path()), c.result);
     EXPECT_EQ(job.ui.Messages(), c.messages);
-    EXPECT_EQ(ComPort_Opened.load(), c.result == 0);
-    EXPECT_EQ(job.form.ComPort_Handle != nullptr, c.result == 0);  // a refused rate closed the handle
-    if (c.result == 0) EXPECT_EQ(job.unit.HostRate(), c.rate);
-    EXPECT_EQ(ComPortOpenClose(&job.form, 0), 0);
-    EXPECT_EQ(ComPortOpenClose(&job.form, 0), 0);  // twice
-    EXPECT_FALSE(ComPort_Opened.load());
-    EXPECT_TRUE(job.form.ComPort_Handle == nullptr);
-    SetSerialPortOpener(nullptr);
+    EXPECT_EQ(job.form.Link.ComPort_Opened.load(), c.result == 0);
+    EXPECT_EQ(job.form.Link.ComPort_Handle != nullptr, c.result == 0);  // a refused rate closed the handle
+    if (c.result == 0) {
+      EXPECT_EQ(job.unit.HostRate(), c.rate);
+    }
+    ComPortClose(&job.form.Link);
+    ComPortClose(&job.form.Link);  // twice
+    EXPECT_FALSE(job.form.Link.ComPort_Opened.load());
+    EXPECT_TRUE(job.form.Link.ComPort_Handle == nullptr);
+    ports.RefuseRate(0);
     held.reset();
     // Closed (or never opened), the port opens again.
     job.ui.Clear();
-    job.form.ComPort_Number.store(7);
+    job.SetComNumber(7);
     job.form.User_BaudRate.store(9600);
     EXPECT_EQ(job.OpenThroughComFolder(folder.Path()), 0);
-    EXPECT_EQ(ComPortOpenClose(&job.form, 0), 0);
+    ComPortClose(&job.form.Link);
   }
 }
 
 TEST_F(ComPortTest, OnlyTerminalsOpenAsPorts) {
   for (const char* path : {"/nonexistent/ttyS0", "/dev/null", "/proc/self/status"}) {
-    EXPECT_TRUE(OpenPosixSerialPort(path) == nullptr) << path;
+    EXPECT_TRUE(OpenLinuxSerialPort(path) == nullptr) << path;
   }
   TestJob job;
-  auto first = OpenPosixSerialPort(job.unit.SlavePath());
+  auto first = OpenLinuxSerialPort(job.unit.SlavePath());
   ASSERT_TRUE(first != nullptr);
-  EXPECT_TRUE(OpenPosixSerialPort(job.unit.SlavePath()) == nullptr);  // held by this process too
+  EXPECT_TRUE(OpenLinuxSerialPort(job.unit.SlavePath()) == nullptr);  // held by this process too
   first.reset();
-  EXPECT_TRUE(OpenPosixSerialPort(job.unit.SlavePath()) != nullptr);  // released on close
+  EXPECT_TRUE(OpenLinuxSerialPort(job.unit.SlavePath()) != nullptr);  // released on close
 }
 
 TEST_F(ComPortTest, CloseWithoutOpenDoesNothing) {
-  TDownloadJobContext form;
-  EXPECT_EQ(ComPortOpenClose(&form, 0), 0);
-  EXPECT_EQ(ComPortOpenClose(&form, 2), 0);
-  EXPECT_FALSE(ComPort_Opened.load());
+  TestJob job;
+  ComPortClose(&job.form.Link);
+  ComPortClose(&job.form.Link);
+  EXPECT_FALSE(job.form.Link.ComPort_Opened.load());
+  EXPECT_TRUE(job.ui.Messages().empty());
 }
 
 // The line settings: every rate goes through as 8N1 and reads back on the terminal.
@@ -168,15 +162,15 @@ TEST_F(ComPortTest, ConfigBaudRateSetsEveryRate) {
   TestJob job;
   ASSERT_TRUE(job.Open());
   for (int32_t rate : {9600, 14400, 19200, 38400, 57600, 115200, 230400, 921600, 1000000}) {
-    EXPECT_EQ(ConfigBaudRate(&job.form, rate), 0) << rate;
+    EXPECT_EQ(ConfigBaudRate(&job.form.Link, rate), 0) << rate;
     EXPECT_EQ(job.unit.HostRate(), rate);
-    EXPECT_EQ(Comm_DCB.BaudRate, static_cast<uint32_t>(rate));
-    EXPECT_EQ(Comm_DCB.ByteSize, 8);
-    EXPECT_EQ(Comm_DCB.Parity, 0);
-    EXPECT_EQ(Comm_DCB.StopBits, 0);
+    EXPECT_EQ(job.form.Link.Line_Settings.BaudRate, static_cast<uint32_t>(rate));
+    EXPECT_EQ(job.form.Link.Line_Settings.ByteSize, 8);
+    EXPECT_EQ(job.form.Link.Line_Settings.Parity, 0);
+    EXPECT_EQ(job.form.Link.Line_Settings.StopBits, 0);
   }
   for (int32_t rate : {0, -1, -115200}) {
-    EXPECT_EQ(ConfigBaudRate(&job.form, rate), -1) << rate;
+    EXPECT_EQ(ConfigBaudRate(&job.form.Link, rate), -1) << rate;
     EXPECT_EQ(job.unit.HostRate(), 1000000);
   }
 }
@@ -187,30 +181,26 @@ TEST_F(ComPortTest, ChangeBaudRateGoesThroughTheWindowThread) {
   job.Start();
   for (int32_t rate : {115200, 14400, 14400, 9600}) {  // the rate already set too
     const auto start = Clock::now();
-    EXPECT_EQ(ChangeBaudRate(rate, &job.form.Baud_Request), 0) << rate;
+    EXPECT_EQ(ChangeBaudRate(rate, &job.form.Link.Baud_Request), 0) << rate;
     EXPECT_GE(MsSince(start), 100);
     EXPECT_EQ(job.unit.HostRate(), rate);
-    EXPECT_EQ(job.form.Baud_Request.load(), 0);
+    EXPECT_EQ(job.form.Link.Baud_Request.load(), 0);
   }
   EXPECT_TRUE(job.ui.Messages().empty());
 }
 
-TDownloadJobContext* addressSetForm = nullptr;
-std::atomic<int32_t> requestAtAddressSet{0};
-
 TEST_F(ComPortTest, RefusedBaudChangeFailsTheRequestBeforeTheAddressSet) {
-  TestJob job(Options());
-  RefuseRate(57600);
+  TestJob job(Options(), 9600, &ports);
+  ports.RefuseRate(57600);
   ASSERT_EQ(job.OpenThroughComFolder(folder.Path()), 0);
-  addressSetForm = &job.form;
-  SetBaudFailureAddressSet([](TDownloadJobContext* form) -> int32_t {
-    requestAtAddressSet.store(form->Baud_Request.load());
-    form->UI->ShowErrorMessage("(address set)");
-    return -1;
-  });
+  std::atomic<int32_t> requestAtAddressSet{0};
+  job.form.Link.Baud_Failure_Address_Set = [&job, &requestAtAddressSet] {
+    requestAtAddressSet.store(job.form.Link.Baud_Request.load());
+    job.ui.ShowErrorMessage("(address set)");
+  };
   job.Start();
-  EXPECT_EQ(ChangeBaudRate(57600, &job.form.Baud_Request), -1);
-  EXPECT_EQ(job.form.Baud_Request.load(), -1);
+  EXPECT_EQ(ChangeBaudRate(57600, &job.form.Link.Baud_Request), -1);
+  EXPECT_EQ(job.form.Link.Baud_Request.load(), -1);
   EXPECT_EQ(job.unit.HostRate(), 9600);
   job.Stop();  // the window thread has finished its step
   EXPECT_EQ(requestAtAddressSet.load(), -1);
@@ -250,15 +240,15 @@ TEST(WriteCommTest, DriverThatTakesPartsOrNothing) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    TDownloadJobContext form;
+    lumo_test::TestPortFactory ports;
     lumo_test::RecordingUI ui;
-    form.UI = &ui;
+    SerialLink link(ports, &ui);
     auto port = std::make_unique<PiecemealPort>(c.perCall);
     PiecemealPort* seen = port.get();
-    form.ComPort_Handle = std::move(port);
+    link.ComPort_Handle = std::move(port);
     Bytes data(static_cast<size_t>(c.count));
     for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<uint8_t>(i * 7);
-    EXPECT_EQ(WriteComm(&form, data.data(), c.count), c.written);
+    EXPECT_EQ(WriteComm(&link, data.data(), c.count), c.written);
     EXPECT_EQ(seen->calls, c.calls);
     EXPECT_EQ(Bytes(data.begin(), data.begin() + c.written), seen->taken);
     EXPECT_EQ(ui.Messages(), c.messages);
@@ -271,12 +261,12 @@ TEST(WriteCommTest, StalledReaderEndsShortWithinTheBound) {
   TestJob job;
   ASSERT_TRUE(job.Open());
   const int32_t rate = 4000000;
-  ASSERT_EQ(ConfigBaudRate(&job.form, rate), 0);
+  ASSERT_EQ(ConfigBaudRate(&job.form.Link, rate), 0);
   job.unit.SetReading(false);
   const int32_t count = 256 * 1024;
   Bytes data(count, 0x55);
   const auto start = Clock::now();
-  const int32_t written = WriteComm(&job.form, data.data(), count);
+  const int32_t written = WriteComm(&job.form.Link, data.data(), count);
   const int64_t elapsed = MsSince(start);
   const int64_t bound = int64_t{count} * 10 * 1000 / rate * 3 / 2 + 500;
   EXPECT_LT(written, count);
@@ -297,11 +287,11 @@ TEST(WriteCommTest, HungUpLineWritesNothingAndReceivesNothing) {
   ASSERT_TRUE(job.unit.HungUp());
   const Bytes command = {0x81, 0x01, 0x04, 0x75, 0xBB, 0xCC, 0xDD, 0xFF};
   const auto start = Clock::now();
-  EXPECT_LT(WriteComm(&job.form, command.data(), 8), 8);
+  EXPECT_LT(WriteComm(&job.form.Link, command.data(), 8), 8);
   EXPECT_LT(MsSince(start), 1000);
   EXPECT_EQ(job.ui.Messages(), Strings{"Not Write Correctly !!"});
   std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  EXPECT_EQ(job.form.Rx_Count.load(), 0u);
+  EXPECT_EQ(job.form.Link.Rx.Count(), 0u);
 }
 
 TEST(ReceiveThreadTest, BytesBetweenCommandsStayUntilTheNextReset) {
@@ -313,8 +303,8 @@ TEST(ReceiveThreadTest, BytesBetweenCommandsStayUntilTheNextReset) {
   ASSERT_TRUE(job.WaitForRx(5));
   std::this_thread::sleep_for(std::chrono::milliseconds(30));
   EXPECT_EQ(job.RxBytes(), early);
-  ResetReply(&job.form);
-  for (const RxByte& b : job.form.Rx_Buffer) ASSERT_EQ(b.load(), 0);
+  ResetReply(&job.form.Link);
+  for (uint8_t b : job.RxBytes()) ASSERT_EQ(b, 0);  // zeroed
   job.unit.SendRawToHost({0x33});
   ASSERT_TRUE(job.WaitForRx(1));
   std::this_thread::sleep_for(std::chrono::milliseconds(30));
@@ -333,12 +323,12 @@ TEST(ReceiveThreadTest, FloodNeitherOverflowsNorLingers) {
   ASSERT_TRUE(job.unit.WaitIdle());
   ASSERT_TRUE(job.WaitForRx(RX_BUFFER_SIZE));
   std::this_thread::sleep_for(std::chrono::milliseconds(30));
-  EXPECT_EQ(job.form.Rx_Count.load(), static_cast<uint32_t>(RX_BUFFER_SIZE));
+  EXPECT_EQ(job.form.Link.Rx.Count(), static_cast<uint32_t>(RX_BUFFER_SIZE));
   EXPECT_EQ(job.RxBytes(), Bytes(flood.begin(), flood.begin() + RX_BUFFER_SIZE));
   uint32_t queued = 1;
-  ASSERT_TRUE(job.form.ComPort_Handle->QueuedInput(queued));
+  ASSERT_TRUE(job.form.Link.ComPort_Handle->QueuedInput(queued));
   EXPECT_EQ(queued, 0u);
-  ResetReply(&job.form);
+  ResetReply(&job.form.Link);
   job.unit.SendRawToHost({0x90, 0x51, 0xFF});
   ASSERT_TRUE(job.WaitForRx(3));
   std::this_thread::sleep_for(std::chrono::milliseconds(30));
@@ -350,26 +340,20 @@ TEST(ReceiveThreadTest, FloodNeitherOverflowsNorLingers) {
 TEST(ReceiveThreadTest, CountAndPositionKeepTheirInvariantUnderResets) {
   TestJob job;
   ASSERT_TRUE(job.Open());
-  ASSERT_EQ(ConfigBaudRate(&job.form, 921600), 0);
+  ASSERT_EQ(ConfigBaudRate(&job.form.Link, 921600), 0);
   job.Start();
   std::atomic<bool> stop{false};
   std::atomic<int> violations{0}, checks{0};
   std::thread checker([&] {
     while (!stop.load()) {
-      {
-        std::lock_guard<std::mutex> hold(job.form.Rx_Lock);
-        const RxByte* pos = job.form.Rx_WritePos;
-        const uint32_t count = job.form.Rx_Count.load();
-        if (pos && (count != static_cast<uint32_t>(pos - job.form.Rx_Buffer) || count > RX_BUFFER_SIZE))
-          violations.fetch_add(1);
-        checks.fetch_add(1);
-      }
+      if (!job.form.Link.Rx.Consistent()) violations.fetch_add(1);
+      checks.fetch_add(1);
       std::this_thread::yield();
     }
   });
   std::thread resetter([&] {
     while (!stop.load()) {
-      ResetReply(&job.form);
+      ResetReply(&job.form.Link);
       std::this_thread::sleep_for(std::chrono::microseconds(700));
     }
   });
@@ -399,15 +383,17 @@ TEST(ReceiveThreadTest, EndsInEveryOrderOfStart) {
     int64_t minMs, maxMs;
   } cases[] = {
       {"job runs, then ends", true, 20, 100, 100, 100 + 600},
-      {"started after the job had ended", false, -1, 0, RECEIVE_IDLE_END_MS, RECEIVE_IDLE_END_MS + 800},
-      {"worker busy but never active", true, -1, 150, 150 + RECEIVE_IDLE_END_MS, 150 + RECEIVE_IDLE_END_MS + 800},
+      {"started after the job had ended", false, -1, 0, static_cast<int>(RECEIVE_IDLE_END.count()), static_cast<int>(RECEIVE_IDLE_END.count()) + 800},
+      {"worker busy but never active", true, -1, 150, 150 + static_cast<int>(RECEIVE_IDLE_END.count()), 150 + static_cast<int>(RECEIVE_IDLE_END.count()) + 800},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    TDownloadJobContext form;
+    lumo_test::TestPortFactory ports;
+    SerialLink link(ports);
+    JobThreadFlags form;
     form.Worker_Busy.store(c.workerBusyAtStart);
     const auto start = Clock::now();
-    auto reader = std::async(std::launch::async, [&] { return ReceiveThread(&form); });
+    auto reader = std::async(std::launch::async, [&] { return ReceiveThread(&link, &form); });
     if (c.activeAfterMs >= 0) {
       std::this_thread::sleep_for(std::chrono::milliseconds(c.activeAfterMs));
       form.Download_Active.store(true);

@@ -15,7 +15,9 @@
 
 #include "SerialDeviceMap.h"
 #include "SerialLink.h"
+#include "LinuxSerialPort.h"
 #include "SerialPort.h"
+#include "RefusingPort.h"
 #include "TestContext.h"
 
 extern char** environ;
@@ -117,27 +119,25 @@ TEST(SimProcessTest, RunsOnAComFolderAndDumpsAtExit) {
   const std::string line = sim.Output(std::chrono::seconds(5), true);
   ASSERT_NE(line.find(folder.Path() + "/COM4"), std::string::npos) << line;
 
-  TDownloadJobContext form;
+  lumo_test::TestPortFactory ports;
   lumo_test::RecordingUI ui;
-  form.UI = &ui;
-  form.ComPort_Number.store(4);
-  form.User_BaudRate.store(19200);
-  setenv("LUMO_COMPORT_DIR", folder.Path().c_str(), 1);
-  ASSERT_EQ(ComPortOpenClose(&form, 1), 0);
+  SerialLink link(ports, &ui);
+  JobThreadFlags form;
+  ASSERT_EQ(ComPortOpen(&link, folder.Path() + "/COM4", 19200), 0);
   form.Download_Active.store(true);
-  std::thread reader([&] { ReceiveThread(&form); });
+  std::thread reader([&] { ReceiveThread(&link, &form); });
   const std::vector<uint8_t> enter = {0x81, 0x01, 0x04, 0x75, 0xBB, 0xCC, 0xDD, 0xFF};
-  ResetReply(&form);
-  EXPECT_EQ(WriteComm(&form, enter.data(), 8), 8);
+  ResetReply(&link);
+  EXPECT_EQ(WriteComm(&link, enter.data(), 8), 8);
   const auto deadline = Clock::now() + std::chrono::seconds(2);
-  while (form.Rx_Count.load() < 6 && Clock::now() < deadline) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  while (link.Rx.Count() < 6 && Clock::now() < deadline) std::this_thread::sleep_for(std::chrono::milliseconds(1));
   form.Download_Active.store(false);
   reader.join();
-  ASSERT_EQ(form.Rx_Count.load(), 6u);
-  EXPECT_EQ(form.Rx_Buffer[1].load(), 0x41);
-  EXPECT_EQ(form.Rx_Buffer[4].load(), 0x51);
-  EXPECT_EQ(ComPortOpenClose(&form, 0), 0);
-  unsetenv("LUMO_COMPORT_DIR");
+  const std::vector<uint8_t> reply = link.Rx.Snapshot();
+  ASSERT_EQ(reply.size(), 6u);
+  EXPECT_EQ(reply[1], 0x41);
+  EXPECT_EQ(reply[4], 0x51);
+  ComPortClose(&link);
 
   EXPECT_EQ(sim.Terminate(), 0);
   EXPECT_EQ(ReadText(dump.Path() + "/dsp.bin").size(), 0x6000u - 0x0080u);
@@ -152,34 +152,31 @@ TEST(SimProcessTest, RunsOnAComFolderAndDumpsAtExit) {
 TEST(SimProcessTest, IsNotSeenHoldingItsPort) {
   lumo_test::ComFolder folder;
   SimProcess sim({"--com-dir", folder.Path(), "--com-number", "5"});
-  const std::string link = folder.Path() + "/COM5";
-  ASSERT_NE(sim.Output(std::chrono::seconds(5), true).find(link), std::string::npos);
-  EXPECT_TRUE(ProbeSerialPort(link));
+  const std::string comLink = folder.Path() + "/COM5";
+  ASSERT_NE(sim.Output(std::chrono::seconds(5), true).find(comLink), std::string::npos);
+  EXPECT_TRUE(ProbeLinuxSerialPort(comLink));
 
-  TDownloadJobContext form;
+  lumo_test::TestPortFactory ports;
   lumo_test::RecordingUI ui;
-  form.UI = &ui;
-  form.ComPort_Number.store(5);
-  form.User_BaudRate.store(9600);
-  setenv("LUMO_COMPORT_DIR", folder.Path().c_str(), 1);
+  SerialLink link(ports, &ui);
+  JobThreadFlags form;
   const std::vector<uint8_t> addressSet = {0x88, 0x30, 0x01, 0xFF};
   for (int round = 0; round < 2; ++round) {
     SCOPED_TRACE(round);
-    ASSERT_EQ(ComPortOpenClose(&form, 1), 0);
-    EXPECT_FALSE(ProbeSerialPort(link));  // ours now
+    ASSERT_EQ(ComPortOpen(&link, comLink, 9600), 0);
+    EXPECT_FALSE(ProbeLinuxSerialPort(comLink));  // ours now
     form.Download_Active.store(true);
-    std::thread reader([&] { ReceiveThread(&form); });
-    ResetReply(&form);
-    EXPECT_EQ(WriteComm(&form, addressSet.data(), 4), 4);
+    std::thread reader([&] { ReceiveThread(&link, &form); });
+    ResetReply(&link);
+    EXPECT_EQ(WriteComm(&link, addressSet.data(), 4), 4);
     const auto deadline = Clock::now() + std::chrono::seconds(2);
-    while (form.Rx_Count.load() < 4 && Clock::now() < deadline) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    while (link.Rx.Count() < 4 && Clock::now() < deadline) std::this_thread::sleep_for(std::chrono::milliseconds(1));
     form.Download_Active.store(false);
     reader.join();
-    EXPECT_EQ(form.Rx_Count.load(), 4u);
-    EXPECT_EQ(ComPortOpenClose(&form, 0), 0);
-    EXPECT_TRUE(ProbeSerialPort(link));
+    EXPECT_EQ(link.Rx.Count(), 4u);
+    ComPortClose(&link);
+    EXPECT_TRUE(ProbeLinuxSerialPort(comLink));
   }
-  unsetenv("LUMO_COMPORT_DIR");
   EXPECT_EQ(sim.Terminate(), 0);
 }
 

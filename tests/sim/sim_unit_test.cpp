@@ -12,6 +12,7 @@
 #include "SerialDeviceMap.h"
 #include "OtherProgram.h"
 #include "SerialLink.h"
+#include "LinuxSerialPort.h"
 #include "TestContext.h"
 
 namespace {
@@ -35,15 +36,15 @@ const Bytes ADDRESS_REPLY = {0x88, 0x30, 0x02, 0xFF};
 // What came back for bytes: at least expect bytes (waited for, bounded), and
 // whatever more arrives within a few receive passes.
 Bytes Exchange(TestJob& job, const Bytes& bytes, size_t expect = 0) {
-  ResetReply(&job.form);
-  EXPECT_EQ(WriteComm(&job.form, bytes.data(), static_cast<int32_t>(bytes.size())), static_cast<int32_t>(bytes.size()));
+  ResetReply(&job.form.Link);
+  EXPECT_EQ(WriteComm(&job.form.Link, bytes.data(), static_cast<int32_t>(bytes.size())), static_cast<int32_t>(bytes.size()));
   EXPECT_TRUE(job.unit.WaitIdle());
   if (expect > 0) job.WaitForRx(static_cast<uint32_t>(expect));
   std::this_thread::sleep_for(std::chrono::milliseconds(15));
   return job.RxBytes();
 }
 
-void SetRate(TestJob& job, int32_t rate) { ASSERT_EQ(ConfigBaudRate(&job.form, rate), 0); }
+void SetRate(TestJob& job, int32_t rate) { ASSERT_EQ(ConfigBaudRate(&job.form.Link, rate), 0); }
 
 // One session with the camera: each step's bytes go out at the step's rate.
 TEST(SimCamera, CommandInterfaceStepByStep) {
@@ -141,7 +142,9 @@ TEST(SimWire, RecordsBothDirectionsWithTheirRates) {
       EXPECT_EQ(wire[at].Direction, e.direction);
       EXPECT_EQ(wire[at].Byte, b);
       EXPECT_EQ(wire[at].Rate, e.rate);
-      if (at > 0) EXPECT_GE(wire[at].Time, wire[at - 1].Time);
+      if (at > 0) {
+        EXPECT_GE(wire[at].Time, wire[at - 1].Time);
+      }
       ++at;
     }
   }
@@ -156,8 +159,8 @@ TEST(SimWire, ReplyAtAnotherRateIsGarbage) {
   TestJob job(late);
   ASSERT_TRUE(job.Open());
   job.Start();
-  ResetReply(&job.form);
-  ASSERT_EQ(WriteComm(&job.form, ENTER.data(), 8), 8);
+  ResetReply(&job.form.Link);
+  ASSERT_EQ(WriteComm(&job.form.Link, ENTER.data(), 8), 8);
   const auto deadline = Clock::now() + std::chrono::seconds(2);
   while (job.unit.WireBytes(WireDirection::ToUnit).size() < 8 && Clock::now() < deadline)
     std::this_thread::sleep_for(std::chrono::milliseconds(1));
@@ -176,7 +179,7 @@ TEST(SimWire, PacingTakesTenBitTimesPerByte) {
   job.Start();
   const Bytes filler(96, 0x00);  // not a frame: the camera ignores it
   const auto start = Clock::now();
-  ASSERT_EQ(WriteComm(&job.form, filler.data(), 96), 96);
+  ASSERT_EQ(WriteComm(&job.form.Link, filler.data(), 96), 96);
   ASSERT_TRUE(job.unit.WaitIdle());
   EXPECT_GE(Clock::now() - start, std::chrono::milliseconds(95));  // 96 bytes at 9600: 100 ms
   EXPECT_EQ(Exchange(job, ENTER, ACK_COMPLETION.size()), ACK_COMPLETION);
@@ -219,8 +222,8 @@ TEST(SimFaults, ReplyFaults) {
     ASSERT_TRUE(job.Open());
     job.Start();
     const auto start = Clock::now();
-    ResetReply(&job.form);
-    ASSERT_EQ(WriteComm(&job.form, ENTER.data(), 8), 8);
+    ResetReply(&job.form.Link);
+    ASSERT_EQ(WriteComm(&job.form.Link, ENTER.data(), 8), 8);
     if (!c.reply.empty()) {
       ASSERT_TRUE(job.WaitForRx(static_cast<uint32_t>(c.reply.size())));
       EXPECT_GE(Clock::now() - start, std::chrono::milliseconds(c.minReplyMs));
@@ -320,7 +323,7 @@ TEST(SimComFolder, LinkIsListedAndRemoved) {
     ASSERT_EQ(map->size(), 1u);
     EXPECT_EQ((*map)[0].Data, "COM3");
     EXPECT_EQ(ResolveDevicePath("\\\\.\\COM3"), std::optional<std::string>((*map)[0].ValueName));
-    auto port = OpenSerialPort(*ResolveDevicePath("\\\\.\\COM3"));
+    auto port = OpenLinuxSerialPort(*ResolveDevicePath("\\\\.\\COM3"));
     EXPECT_TRUE(port != nullptr);
   }
   EXPECT_NE(access(link.c_str(), F_OK), 0);

@@ -1,4 +1,4 @@
-// POSIX port backend. termios2 (Linux) so that any rate can be set, 14400
+// Linux port backend. termios2 so that any rate can be set, 14400
 // included, which has no B-constant. <asm/termbits.h> clashes with
 // <termios.h>, so only the former is used here.
 #include <asm/ioctls.h>
@@ -17,8 +17,8 @@
 #include <mutex>
 #include <utility>
 
+#include "LinuxSerialPort.h"
 #include "PortHolders.h"
-#include "SerialPort.h"
 
 namespace {
 
@@ -27,9 +27,6 @@ using Clock = std::chrono::steady_clock;
 // Longest single poll() while a write waits for room, so a stall is noticed
 // promptly and the deadline is checked often.
 constexpr int WRITE_SLICE_MS = 20;
-// Slack on top of the line time of a write: scheduling, the other side's
-// read latency, a full driver queue that drains at line rate.
-constexpr int64_t WRITE_MARGIN_MS = 500;
 
 void MakeRaw(struct termios2& t) {
   t.c_iflag &= ~(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR | ICRNL | IXON | IXOFF | IXANY);
@@ -48,10 +45,13 @@ bool ExclusiveElsewhere(int fd) {
   return ioctl(fd, TIOCGEXCL, &exclusive) == 0 && exclusive != 0;
 }
 
-class PosixSerialPort final : public SerialPort {
+class LinuxSerialPort final : public SerialPort {
  public:
-  PosixSerialPort(int fd, UucpLock lock) : fd_(fd), lock_(std::move(lock)) {}
-  ~PosixSerialPort() override {
+  LinuxSerialPort(int fd, UucpLock lock) : fd_(fd), lock_(std::move(lock)) {}
+  // The descriptor has one owner, which closes it.
+  LinuxSerialPort(const LinuxSerialPort&) = delete;
+  LinuxSerialPort& operator=(const LinuxSerialPort&) = delete;
+  ~LinuxSerialPort() override {
     // The exclusive flag belongs to the tty, not to our descriptor: clear it,
     // or the next open fails while another descriptor (a pseudo-terminal's
     // master) keeps the tty alive.
@@ -62,7 +62,7 @@ class PosixSerialPort final : public SerialPort {
 
   bool Gone() const override { return gone_.load(); }
 
-  bool GetCommState(DCB& dcb) override {
+  bool GetCommState(LineSettings& dcb) override {
     struct termios2 t {};
     if (ioctl(fd_, TCGETS2, &t) != 0) return Failed();
     dcb.BaudRate = t.c_ospeed;
@@ -77,7 +77,7 @@ class PosixSerialPort final : public SerialPort {
     return true;
   }
 
-  bool SetCommState(const DCB& dcb) override {
+  bool SetCommState(const LineSettings& dcb) override {
     if (dcb.BaudRate == 0 || dcb.BaudRate > 0x7FFFFFFFu) return false;
     if (dcb.ByteSize != 8 || dcb.Parity != 0 || dcb.StopBits != 0) return false;  // only 8N1 is used
     struct termios2 t {};
@@ -125,7 +125,12 @@ class PosixSerialPort final : public SerialPort {
 
   bool Write(const uint8_t* buffer, uint32_t size, uint32_t& written) override {
     written = 0;
-    const auto deadline = Clock::now() + WriteBound(size);
+    uint32_t rate;
+    {
+      std::lock_guard<std::mutex> hold(rateLock_);
+      rate = rate_;
+    }
+    const auto deadline = Clock::now() + WriteBound(size, rate);
     while (written < size) {
       const ssize_t n = write(fd_, buffer + written, size - written);
       if (n > 0) {
@@ -154,18 +159,6 @@ class PosixSerialPort final : public SerialPort {
     return false;
   }
 
-  // Line time of size bytes (ten bit times each) with half again as slack,
-  // plus a fixed margin.
-  std::chrono::milliseconds WriteBound(uint32_t size) {
-    uint32_t rate;
-    {
-      std::lock_guard<std::mutex> hold(rateLock_);
-      rate = rate_ ? rate_ : 9600;
-    }
-    const int64_t lineMs = static_cast<int64_t>(size) * 10 * 1000 / rate;
-    return std::chrono::milliseconds(lineMs + lineMs / 2 + WRITE_MARGIN_MS);
-  }
-
   int fd_;
   std::atomic<bool> gone_{false};  // set by the receive thread's reads and the senders' writes
   UucpLock lock_;
@@ -173,14 +166,9 @@ class PosixSerialPort final : public SerialPort {
   uint32_t rate_ = 0;
 };
 
-std::mutex openerLock;
-SerialPortOpener portOpener;
-std::mutex probeLock;
-SerialPortProbe portProbe;
-
 }  // namespace
 
-std::unique_ptr<SerialPort> OpenPosixSerialPort(const std::string& devicePath) {
+std::unique_ptr<SerialPort> OpenLinuxSerialPort(const std::string& devicePath) {
   // The lock file first, as UUCP programs do: one that holds the port by its
   // lock file alone keeps it.
   UucpLock lock;
@@ -199,10 +187,10 @@ std::unique_ptr<SerialPort> OpenPosixSerialPort(const std::string& devicePath) {
     close(fd);
     return nullptr;
   }
-  return std::make_unique<PosixSerialPort>(fd, std::move(lock));
+  return std::make_unique<LinuxSerialPort>(fd, std::move(lock));
 }
 
-bool ProbePosixSerialPort(const std::string& devicePath) {
+bool ProbeLinuxSerialPort(const std::string& devicePath) {
   struct stat device {};
   if (stat(devicePath.c_str(), &device) != 0 || !S_ISCHR(device.st_mode)) return false;
   if (HeldByUucpLock(devicePath)) return false;
@@ -221,30 +209,12 @@ bool ProbePosixSerialPort(const std::string& devicePath) {
   return free;
 }
 
-void SetSerialPortOpener(SerialPortOpener opener) {
-  std::lock_guard<std::mutex> hold(openerLock);
-  portOpener = std::move(opener);
+std::optional<std::vector<SerialDeviceEntry>> LinuxPortFactory::ListPorts() { return ReadSerialDeviceMap(); }
+
+bool LinuxPortFactory::Probe(const std::string& devicePath) { return ProbeLinuxSerialPort(devicePath); }
+
+std::unique_ptr<SerialPort> LinuxPortFactory::Open(const std::string& devicePath) {
+  return OpenLinuxSerialPort(devicePath);
 }
 
-void SetSerialPortProbe(SerialPortProbe probe) {
-  std::lock_guard<std::mutex> hold(probeLock);
-  portProbe = std::move(probe);
-}
-
-bool ProbeSerialPort(const std::string& devicePath) {
-  SerialPortProbe probe;
-  {
-    std::lock_guard<std::mutex> hold(probeLock);
-    probe = portProbe;
-  }
-  return probe ? probe(devicePath) : ProbePosixSerialPort(devicePath);
-}
-
-std::unique_ptr<SerialPort> OpenSerialPort(const std::string& devicePath) {
-  SerialPortOpener opener;
-  {
-    std::lock_guard<std::mutex> hold(openerLock);
-    opener = portOpener;
-  }
-  return opener ? opener(devicePath) : OpenPosixSerialPort(devicePath);
-}
+std::unique_ptr<PortFactory> MakePlatformPortFactory() { return std::make_unique<LinuxPortFactory>(); }

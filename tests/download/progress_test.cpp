@@ -4,17 +4,16 @@
 #include <string>
 #include <vector>
 
-#include "JobContext.h"
+#include "PortlessJob.h"
 #include "Progress.h"
 
 namespace {
 
-class RecordingUI : public JobUserInterface {
+class RecordingUI : public JobObserver {
  public:
   std::vector<std::string> texts;
   void ShowErrorMessage(const std::string&) override {}
   void SetStatusText(const std::string& text) override { texts.push_back(text); }
-  std::string ReadPathText(int) override { return {}; }
 };
 
 struct Call {
@@ -83,16 +82,17 @@ const std::vector<JobCase> kCases = {
 
 }  // namespace
 
-TEST(ShowProgress, NumericCasesOfThePart) {
+TEST(ShowProgress, PercentagesAcrossSegmentsAndJobs) {
   int32_t lastSegmentAfterPrevious = 255;
   for (const JobCase& c : kCases) {
     SCOPED_TRACE(c.name);
     RecordingUI ui;
-    TDownloadJobContext form;
-    form.UI = &ui;
-    if (c.fromProgramStart) Progress_LastSegment = 255;
-    else if (c.afterPreviousCase) Progress_LastSegment = static_cast<uint8_t>(lastSegmentAfterPrevious);
-    else Progress_LastSegment = static_cast<uint8_t>(c.calls.front().segment == 0 ? 255 : 0);
+    lumo_test::PortlessJob job(&ui);
+    TDownloadJob& form = job.form;
+    uint8_t& lastSegment = job.session.Progress_LastSegment;
+    if (c.fromProgramStart) lastSegment = 255;
+    else if (c.afterPreviousCase) lastSegment = static_cast<uint8_t>(lastSegmentAfterPrevious);
+    else lastSegment = static_cast<uint8_t>(c.calls.front().segment == 0 ? 255 : 0);
     // The job's reset, the only one.
     form.Progress_Base = 0;
     form.Progress_Segment = 0.0;
@@ -100,19 +100,20 @@ TEST(ShowProgress, NumericCasesOfThePart) {
     for (const Call& call : c.calls) {
       EXPECT_EQ(ShowProgress(&form, call.segment, call.weight, call.count, call.index), 1);
       expected.push_back(call.shown);
-      EXPECT_EQ(Progress_LastSegment, call.segment);
+      EXPECT_EQ(lastSegment, call.segment);
       EXPECT_DOUBLE_EQ(form.Progress_Segment, call.index * call.weight / call.count);
     }
     EXPECT_EQ(ui.texts, expected);
     EXPECT_EQ(form.Progress_Base, c.baseAfter);
-    lastSegmentAfterPrevious = Progress_LastSegment;
+    lastSegmentAfterPrevious = lastSegment;
   }
 }
 
 TEST(ShowProgress, WithoutUserInterfaceOnlyCounts) {
-  TDownloadJobContext form;
-  Progress_LastSegment = 255;
+  lumo_test::PortlessJob job;
+  TDownloadJob& form = job.form;
+  EXPECT_EQ(job.session.Progress_LastSegment, 255);  // a new session
   EXPECT_EQ(ShowProgress(&form, 0, 100.0, 382, 191), 1);
-  EXPECT_EQ(Progress_LastSegment, 0);
+  EXPECT_EQ(job.session.Progress_LastSegment, 0);
   EXPECT_DOUBLE_EQ(form.Progress_Segment, 50.0);
 }

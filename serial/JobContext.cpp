@@ -1,6 +1,0 @@
-#include "JobContext.h"
-
-#include "SerialPort.h"
-
-TDownloadJobContext::TDownloadJobContext() = default;
-TDownloadJobContext::~TDownloadJobContext() = default;

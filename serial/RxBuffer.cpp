@@ -1,0 +1,70 @@
+#include "RxBuffer.h"
+
+#include <algorithm>
+
+#include "SerialPort.h"
+
+void RxBuffer::Reset() {
+  std::lock_guard<std::mutex> hold(Rx_Lock);
+  for (auto& b : Rx_Buffer) b.store(0, std::memory_order_relaxed);
+  Rx_WritePos = nullptr;
+}
+
+void RxBuffer::RestartIfReset() {
+  if (Rx_WritePos == nullptr) {
+    Rx_WritePos = Rx_Buffer;
+    Rx_Count.store(0, std::memory_order_release);
+  }
+}
+
+void RxBuffer::StoreLocked(const uint8_t* bytes, uint32_t count) {
+  std::atomic<uint8_t>* const end = Rx_Buffer + RX_BUFFER_SIZE;
+  const uint32_t keep = std::min(count, static_cast<uint32_t>(end - Rx_WritePos));
+  for (uint32_t i = 0; i < keep; ++i) Rx_WritePos[i].store(bytes[i], std::memory_order_relaxed);
+  Rx_WritePos += keep;
+  Rx_Count.fetch_add(keep, std::memory_order_release);
+}
+
+void RxBuffer::StorePass(SerialPort* port) {
+  std::lock_guard<std::mutex> hold(Rx_Lock);
+  RestartIfReset();
+  uint32_t queued = 0;
+  if (!port || !port->QueuedInput(queued)) return;
+  uint8_t chunk[RX_BUFFER_SIZE];
+  while (queued > 0) {
+    const uint32_t want = std::min<uint32_t>(queued, sizeof chunk);
+    uint32_t got = 0;
+    if (!port->Read(chunk, want, got) || got == 0) break;
+    StoreLocked(chunk, got);
+    queued -= std::min(got, queued);
+  }
+}
+
+void RxBuffer::Store(const uint8_t* bytes, uint32_t count) {
+  std::lock_guard<std::mutex> hold(Rx_Lock);
+  RestartIfReset();
+  StoreLocked(bytes, count);
+}
+
+void RxBuffer::Place(const uint8_t* bytes, uint32_t n, uint32_t count) {
+  std::lock_guard<std::mutex> hold(Rx_Lock);
+  n = std::min(n, RX_BUFFER_SIZE);
+  for (uint32_t i = 0; i < n; ++i) Rx_Buffer[i].store(bytes[i], std::memory_order_relaxed);
+  Rx_WritePos = Rx_Buffer + std::min(count, RX_BUFFER_SIZE);
+  Rx_Count.store(count, std::memory_order_release);
+}
+
+std::vector<uint8_t> RxBuffer::Snapshot() const {
+  std::lock_guard<std::mutex> hold(Rx_Lock);
+  std::vector<uint8_t> bytes;
+  const uint32_t n = std::min(Rx_Count.load(std::memory_order_acquire), RX_BUFFER_SIZE);
+  for (uint32_t i = 0; i < n; ++i) bytes.push_back(Rx_Buffer[i].load(std::memory_order_relaxed));
+  return bytes;
+}
+
+bool RxBuffer::Consistent() const {
+  std::lock_guard<std::mutex> hold(Rx_Lock);
+  if (Rx_WritePos == nullptr) return true;
+  const uint32_t count = Rx_Count.load(std::memory_order_acquire);
+  return count == static_cast<uint32_t>(Rx_WritePos - Rx_Buffer) && count <= RX_BUFFER_SIZE;
+}

@@ -1,0 +1,57 @@
+// The receive buffer: what the unit sent since the last reply reset, as the
+// receive thread stores it and the senders scan it.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <mutex>
+#include <vector>
+
+class SerialPort;
+
+constexpr uint32_t RX_BUFFER_SIZE = 1024;
+
+class RxBuffer {
+ public:
+  // The reply reset: every byte to zero, and the next store restarts at the
+  // first byte. Never in the middle of a store.
+  void Reset();
+  // One pass of the receive thread: after a reset it restarts at byte 0 with
+  // a count of 0; then it takes what the port has queued. Past 1024 bytes
+  // since the last reset the excess is read and dropped, never wrapped: the
+  // reply a sender waits for comes first after its reset and must not be
+  // overwritten by noise behind it.
+  void StorePass(SerialPort* port);
+
+  // Bytes received since the last reset (Rx_Count), as the receive thread
+  // raises it; a scan reads it afresh at every position.
+  uint32_t Count() const { return Rx_Count.load(std::memory_order_acquire); }
+  uint8_t At(uint32_t i) const { return Rx_Buffer[i].load(std::memory_order_relaxed); }
+  // Whether byte i + last is a received one: below the count and inside the buffer.
+  bool Received(uint32_t i, uint32_t last) const { return i + last < Count() && i + last < RX_BUFFER_SIZE; }
+
+  // What is stored now, taken whole under the lock (for tests and tools).
+  std::vector<uint8_t> Snapshot() const;
+  // Whether the count equals the write position and stays within the buffer
+  // (always, between a store and a reset); taken under the lock.
+  bool Consistent() const;
+  // Stores bytes as a pass would (tests and fuzz targets without a port).
+  void Store(const uint8_t* bytes, uint32_t count);
+  // Puts n bytes at the start and claims count received bytes, whatever was
+  // stored: tests and fuzz targets put the buffer in states the scans must
+  // cope with (a count ahead of the bytes, or beyond the buffer).
+  void Place(const uint8_t* bytes, uint32_t n, uint32_t count);
+
+ private:
+  void StoreLocked(const uint8_t* bytes, uint32_t count);
+  void RestartIfReset();
+
+  // Stores and the reset hold Rx_Lock, so a count is never added to a
+  // position that was reset meanwhile. The bytes are atomic so that scans may
+  // read them while a store runs; the count is published with release after
+  // the bytes it counts.
+  mutable std::mutex Rx_Lock;
+  std::atomic<uint8_t> Rx_Buffer[RX_BUFFER_SIZE]{};
+  std::atomic<uint8_t>* Rx_WritePos = nullptr;  // null: the next store restarts at byte 0
+  std::atomic<uint32_t> Rx_Count{0};
+};

@@ -1,0 +1,17 @@
+// A job without a port, for tests of what the core does with the receive
+// buffer, the selection and the files alone.
+#pragma once
+
+#include "DownloadJob.h"
+#include "RefusingPort.h"
+
+namespace lumo_test {
+
+struct PortlessJob {
+  explicit PortlessJob(JobObserver* ui = nullptr) : form(session, ui) {}
+  TestPortFactory ports;  // nothing is opened through it
+  JobSession session{ports};
+  TDownloadJob form;
+};
+
+}  // namespace lumo_test
