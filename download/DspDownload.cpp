@@ -112,25 +112,25 @@ int32_t WriteDSPBlock(TDownloadJob* form, uint16_t address, const uint8_t* data,
   return reply == BLOCK_WRITTEN ? 0 : -1;
 }
 
-int32_t DownloadDSP(TDownloadJob* form, const uint8_t* image, int32_t size) {
+JobResult DownloadDSP(TDownloadJob* form, const uint8_t* image, int32_t size) {
   // Too short to hold the signature: not a DSP file, and the signature is not
   // read at all.
   if (image == nullptr || size < DSP_SIGNATURE_SIZE || CheckDSPHeader(image) != 0) {
     ShowRoutineError(&form->Link, TEXT_NOT_DSP_FILE);
-    return -3;
+    return RESULT_REPORTED;
   }
   // An image that holds the body but ends before the end of the version field
   // is refused with the size message too, before anything goes to the unit:
   // a body written without its version would leave the unit half updated.
   if (size - DSP_HEADER_SIZE < DSP_BODY_SIZE || size < DSP_VERSION_END) {
     ShowRoutineError(&form->Link, TEXT_DSP_SIZE_ERROR);
-    return -3;
+    return RESULT_REPORTED;
   }
 
   const uint8_t* body = image + DSP_HEADER_SIZE;
   if (WriteDSPBlock(form, DSP_FIRST_ADDRESS, body, BLOCK_SIZE) != 0) {
     ShowRoutineError(&form->Link, TEXT_COMMUNICATION_ERROR);
-    return -3;
+    return RESULT_REPORTED;
   }
 
   // The job gives the DSP 24448 bytes of Total_Size; called without a total,
@@ -148,7 +148,7 @@ int32_t DownloadDSP(TDownloadJob* form, const uint8_t* image, int32_t size) {
       std::this_thread::sleep_for(BLOCK_RETRY_PAUSE);
       result = WriteDSPBlock(form, static_cast<uint16_t>(address), body + offset, length);
     }
-    if (result != 0) return -1;
+    if (result != 0) return RESULT_FAILED;
     ShowProgress(form, 0, weight, BLOCK_COUNT, static_cast<int32_t>((address - DSP_FIRST_ADDRESS) / BLOCK_SIZE));
     std::this_thread::sleep_for(BLOCK_PAUSE);
   }
@@ -157,11 +157,11 @@ int32_t DownloadDSP(TDownloadJob* form, const uint8_t* image, int32_t size) {
   std::memcpy(version, image + DSP_VERSION_OFFSET, sizeof version);
   if (WriteVersionPair(form, 0x00, version[0], version[1]) != 0) {
     ShowRoutineError(&form->Link, TEXT_VERSION_0_ERROR);
-    return -1;
+    return RESULT_FAILED;
   }
   if (WriteVersionPair(form, 0x01, version[2], version[3]) != 0) {
     ShowRoutineError(&form->Link, TEXT_VERSION_1_ERROR);
-    return -1;
+    return RESULT_FAILED;
   }
-  return 0;
+  return RESULT_DONE;
 }

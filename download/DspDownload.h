@@ -5,10 +5,11 @@
 
 #include "CameraChannel.h"
 #include "DownloadJob.h"
+#include "Results.h"
 
 int32_t CheckDSPHeader(const uint8_t* image);
 [[nodiscard]] int32_t WriteDSPBlock(TDownloadJob* form, uint16_t address, const uint8_t* data, uint32_t count);
-[[nodiscard]] int32_t DownloadDSP(TDownloadJob* form, const uint8_t* image, int32_t size);
+[[nodiscard]] JobResult DownloadDSP(TDownloadJob* form, const uint8_t* image, int32_t size);
 
 // One scan of Rx_Buffer for the reply to a block packet: 0x90 0x5y 0x01 0xFF
 // written, 0x90 0x5y 0x00 0xFF refused, -1 neither; the first position that

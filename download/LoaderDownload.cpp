@@ -142,8 +142,6 @@ bool Resync(TDownloadJob* form) {
 
 }  // namespace
 
-void ResyncLoader(TDownloadJob* form) { static_cast<void>(Resync(form)); }  // callers go on whatever happened
-
 int32_t PingLoader(TDownloadJob* form) {
   uint8_t packet[LOADER_PACKET_BUFFER];
   for (int attempt = 0; attempt < PING_TRIES; ++attempt) {

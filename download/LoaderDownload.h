@@ -24,7 +24,6 @@ int32_t BuildResetPacket(TDownloadJob* form, uint8_t* packet);
 [[nodiscard]] int32_t ScanLoaderStatus(TDownloadJob* form);
 [[nodiscard]] int32_t WaitLoaderAck(TDownloadJob* form, int32_t polls);
 [[nodiscard]] int32_t WaitLoaderStatus(TDownloadJob* form, int32_t polls);
-void ResyncLoader(TDownloadJob* form);
 // REPLY_ACK when the loader acknowledged a PING, else REPLY_NONE.
 [[nodiscard]] int32_t PingLoader(TDownloadJob* form);
 // Gets the control board's loader listening: REPLY_ACK when it already was,

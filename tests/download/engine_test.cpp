@@ -38,7 +38,7 @@ class ImageFolder {
     const std::string file = (path_ / name).string();
     std::FILE* f = std::fopen(file.c_str(), "wb");
     if (f) {
-      std::fwrite(bytes.data(), 1, bytes.size(), f);
+      if (!bytes.empty()) std::fwrite(bytes.data(), 1, bytes.size(), f);
       std::fclose(f);
     }
     return file;
