@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "CaseName.h"
+#include "WireMessages.h"
 #include "CameraChannel.h"
 #include "LoaderDownload.h"
 #include "LinuxSerialPort.h"
@@ -27,49 +28,8 @@ using sim::FaultKind;
 using sim::UnitPart;
 using lumo_test::TestJob;
 
-// The host's side of the wire as named messages with the line rate they were
-// sent at: "PING@115200", "ENTRY@9600" ...; unknown bytes one by one in hex.
-std::vector<std::string> SentMessages(const sim::SimUnit& unit) {
-  struct Known {
-    const char* Name;
-    Bytes Sequence;
-  };
-  const Known known[] = {
-      {"PING", {0x03, 0x20, 0x20}},
-      {"ENTRY", {0x81, 0xAA, 0xBB, 0x00, 0xFF}},
-      {"CAMERA_ENTRY", {0x81, 0x01, 0x04, 0xAA, 0xAA, 0xFF}},
-      {"ADDRESS_SET", {0x88, 0x30, 0x01, 0xFF}},
-      {"RESYNC", {0x03}},
-  };
-  std::vector<sim::WireByte> wire;
-  for (const sim::WireByte& w : unit.Wire()) {
-    if (w.Direction == sim::WireDirection::ToUnit) wire.push_back(w);
-  }
-  std::vector<std::string> messages;
-  size_t i = 0;
-  while (i < wire.size()) {
-    std::string name;
-    size_t n = 1;
-    for (const Known& k : known) {
-      if (i + k.Sequence.size() > wire.size()) continue;
-      bool match = true;
-      for (size_t j = 0; j < k.Sequence.size() && match; ++j) match = wire[i + j].Byte == k.Sequence[j];
-      if (match) {
-        name = k.Name;
-        n = k.Sequence.size();
-        break;
-      }
-    }
-    if (name.empty()) {
-      char hex[8];
-      std::snprintf(hex, sizeof hex, "%02X", wire[i].Byte);
-      name = hex;
-    }
-    messages.push_back(name + "@" + std::to_string(wire[i].Rate));
-    i += n;
-  }
-  return messages;
-}
+// The host's side of the wire as "NAME@rate" labels.
+std::vector<std::string> SentMessages(const sim::SimUnit& unit) { return lumo_test::Labels(lumo_test::SentMessages(unit)); }
 
 struct PingCase {
   const char* Name;
@@ -158,7 +118,7 @@ struct PrepareCase {
 
 void PrintTo(const PrepareCase& c, std::ostream* os) { *os << c.Name; }
 
-const std::vector<std::string> ADDRESS_SET_SIX_TIMES(6, "ADDRESS_SET@9600");
+const std::vector<std::string> ADDRESS_SET_SIX_TIMES(6, "ADDRESS@9600");
 
 std::vector<std::string> Concat(std::vector<std::string> a, const std::vector<std::string>& b) {
   a.insert(a.end(), b.begin(), b.end());
@@ -169,15 +129,15 @@ const PrepareCase PREPARES[] = {
     {"control board alone, its loader still listening", UnitPart::ControlBoardLoader, 0, 0, false, 204,
      {"PING@115200"}, {}, UnitPart::ControlBoardLoader, 115200},
     {"control board alone, the camera listening", std::nullopt, 0, 0, false, 0,
-     {"PING@115200", "PING@115200", "ENTRY@9600"}, {}, UnitPart::ControlBoardLoader, 115200},
-    {"with the DSP in the job: no ping", std::nullopt, 1, 0, false, 0, {"ENTRY@9600"}, {},
+     {"PING@115200", "PING@115200", "CONTROL_ENTRY@9600"}, {}, UnitPart::ControlBoardLoader, 115200},
+    {"with the DSP in the job: no ping", std::nullopt, 1, 0, false, 0, {"CONTROL_ENTRY@9600"}, {},
      UnitPart::ControlBoardLoader, 115200},
-    {"with the camera board in the job: no ping", std::nullopt, 0, 1, false, 0, {"ENTRY@9600"}, {},
+    {"with the camera board in the job: no ping", std::nullopt, 0, 1, false, 0, {"CONTROL_ENTRY@9600"}, {},
      UnitPart::ControlBoardLoader, 115200},
     // The window thread marks the request failed, runs the address set at the
     // rate the port still has (the control board's loader does not hear it),
     // then shows its message.
-    {"the change to 115200 refused", std::nullopt, 1, 0, true, -1, Concat({"ENTRY@9600"}, ADDRESS_SET_SIX_TIMES),
+    {"the change to 115200 refused", std::nullopt, 1, 0, true, -1, Concat({"CONTROL_ENTRY@9600"}, ADDRESS_SET_SIX_TIMES),
      {"ComPort  Error !!"}, UnitPart::ControlBoardLoader, 9600},
 };
 
