@@ -12,6 +12,7 @@
 
 #include "LinuxSerialPort.h"
 #include "SerialLink.h"
+#include "OtherProgram.h"
 #include "RefusingPort.h"
 #include "SilentPort.h"
 #include "TestContext.h"
@@ -29,45 +30,6 @@ int64_t MsSince(Clock::time_point start) {
 }
 
 using lumo_test::RefusingPort;
-
-
-// Another process that holds the port the way the tool does, until released.
-class OtherHolder {
- public:
-  explicit OtherHolder(const std::string& path) {
-    if (pipe(ready_) != 0 || pipe(release_) != 0) return;
-    pid_ = fork();
-    if (pid_ == 0) {
-      // Only plain system calls between fork and _exit.
-      close(release_[1]);  // else the child never sees its release
-      const int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
-      const char ok = (fd >= 0 && flock(fd, LOCK_EX | LOCK_NB) == 0) ? 'y' : 'n';
-      [[maybe_unused]] ssize_t w = write(ready_[1], &ok, 1);
-      char c;
-      [[maybe_unused]] ssize_t r = read(release_[0], &c, 1);
-      _exit(0);
-    }
-    char ok = 'n';
-    [[maybe_unused]] ssize_t r = read(ready_[0], &ok, 1);
-    holding_ = ok == 'y';
-  }
-  ~OtherHolder() {
-    if (pid_ > 0) {
-      close(release_[1]);
-      waitpid(pid_, nullptr, 0);
-    }
-    close(ready_[0]);
-    close(ready_[1]);
-    close(release_[0]);
-  }
-  bool Holding() const { return holding_; }
-
- private:
-  int ready_[2] = {-1, -1};
-  int release_[2] = {-1, -1};
-  pid_t pid_ = -1;
-  bool holding_ = false;
-};
 
 class ComPortTest : public ::testing::Test {
  protected:
@@ -104,7 +66,7 @@ TEST_F(ComPortTest, OpenAndCloseCases) {
        -1, {"Config Baudrate Error!!"}},
       {"a port another process holds", 7, 9600,
        [](TestJob& job) {
-         auto holder = std::make_shared<OtherHolder>(job.unit.SlavePath());
+         auto holder = std::make_shared<lumo_test::OtherProgram>(job.unit.SlavePath(), lumo_test::OtherProgram::Flock);
          EXPECT_TRUE(holder->Holding());
          return std::static_pointer_cast<void>(holder);
        },
