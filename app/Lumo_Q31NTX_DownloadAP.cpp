@@ -50,11 +50,13 @@ constexpr size_t kMaxDataLength = 256 - 4 - 1;
 }  // namespace
 
 void EnsureTahomaFont() {
-  static const bool loaded = [] {
-    if (QFontDatabase::families().contains(QStringLiteral("Tahoma"), Qt::CaseInsensitive)) return true;
-    return QFontDatabase::addApplicationFont(QStringLiteral("/usr/share/wine/fonts/tahoma.ttf")) >= 0;
+  // Once per process; without the font file Qt falls back to a similar face.
+  [[maybe_unused]] static const bool once = [] {
+    if (!QFontDatabase::families().contains(QStringLiteral("Tahoma"), Qt::CaseInsensitive)) {
+      static_cast<void>(QFontDatabase::addApplicationFont(QStringLiteral("/usr/share/wine/fonts/tahoma.ttf")));
+    }
+    return true;
   }();
-  (void)loaded;
 }
 
 void TLumo_Q31NTX_DownloadAP::SetExecutableFolderForTesting(const QString& folder) {

@@ -30,12 +30,9 @@ class UnitLine {
   // The line goes dead: the unit hangs up the host.
   virtual void HangUp() = 0;
   // A late answer: the bytes go out after delay, as Send would send them then.
-  virtual void SendAfter(std::chrono::milliseconds delay, const std::vector<uint8_t>& bytes) {
-    (void)delay;
-    Send(bytes);
-  }
-  // Noise to the host, whatever the rate.
-  virtual void SendNoise(size_t count) { (void)count; }
+  virtual void SendAfter(std::chrono::milliseconds /*delay*/, const std::vector<uint8_t>& bytes) { Send(bytes); }
+  // Noise to the host, whatever the rate; a line that cannot send it sends nothing.
+  virtual void SendNoise(size_t /*count*/) {}
 };
 
 // Sends a part's reply to one message with the reply faults of the line's

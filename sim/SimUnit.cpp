@@ -151,8 +151,7 @@ void SimUnit::Record(WireDirection direction, uint8_t byte, int rate) {
   wire_.push_back({Clock::now(), direction, byte, rate});
 }
 
-void SimUnit::Queue(const std::vector<uint8_t>& bytes, int rate, Clock::time_point due, bool garble) {
-  (void)garble;
+void SimUnit::Queue(const std::vector<uint8_t>& bytes, int rate, Clock::time_point due) {
   std::lock_guard<std::mutex> hold(outLock_);
   for (uint8_t b : bytes) {
     Clock::time_point at = std::max(due, outNextFree_);
@@ -163,11 +162,11 @@ void SimUnit::Queue(const std::vector<uint8_t>& bytes, int rate, Clock::time_poi
 
 // Sent at the rate the sending part (the one that hears the line) works at.
 void SimUnit::Send(const std::vector<uint8_t>& bytes) {
-  Queue(bytes, Part(Listening())->ListenRate(), Clock::now(), true);
+  Queue(bytes, Part(Listening())->ListenRate(), Clock::now());
 }
 
 void SimUnit::SendAfter(std::chrono::milliseconds delay, const std::vector<uint8_t>& bytes) {
-  Queue(bytes, Part(Listening())->ListenRate(), Clock::now() + delay, true);
+  Queue(bytes, Part(Listening())->ListenRate(), Clock::now() + delay);
 }
 
 void SimUnit::SendNoise(size_t count) {
@@ -179,10 +178,10 @@ void SimUnit::SendNoise(size_t count) {
     x ^= x << 5;
     b = static_cast<uint8_t>(x);
   }
-  Queue(noise, 0, Clock::now(), false);
+  Queue(noise, 0, Clock::now());
 }
 
-void SimUnit::SendRawToHost(const std::vector<uint8_t>& bytes) { Queue(bytes, 0, Clock::now(), false); }
+void SimUnit::SendRawToHost(const std::vector<uint8_t>& bytes) { Queue(bytes, 0, Clock::now()); }
 
 void SimUnit::Route(UnitPart part) { listening_.store(static_cast<int>(part)); }
 

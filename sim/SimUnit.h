@@ -89,7 +89,8 @@ class SimUnit final : public UnitLine {
   void Run();
   void Hear(uint8_t byte, int rate);
   UnitPartModel* Part(UnitPart part) const;
-  void Queue(const std::vector<uint8_t>& bytes, int rate, Clock::time_point due, bool garble);
+  // Rate 0: the bytes go out raw, whatever the host listens at.
+  void Queue(const std::vector<uint8_t>& bytes, int rate, Clock::time_point due);
   bool FlushOutgoing(Clock::time_point now);  // true when bytes wait for room
   void Record(WireDirection direction, uint8_t byte, int rate);
 
