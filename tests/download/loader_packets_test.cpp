@@ -2,6 +2,7 @@
 // byte sequences placed straight into the receive buffer.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <functional>
@@ -28,8 +29,11 @@ TEST(LoaderPackets, BuildersProduceTheWireBytesAndResetTheReply) {
     full[i] = static_cast<uint8_t>(0xF0 + i);
     fullSum = static_cast<uint8_t>(fullSum + full[i]);
   }
-  Bytes fullPacket = {79, fullSum, 0x24};
-  fullPacket.insert(fullPacket.end(), full, full + 76);
+  Bytes fullPacket(79);
+  fullPacket[0] = 79;
+  fullPacket[1] = fullSum;
+  fullPacket[2] = 0x24;
+  std::copy(full, full + 76, fullPacket.begin() + 3);
 
   const BuilderCase cases[] = {
       {"PING", [](auto* f, uint8_t* p) { return BuildPingPacket(f, p); }, {0x03, 0x20, 0x20}},
