@@ -121,7 +121,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   data += 1;
   size -= 1;
 
-  TDownloadJob form;
+  // A job without a port: the scanners read only its receive buffer.
+  std::unique_ptr<PortFactory> ports = MakePlatformPortFactory();
+  JobSession session(*ports);
+  TDownloadJob form(session, nullptr);
   Bytes received;
   Results last{};
   bool first = true;
