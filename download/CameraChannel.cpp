@@ -69,7 +69,7 @@ int32_t SendCameraCommand(TDownloadJob* form, const CameraCommand* command, uint
   ResetReply(&form->Link);
   if (WriteComm(&form->Link, packet, command->length) != command->length) return -1;
   if (mode == WAIT_NONE || mode > WAIT_ADDRESS_SET) return -1;
-  return PollForReply(polls, [&] { return ScanCameraReply(form, mode, z); });
+  return WaitForReply(&form->Link, polls, [&] { return ScanCameraReply(form, mode, z); });
 }
 
 CameraCommand MakeCameraCommand(uint8_t address, std::initializer_list<uint8_t> payload) {

@@ -257,6 +257,7 @@ int32_t DownloadThread(TDownloadJob* form) {
   }
   form->Job_Result = r;
   form->Download_Active = false;
+  WakeReceiver(&form->Link);
   form->Worker_Busy = false;
   return 0;
 }

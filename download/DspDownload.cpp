@@ -108,7 +108,7 @@ int32_t WriteDSPBlock(TDownloadJob* form, uint16_t address, const uint8_t* data,
   // A block that did not go out whole cannot be taken; waiting for its reply
   // would only spend the budget.
   if (WriteComm(&form->Link, packet, length) != length) return -1;
-  const int32_t reply = PollForReply(BLOCK_REPLY_POLLS, [form] { return ScanBlockReply(form); });
+  const int32_t reply = WaitForReply(&form->Link, BLOCK_REPLY_POLLS, [form] { return ScanBlockReply(form); });
   return reply == BLOCK_WRITTEN ? 0 : -1;
 }
 

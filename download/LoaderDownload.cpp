@@ -114,11 +114,11 @@ int32_t ScanLoaderStatus(TDownloadJob* form) {
 }
 
 int32_t WaitLoaderAck(TDownloadJob* form, int32_t polls) {
-  return PollForReply(polls, [form] { return ScanLoaderAck(form); });
+  return WaitForReply(&form->Link, polls, [form] { return ScanLoaderAck(form); });
 }
 
 int32_t WaitLoaderStatus(TDownloadJob* form, int32_t polls) {
-  return PollForReply(polls, [form] { return ScanLoaderStatus(form); });
+  return WaitForReply(&form->Link, polls, [form] { return ScanLoaderStatus(form); });
 }
 
 namespace {

@@ -5,6 +5,7 @@
 #include <asm/termbits.h>
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/eventfd.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
@@ -47,7 +48,8 @@ bool ExclusiveElsewhere(int fd) {
 
 class LinuxSerialPort final : public SerialPort {
  public:
-  LinuxSerialPort(int fd, UucpLock lock) : fd_(fd), lock_(std::move(lock)) {}
+  LinuxSerialPort(int fd, UucpLock lock)
+      : fd_(fd), wake_(eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)), lock_(std::move(lock)) {}
   // The descriptor has one owner, which closes it.
   LinuxSerialPort(const LinuxSerialPort&) = delete;
   LinuxSerialPort& operator=(const LinuxSerialPort&) = delete;
@@ -57,10 +59,34 @@ class LinuxSerialPort final : public SerialPort {
     // master) keeps the tty alive.
     ioctl(fd_, TIOCNXCL);
     close(fd_);
+    if (wake_ >= 0) close(wake_);
     lock_.Release();
   }
 
   bool Gone() const override { return gone_.load(); }
+
+  void WaitForInput(std::chrono::milliseconds bound) override {
+    // A port that is gone reports a hang-up at once and for ever: then only
+    // the wake-up counts, within the bound.
+    struct pollfd p[2] = {{gone_.load() ? -1 : fd_, POLLIN, 0}, {wake_, POLLIN, 0}};
+    const int r = poll(p, 2, static_cast<int>(bound.count()));
+    if (r > 0 && (p[0].revents & (POLLHUP | POLLERR | POLLNVAL))) {
+      gone_.store(true);
+      struct pollfd w {wake_, POLLIN, 0};
+      poll(&w, 1, static_cast<int>(bound.count()));
+    }
+    uint64_t ignored;
+    if (wake_ >= 0 && read(wake_, &ignored, sizeof ignored) < 0) {
+      // Nothing to take: the wait did not end by a wake-up.
+    }
+  }
+
+  void Wake() override {
+    const uint64_t one = 1;
+    if (wake_ >= 0 && write(wake_, &one, sizeof one) < 0) {
+      // The counter is full: a wake-up is pending anyway.
+    }
+  }
 
   bool GetCommState(LineSettings& dcb) override {
     struct termios2 t {};
@@ -160,6 +186,7 @@ class LinuxSerialPort final : public SerialPort {
   }
 
   int fd_;
+  int wake_;  // eventfd that Wake signals
   std::atomic<bool> gone_{false};  // set by the receive thread's reads and the senders' writes
   UucpLock lock_;
   std::mutex rateLock_;

@@ -17,33 +17,56 @@ void RxBuffer::RestartIfReset() {
   }
 }
 
-void RxBuffer::StoreLocked(const uint8_t* bytes, uint32_t count) {
+bool RxBuffer::StoreLocked(const uint8_t* bytes, uint32_t count) {
   std::atomic<uint8_t>* const end = Rx_Buffer + RX_BUFFER_SIZE;
   const uint32_t keep = std::min(count, static_cast<uint32_t>(end - Rx_WritePos));
   for (uint32_t i = 0; i < keep; ++i) Rx_WritePos[i].store(bytes[i], std::memory_order_relaxed);
   Rx_WritePos += keep;
   Rx_Count.fetch_add(keep, std::memory_order_release);
+  if (keep > 0) ++Rx_Stores;
+  return keep > 0;
 }
 
 void RxBuffer::StorePass(SerialPort* port) {
-  std::lock_guard<std::mutex> hold(Rx_Lock);
-  RestartIfReset();
-  uint32_t queued = 0;
-  if (!port || !port->QueuedInput(queued)) return;
-  uint8_t chunk[RX_BUFFER_SIZE];
-  while (queued > 0) {
-    const uint32_t want = std::min<uint32_t>(queued, sizeof chunk);
-    uint32_t got = 0;
-    if (!port->Read(chunk, want, got) || got == 0) break;
-    StoreLocked(chunk, got);
-    queued -= std::min(got, queued);
+  bool stored = false;
+  {
+    std::lock_guard<std::mutex> hold(Rx_Lock);
+    RestartIfReset();
+    uint32_t queued = 0;
+    if (!port || !port->QueuedInput(queued)) return;
+    uint8_t chunk[RX_BUFFER_SIZE];
+    while (queued > 0) {
+      const uint32_t want = std::min<uint32_t>(queued, sizeof chunk);
+      uint32_t got = 0;
+      if (!port->Read(chunk, want, got) || got == 0) break;
+      stored = StoreLocked(chunk, got) || stored;
+      queued -= std::min(got, queued);
+    }
   }
+  // The waiting sender scans again at once.
+  if (stored) Rx_Stored.notify_all();
 }
 
 void RxBuffer::Store(const uint8_t* bytes, uint32_t count) {
+  bool stored;
+  {
+    std::lock_guard<std::mutex> hold(Rx_Lock);
+    RestartIfReset();
+    stored = StoreLocked(bytes, count);
+  }
+  if (stored) Rx_Stored.notify_all();
+}
+
+uint64_t RxBuffer::Stores() const {
   std::lock_guard<std::mutex> hold(Rx_Lock);
-  RestartIfReset();
-  StoreLocked(bytes, count);
+  return Rx_Stores;
+}
+
+bool RxBuffer::WaitForStore(uint64_t& seen, std::chrono::steady_clock::time_point deadline) const {
+  std::unique_lock<std::mutex> hold(Rx_Lock);
+  const bool stored = Rx_Stored.wait_until(hold, deadline, [&] { return Rx_Stores != seen; });
+  seen = Rx_Stores;
+  return stored;
 }
 
 void RxBuffer::Place(const uint8_t* bytes, uint32_t n, uint32_t count) {

@@ -3,6 +3,8 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <mutex>
 #include <vector>
@@ -30,6 +32,12 @@ class RxBuffer {
   // Whether byte i + last is a received one: below the count and inside the buffer.
   bool Received(uint32_t i, uint32_t last) const { return i + last < Count() && i + last < RX_BUFFER_SIZE; }
 
+  // How many stores have brought bytes so far; a waiter passes what it saw.
+  uint64_t Stores() const;
+  // Blocks until a store after seen has brought bytes (true, seen updated)
+  // or until deadline (false).
+  bool WaitForStore(uint64_t& seen, std::chrono::steady_clock::time_point deadline) const;
+
   // What is stored now, taken whole under the lock (for tests and tools).
   std::vector<uint8_t> Snapshot() const;
   // Whether the count equals the write position and stays within the buffer
@@ -43,7 +51,8 @@ class RxBuffer {
   void Place(const uint8_t* bytes, uint32_t n, uint32_t count);
 
  private:
-  void StoreLocked(const uint8_t* bytes, uint32_t count);
+  // Under Rx_Lock; true when it kept bytes.
+  bool StoreLocked(const uint8_t* bytes, uint32_t count);
   void RestartIfReset();
 
   // Stores and the reset hold Rx_Lock, so a count is never added to a
@@ -54,4 +63,6 @@ class RxBuffer {
   std::atomic<uint8_t> Rx_Buffer[RX_BUFFER_SIZE]{};
   std::atomic<uint8_t>* Rx_WritePos = nullptr;  // null: the next store restarts at byte 0
   std::atomic<uint32_t> Rx_Count{0};
+  uint64_t Rx_Stores = 0;  // under Rx_Lock
+  mutable std::condition_variable Rx_Stored;
 };

@@ -60,32 +60,42 @@ int32_t ConfigBaudRate(SerialLink* link, int32_t rate) {
 int32_t ChangeBaudRate(int32_t rate, std::atomic<int32_t>* request) {
   std::this_thread::sleep_for(BAUD_CHANGE_PAUSE);
   request->store(rate);
-  while (request->load() > 0) std::this_thread::sleep_for(BAUD_CHANGE_CHECK);
+  // Woken as soon as the window thread has applied or refused the rate.
+  for (int32_t now = request->load(); now > 0; now = request->load()) request->wait(now);
   return request->load() < 0 ? -1 : 0;
 }
+
+namespace {
+
+void AnswerBaudRequest(SerialLink* link, int32_t answer) {
+  link->Baud_Request.store(answer);
+  link->Baud_Request.notify_all();
+}
+
+}  // namespace
 
 void ServeBaudRequest(SerialLink* link) {
   const int32_t rate = link->Baud_Request.load();
   if (rate <= 0) return;
   if (link->Line_Gone.load()) {
     // Already reported; the worker ends the job.
-    link->Baud_Request.store(-1);
+    AnswerBaudRequest(link, -1);
     return;
   }
   if (ConfigBaudRate(link, rate) == 0) {
-    link->Baud_Request.store(0);
+    AnswerBaudRequest(link, 0);
     return;
   }
   SerialPort* port = link->ComPort_Handle.get();
   if (port && port->Gone()) {
     // The device is gone: one message, and no address set that could not be written.
     link->Line_Gone.store(true);
-    link->Baud_Request.store(-1);
+    AnswerBaudRequest(link, -1);
     ShowError(link, TEXT_COMPORT_ERROR);
     return;
   }
   // Release the worker first: it may go on while the address set runs here.
-  link->Baud_Request.store(-1);
+  AnswerBaudRequest(link, -1);
   if (link->Baud_Failure_Address_Set) {
     // The worker may hold the sender lock while it waits for this thread to
     // show one of its messages: keep the window alive until the lock is free.
@@ -134,7 +144,8 @@ int32_t ReceiveThread(SerialLink* link, JobThreadFlags* flags) {
   Clock::time_point idleSince = Clock::now();
   for (;;) {
     if (flags->Download_Active.load()) seen = true;
-    link->Rx.StorePass(link->ComPort_Handle.get());
+    SerialPort* port = link->ComPort_Handle.get();
+    link->Rx.StorePass(port);
     if (seen && !flags->Download_Active.load()) break;
     // A receive thread started after its job has already ended never sees the
     // job active; it ends once the job is plainly over.
@@ -145,19 +156,31 @@ int32_t ReceiveThread(SerialLink* link, JobThreadFlags* flags) {
         break;
       }
     }
-    PollSleep();
+    // Until bytes come or the job's end wakes it; the bound keeps a receive
+    // thread that never saw its job looking at the flags.
+    if (port) {
+      port->WaitForInput(RECEIVE_WAIT_BOUND);
+    } else {
+      std::this_thread::sleep_for(POLL_PERIOD);
+    }
   }
   flags->Reader_Busy.store(false);
   return 0;
 }
 
+void WakeReceiver(SerialLink* link) {
+  if (SerialPort* port = link->ComPort_Handle.get()) port->Wake();
+}
+
 namespace {
-thread_local uint64_t pollSleeps = 0;
+thread_local uint64_t timedOutWaits = 0;
+thread_local uint64_t timedOutPolls = 0;
+}  // namespace
+
+void CountTimedOutWait(int32_t polls) {
+  ++timedOutWaits;
+  timedOutPolls += static_cast<uint64_t>(polls);
 }
 
-void PollSleep() {
-  ++pollSleeps;
-  std::this_thread::sleep_for(POLL_PERIOD);
-}
-
-uint64_t PollSleepsOnThisThread() { return pollSleeps; }
+uint64_t TimedOutWaitsOnThisThread() { return timedOutWaits; }
+uint64_t TimedOutPollsOnThisThread() { return timedOutPolls; }

@@ -90,17 +90,37 @@ int32_t ReceiveThread(SerialLink* link, JobThreadFlags* flags);
 // its first byte.
 inline void ResetReply(SerialLink* link) { link->Rx.Reset(); }
 
-// The waiting strategy, in one place: a poll is one scan followed, when it
-// found nothing, by one PollSleep. scan returns -1 for "nothing yet".
-void PollSleep();
-// PollSleep calls made so far on the calling thread: lets a test count polls.
-uint64_t PollSleepsOnThisThread();
+// Ends the receive thread's wait for input at once, so that it sees a job's
+// end without waiting for its bound.
+void WakeReceiver(SerialLink* link);
+
+// The one waiting helper of every reply wait. A wait of polls scans the
+// receive buffer, and again every time the receive thread has stored new
+// bytes, until scan finds its reply or polls times the poll period have
+// passed since the wait began: a reply is taken as soon as it is stored, and
+// a wait that sees none lasts at least as long as its polls. scan returns -1
+// for "nothing yet"; a wait of 0 polls or less scans nothing.
 template <typename Scan>
-int32_t PollForReply(int32_t polls, Scan scan) {
-  for (; polls > 0; --polls) {
+int32_t WaitForReply(SerialLink* link, int32_t polls, Scan scan);
+
+// Waits of the calling thread that ran out, and the polls they were given:
+// lets a test see how long the waits that found nothing were.
+uint64_t TimedOutWaitsOnThisThread();
+uint64_t TimedOutPollsOnThisThread();
+void CountTimedOutWait(int32_t polls);
+
+template <typename Scan>
+int32_t WaitForReply(SerialLink* link, int32_t polls, Scan scan) {
+  if (polls <= 0) return -1;
+  const auto deadline = std::chrono::steady_clock::now() + polls * POLL_PERIOD;
+  uint64_t seen = link->Rx.Stores();
+  for (;;) {
     const int32_t found = scan();
     if (found != -1) return found;
-    PollSleep();
+    if (!link->Rx.WaitForStore(seen, deadline)) break;
   }
-  return -1;
+  // A store that came with the deadline still counts.
+  const int32_t found = scan();
+  if (found == -1) CountTimedOutWait(polls);
+  return found;
 }

@@ -38,6 +38,11 @@ class SerialPort {
   // True once the device has gone away (hang-up, I/O error), as opposed to a
   // write that stalled: nothing written afterwards can reach the unit.
   virtual bool Gone() const { return false; }
+  // Blocks until input is queued, Wake is called or bound passes. A port
+  // that cannot wait for input waits one poll period.
+  virtual void WaitForInput(std::chrono::milliseconds bound);
+  // Ends a WaitForInput at once (from any thread).
+  virtual void Wake() {}
 };
 
 // The platform's port seam: lists the ports (the serial device map), asks

@@ -22,6 +22,8 @@ class RefusingPort : public SerialPort {
     return real_->Write(buffer, size, written);
   }
   bool Gone() const override { return real_->Gone(); }
+  void WaitForInput(std::chrono::milliseconds bound) override { real_->WaitForInput(bound); }
+  void Wake() override { real_->Wake(); }
 
  private:
   std::unique_ptr<SerialPort> real_;

@@ -120,7 +120,7 @@ class TestJob {
     window_ = std::thread([this] {
       while (!stopWindow_.load()) {
         ServeBaudRequest(&form.Link);
-        PollSleep();
+        std::this_thread::sleep_for(POLL_PERIOD);
       }
     });
   }
@@ -129,6 +129,7 @@ class TestJob {
   void Stop() {
     form.Download_Active.store(false);
     form.Worker_Busy.store(false);
+    WakeReceiver(&form.Link);
     if (reader_.joinable()) reader_.join();
     stopWindow_.store(true);
     if (window_.joinable()) window_.join();

@@ -122,14 +122,19 @@ TEST(CameraWait, ModesMatchOnlyTheirPatterns) {
     SCOPED_TRACE(c.name);
     job.unit.ClearWire();
     std::thread replier = ReplyAfterHearing(job.unit, 6, c.reply);
-    const uint64_t before = PollSleepsOnThisThread();
+    const uint64_t before = TimedOutPollsOnThisThread();
+    const auto start = std::chrono::steady_clock::now();
     EXPECT_EQ(SendCameraCommand(&job.form, &command, c.mode), c.result);
-    const int64_t polls = static_cast<int64_t>(PollSleepsOnThisThread() - before);
+    const auto took = std::chrono::steady_clock::now() - start;
+    const int64_t polls = static_cast<int64_t>(TimedOutPollsOnThisThread() - before);
     replier.join();
+    // A wait that finds its reply runs out of nothing; one that does not is
+    // given the mode's budget and lasts at least that many poll periods.
     if (c.polls == -1) {
-      EXPECT_LT(polls, 1000);
+      EXPECT_EQ(polls, 0);
     } else {
       EXPECT_EQ(polls, c.polls);
+      EXPECT_GE(took, c.polls * POLL_PERIOD);
     }
     ASSERT_TRUE(job.unit.WaitIdle());
     EXPECT_EQ(job.unit.WireBytes(WireDirection::ToUnit), (Bytes{0x81, 0x01, 0x04, 0x99, 0xAB, 0xFF}));
@@ -184,9 +189,9 @@ TEST(CameraWait, ShortWriteFailsAtOnceWithoutWaiting) {
   TDownloadJob& form = job.form;
   form.Link.ComPort_Handle = std::make_unique<DeafPort>();
   const CameraCommand command = Make(1, {0x01, 0x04, 0x75, 0xBB, 0xCC, 0xDD}, 8);
-  const uint64_t before = PollSleepsOnThisThread();
+  const uint64_t before = TimedOutWaitsOnThisThread();
   EXPECT_EQ(SendCameraCommand(&form, &command, WAIT_ACK_AND_COMPLETION), -1);
-  EXPECT_EQ(PollSleepsOnThisThread() - before, 0u);
+  EXPECT_EQ(TimedOutWaitsOnThisThread() - before, 0u);
   EXPECT_EQ(ui.Messages(), std::vector<std::string>{"Not Write Correctly !!"});
 }
 
@@ -194,9 +199,13 @@ TEST(CameraAddressSetTest, SilentUnitGetsSixAttemptsThenMinusOne) {
   TestJob job(SilentCamera());
   ASSERT_TRUE(job.Open());
   job.Start();
-  const uint64_t before = PollSleepsOnThisThread();
+  const uint64_t waits = TimedOutWaitsOnThisThread();
+  const uint64_t before = TimedOutPollsOnThisThread();
+  const auto start = std::chrono::steady_clock::now();
   EXPECT_EQ(CameraAddressSet(&job.form), -1);
-  EXPECT_EQ(PollSleepsOnThisThread() - before, 6u * 30u);
+  EXPECT_EQ(TimedOutWaitsOnThisThread() - waits, 6u);
+  EXPECT_EQ(TimedOutPollsOnThisThread() - before, 6u * 30u);
+  EXPECT_GE(std::chrono::steady_clock::now() - start, 6 * 30 * POLL_PERIOD);
   ASSERT_TRUE(job.unit.WaitIdle());
   Bytes six;
   for (int i = 0; i < 6; ++i) six.insert(six.end(), {0x88, 0x30, 0x01, 0xFF});
