@@ -6,10 +6,12 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <thread>
 #include <vector>
 
 #include "LoaderDownload.h"
 #include "PortlessJob.h"
+#include "SerialLink.h"
 
 namespace {
 
@@ -160,19 +162,35 @@ TEST(LoaderWaits, PollBudgetBoundsTheWait) {
   EXPECT_EQ(WaitLoaderAck(&form, 0), -1);
   EXPECT_EQ(WaitLoaderStatus(&form, -5), -1);
 
-  // A found reply ends the wait at the first scan.
-  auto start = Clock::now();
+  // A found reply ends the wait at its first scan: nothing runs out.
+  uint64_t waits = TimedOutWaitsOnThisThread();
   EXPECT_EQ(WaitLoaderAck(&form, 100000), 204);
   EXPECT_EQ(WaitLoaderStatus(&form, 100000), 64);
-  EXPECT_LT(Clock::now() - start, std::chrono::milliseconds(100));
+  EXPECT_EQ(TimedOutWaitsOnThisThread(), waits);
 
-  // A time-out of N polls takes N sleeps of 2 ms.
+  // A wait that sees no reply lasts at least its polls times the poll
+  // period: the resync's 4, the address set's 30, the ping's 300.
   Receive(form, {0x12});
-  start = Clock::now();
-  EXPECT_EQ(WaitLoaderAck(&form, 50), -1);
-  const auto took = Clock::now() - start;
-  EXPECT_GE(took, std::chrono::milliseconds(100));
-  EXPECT_LT(took, std::chrono::milliseconds(1500));
+  for (int32_t polls : {4, 30, 300}) {
+    SCOPED_TRACE(polls);
+    const uint64_t before = TimedOutPollsOnThisThread();
+    const auto start = Clock::now();
+    EXPECT_EQ(WaitLoaderAck(&form, polls), -1);
+    EXPECT_GE(Clock::now() - start, polls * POLL_PERIOD);
+    EXPECT_EQ(TimedOutPollsOnThisThread() - before, static_cast<uint64_t>(polls));
+  }
+
+  // A reply stored while a long wait runs ends it: the wait wakes on the
+  // store instead of running out.
+  waits = TimedOutWaitsOnThisThread();
+  std::thread unit([&form] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    const uint8_t ack[] = {0x00, 0xCC};
+    form.Link.Rx.Store(ack, 2);
+  });
+  EXPECT_EQ(WaitLoaderAck(&form, 5000), 204);
+  unit.join();
+  EXPECT_EQ(TimedOutWaitsOnThisThread(), waits);
 }
 
 }  // namespace
