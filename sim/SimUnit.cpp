@@ -146,9 +146,11 @@ UnitPartModel* SimUnit::Part(UnitPart part) const {
   }
 }
 
-void SimUnit::Record(WireDirection direction, uint8_t byte, int rate) {
+void SimUnit::Record(WireDirection direction, uint8_t byte, int rate) { RecordAt(Clock::now(), direction, byte, rate); }
+
+void SimUnit::RecordAt(Clock::time_point time, WireDirection direction, uint8_t byte, int rate) {
   std::lock_guard<std::mutex> hold(wireLock_);
-  wire_.push_back({Clock::now(), direction, byte, rate});
+  wire_.push_back({time, direction, byte, rate});
 }
 
 void SimUnit::Queue(const std::vector<uint8_t>& bytes, int rate, Clock::time_point due) {
@@ -205,7 +207,8 @@ bool SimUnit::FlushOutgoing(Clock::time_point now) {
     if (n != 1) return errno == EAGAIN || errno == EINTR;
     {
       std::lock_guard<std::mutex> w(wireLock_);
-      wire_.push_back({now, WireDirection::ToHost, o.Byte, o.Rate != 0 ? o.Rate : hostRate});
+      // Paced, the wire record keeps the byte's own time on the line.
+      wire_.push_back({options_.Pacing ? o.Due : now, WireDirection::ToHost, o.Byte, o.Rate != 0 ? o.Rate : hostRate});
     }
     outgoing_.pop_front();
   }
@@ -227,8 +230,16 @@ void SimUnit::Hear(uint8_t byte, int rate) {
 }
 
 void SimUnit::Run() {
-  std::deque<std::pair<uint8_t, int>> in;
-  Clock::time_point nextIn = Clock::now();
+  // Bytes taken off the line, each with the time its last bit arrives when
+  // the line is paced: one byte time after the later of its arrival and the
+  // previous byte's due time, so a late wake-up never delays the bytes after it.
+  struct Incoming {
+    uint8_t Byte;
+    int Rate;
+    Clock::time_point Due;
+  };
+  std::deque<Incoming> in;
+  Clock::time_point lastDue{};
   uint8_t buffer[4096];
   while (!stop_.load()) {
     if (hungUp_.load()) {
@@ -272,23 +283,31 @@ void SimUnit::Run() {
       if (n > 0) {
         // The host's rate is read when the bytes arrive: that is the rate they were sent at.
         const int rate = TerminalRate(master_.load());
-        for (ssize_t i = 0; i < n; ++i) in.emplace_back(buffer[i], rate);
+        const Clock::time_point arrived = Clock::now();
+        for (ssize_t i = 0; i < n; ++i) {
+          Clock::time_point due = arrived;
+          if (options_.Pacing) {
+            due = std::max(arrived, lastDue) + ByteTime(rate);
+            lastDue = due;
+          }
+          in.push_back({buffer[i], rate, due});
+        }
       }
     }
     while (!in.empty()) {
       now = Clock::now();
-      if (options_.Pacing && now < nextIn) break;
-      const auto [byte, rate] = in.front();
+      if (now < in.front().Due) break;
+      const Incoming next = in.front();
       in.pop_front();
-      Record(WireDirection::ToUnit, byte, rate);
-      Hear(byte, rate);
-      if (options_.Pacing) nextIn = std::max(nextIn, now) + ByteTime(rate);
+      // Paced, the wire record keeps the byte's time on the line.
+      RecordAt(options_.Pacing ? next.Due : now, WireDirection::ToUnit, next.Byte, next.Rate);
+      Hear(next.Byte, next.Rate);
     }
     pendingInput_.store(static_cast<int>(in.size()));
 
     // Sleep until the next byte is due in either direction, or new bytes come.
     auto wake = now + std::chrono::milliseconds(2);
-    if (!in.empty()) wake = std::min(wake, nextIn);
+    if (!in.empty()) wake = std::min(wake, in.front().Due);
     {
       std::lock_guard<std::mutex> hold(outLock_);
       if (!outgoing_.empty() && !waitingForRoom) wake = std::min(wake, outgoing_.front().Due);

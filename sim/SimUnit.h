@@ -93,6 +93,7 @@ class SimUnit final : public UnitLine {
   void Queue(const std::vector<uint8_t>& bytes, int rate, Clock::time_point due);
   bool FlushOutgoing(Clock::time_point now);  // true when bytes wait for room
   void Record(WireDirection direction, uint8_t byte, int rate);
+  void RecordAt(Clock::time_point time, WireDirection direction, uint8_t byte, int rate);
 
   SimOptions options_;
   FaultTable faults_;

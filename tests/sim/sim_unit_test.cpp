@@ -192,6 +192,29 @@ TEST(SimWire, PacingTakesTenBitTimesPerByte) {
   EXPECT_GE(toHost.back() - toHost.front(), std::chrono::microseconds(5 * 1000 - 200));  // 5 byte times
 }
 
+// Over a long transfer the unit hears the host at the line rate: every byte
+// has its own due time, so late wake-ups of the unit do not add up. The
+// wire record keeps those times.
+TEST(SimWire, PaceOfALongTransferIsTheLineRate) {
+  sim::SimOptions paced;
+  paced.Pacing = true;
+  TestJob job(paced, 115200);
+  ASSERT_TRUE(job.Open());
+  job.Start();
+  const Bytes filler(2000, 0x00);  // not a frame: the camera ignores it
+  ASSERT_EQ(WriteComm(&job.form.Link, filler.data(), 2000), 2000);
+  ASSERT_TRUE(job.unit.WaitIdle(std::chrono::milliseconds(5000)));
+  std::vector<Clock::time_point> heard;
+  for (const auto& w : job.unit.Wire()) {
+    if (w.Direction == WireDirection::ToUnit) heard.push_back(w.Time);
+  }
+  ASSERT_EQ(heard.size(), 2000u);
+  const double perByte =
+      std::chrono::duration<double, std::micro>(heard.back() - heard.front()).count() / (heard.size() - 1);
+  const double lineByte = std::chrono::duration<double, std::micro>(sim::ByteTime(115200)).count();
+  EXPECT_NEAR(perByte, lineByte, lineByte * 0.01) << "microseconds per byte";
+}
+
 // The reply faults of the table, on the enter-download command (match 0x75).
 TEST(SimFaults, ReplyFaults) {
   struct Case {
