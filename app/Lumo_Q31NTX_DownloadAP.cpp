@@ -9,6 +9,7 @@
 #include <QShowEvent>
 #include <QCheckBox>
 #include <QThread>
+#include <QTimer>
 
 #include <future>
 
@@ -91,6 +92,10 @@ TLumo_Q31NTX_DownloadAP::TLumo_Q31NTX_DownloadAP(QWidget* Owner, PortFactory* po
   setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                  Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
   setFixedSize(573, 312);
+  Baud_Timer = new QTimer(this);
+  Baud_Timer->setInterval(BAUD_SERVICE_PERIOD);
+  Baud_Timer->setTimerType(Qt::PreciseTimer);
+  connect(Baud_Timer, &QTimer::timeout, this, [this] { ServeBaudRequest(&Job.Link); });
   OpenFile = new QFileDialog(this);
   OpenFile->setObjectName(QStringLiteral("OpenFile"));
   OpenFile->setFileMode(QFileDialog::AnyFile);
@@ -242,6 +247,14 @@ void TLumo_Q31NTX_DownloadAP::FlushStatusTexts() {
 }
 
 void TLumo_Q31NTX_DownloadAP::SetJobControlsEnabled(bool enabled) {
+  // While a job runs, its baud requests are served from a timer too: timers
+  // fire in every event loop of this thread, so a Browse dialog or a message
+  // box that runs its own loop does not hold the job up.
+  if (enabled) {
+    Baud_Timer->stop();
+  } else {
+    Baud_Timer->start();
+  }
   DownLoadAP->setEnabled(enabled);
   ComPort_ComboBox->setEnabled(enabled);
   BaudRate_ComboBox->setEnabled(enabled);

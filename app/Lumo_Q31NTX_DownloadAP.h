@@ -17,6 +17,7 @@
 #include "ui_Lumo_Q31NTX_DownloadAP.h"
 
 class QFileDialog;
+class QTimer;
 class QLineEdit;
 
 class TLumo_Q31NTX_DownloadAP : public QDialog, public Ui::Lumo_Q31NTX_DownloadAP, public JobObserver {
@@ -29,6 +30,8 @@ class TLumo_Q31NTX_DownloadAP : public QDialog, public Ui::Lumo_Q31NTX_DownloadA
   // ComPort_ComboBox, BaudRate_ComboBox, ComPort, BaudRate,
   // Processing_States_Panel, Processing_States. The open-file dialog:
   QFileDialog* OpenFile = nullptr;
+  // Serves the job's baud requests in nested event loops as well.
+  QTimer* Baud_Timer = nullptr;
 
   // Loads the layout, zeroes the fields and lists the free COM ports of the
   // serial device map. ports: the port seam to use; null for the platform's.

@@ -13,6 +13,7 @@ using std::chrono::milliseconds;
 // ---- The link ----
 constexpr milliseconds POLL_PERIOD{2};
 constexpr milliseconds BAUD_CHANGE_PAUSE{100};  // before the worker posts a rate
+constexpr milliseconds BAUD_SERVICE_PERIOD{1};  // the window's timer that serves baud requests
 constexpr milliseconds RECEIVE_IDLE_END{250};   // a receive thread that never saw its job
 constexpr milliseconds RECEIVE_WAIT_BOUND{50};  // longest block of the receive thread on the port
 

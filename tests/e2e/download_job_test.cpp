@@ -6,6 +6,8 @@
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QFileDialog>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QComboBox>
@@ -471,6 +473,50 @@ TEST(DownloadJob, SecondJobOnTheSamePort) {
   EXPECT_EQ(Steps(SentMessages(*bench.unit)), (Names{"ENTER@9600", "DSP@115200", "ADDRESS@115200"}));
   const Bytes memory = bench.unit->DspMemory();
   ASSERT_EQ(memory.size(), static_cast<size_t>(sim::DSP_BODY_SIZE));
+  EXPECT_TRUE(std::equal(memory.begin(), memory.end(), dsp.begin() + sim::DSP_HEADER_SIZE));
+}
+
+// A Browse dialog opened as the job starts and held open runs its own event
+// loop: the job's baud requests are still served, and it ends while the
+// dialog is up.
+TEST(DownloadJob, ABrowseDialogHeldOpenDoesNotHoldTheJobUp) {
+  Bench bench;
+  WriteFile(bench.File("dsp.bin"), sim::MakeSampleDspImage());
+  bench.SetPaths(bench.File("dsp.bin"), "", "");
+  bench.Tick(true, false, false);
+
+  bool doneWhileOpen = false;
+  bool opened = false;
+  // Looks for the job's start from within the click handler's pump loop,
+  // before the worker's first baud request.
+  QTimer open;
+  open.setInterval(1);
+  QObject::connect(&open, &QTimer::timeout, bench.form.get(), [&] {
+    if (opened || !bench.form->Job.Download_Active.load()) return;
+    open.stop();
+    opened = true;
+    // Closes the dialog once the job has shown "100 %", or after a bound.
+    QElapsedTimer held;
+    held.start();
+    QTimer watch;
+    watch.setInterval(10);
+    QObject::connect(&watch, &QTimer::timeout, bench.form.get(), [&] {
+      const bool done = bench.form->Processing_States->text() == QStringLiteral("100 %");
+      if (done) doneWhileOpen = true;
+      if ((done || held.elapsed() > 60000) && bench.form->OpenFile->isVisible()) bench.form->OpenFile->reject();
+    });
+    watch.start();
+    bench.form->SelectDSPFileClick();
+  });
+  open.start();
+  bench.Press();
+  open.stop();
+
+  EXPECT_TRUE(opened);
+  EXPECT_TRUE(doneWhileOpen) << "the job stood still while the dialog was open";
+  EXPECT_TRUE(bench.messages.Texts().empty());
+  const Bytes memory = bench.unit->DspMemory();
+  const Bytes dsp = sim::MakeSampleDspImage();
   EXPECT_TRUE(std::equal(memory.begin(), memory.end(), dsp.begin() + sim::DSP_HEADER_SIZE));
 }
 
