@@ -23,7 +23,10 @@ bool RxBuffer::StoreLocked(const uint8_t* bytes, uint32_t count) {
   for (uint32_t i = 0; i < keep; ++i) Rx_WritePos[i].store(bytes[i], std::memory_order_relaxed);
   Rx_WritePos += keep;
   Rx_Count.fetch_add(keep, std::memory_order_release);
-  if (keep > 0) ++Rx_Stores;
+  if (keep > 0) {
+    ++Rx_Stores;
+    Rx_LastStore = std::chrono::steady_clock::now();
+  }
   return keep > 0;
 }
 
@@ -60,6 +63,11 @@ void RxBuffer::Store(const uint8_t* bytes, uint32_t count) {
 uint64_t RxBuffer::Stores() const {
   std::lock_guard<std::mutex> hold(Rx_Lock);
   return Rx_Stores;
+}
+
+std::chrono::steady_clock::time_point RxBuffer::LastStore() const {
+  std::lock_guard<std::mutex> hold(Rx_Lock);
+  return Rx_LastStore;
 }
 
 bool RxBuffer::WaitForStore(uint64_t& seen, std::chrono::steady_clock::time_point deadline) const {

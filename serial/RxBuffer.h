@@ -34,6 +34,8 @@ class RxBuffer {
 
   // How many stores have brought bytes so far; a waiter passes what it saw.
   uint64_t Stores() const;
+  // When the last store that brought bytes was made.
+  std::chrono::steady_clock::time_point LastStore() const;
   // Blocks until a store after seen has brought bytes (true, seen updated)
   // or until deadline (false).
   bool WaitForStore(uint64_t& seen, std::chrono::steady_clock::time_point deadline) const;
@@ -64,5 +66,6 @@ class RxBuffer {
   std::atomic<uint8_t>* Rx_WritePos = nullptr;  // null: the next store restarts at byte 0
   std::atomic<uint32_t> Rx_Count{0};
   uint64_t Rx_Stores = 0;  // under Rx_Lock
+  std::chrono::steady_clock::time_point Rx_LastStore{};  // under Rx_Lock
   mutable std::condition_variable Rx_Stored;
 };

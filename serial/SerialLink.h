@@ -4,6 +4,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -63,6 +64,9 @@ class SerialLink {
   // Sent by the window thread after a rate it could not apply (the camera's
   // address set, which lives above this library); may be empty.
   std::function<void()> Baud_Failure_Address_Set;
+  // Told, when a wait takes its reply, how long after the reply's last store
+  // that was (for the benchmark); may be empty.
+  std::function<void(std::chrono::nanoseconds)> On_Reply_Taken;
 };
 
 // Opens the device at rate: 0, or -1 after "Comport cannot open!!" or
@@ -114,13 +118,20 @@ int32_t WaitForReply(SerialLink* link, int32_t polls, Scan scan) {
   if (polls <= 0) return -1;
   const auto deadline = std::chrono::steady_clock::now() + polls * POLL_PERIOD;
   uint64_t seen = link->Rx.Stores();
+  const auto taken = [link](int32_t found) {
+    if (link->On_Reply_Taken) link->On_Reply_Taken(std::chrono::steady_clock::now() - link->Rx.LastStore());
+    return found;
+  };
   for (;;) {
     const int32_t found = scan();
-    if (found != -1) return found;
+    if (found != -1) return taken(found);
     if (!link->Rx.WaitForStore(seen, deadline)) break;
   }
   // A store that came with the deadline still counts.
   const int32_t found = scan();
-  if (found == -1) CountTimedOutWait(polls);
-  return found;
+  if (found == -1) {
+    CountTimedOutWait(polls);
+    return found;
+  }
+  return taken(found);
 }
