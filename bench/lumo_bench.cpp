@@ -85,6 +85,7 @@ WireTotals ReadWire(const std::string& csv) {
 }
 
 pid_t StartUnit(const std::string& sim, const std::string& comDir, const std::string& dumpDir) {
+  std::fflush(stdout);  // else the child would write our pending lines again
   const pid_t pid = fork();
   if (pid == 0) {
     // The unit's own report of its terminal is not part of the figures.
