@@ -10,12 +10,12 @@
 
 #include "CameraChannel.h"
 #include "DspDownload.h"
+#include "DspImageLayout.h"
 #include "ImageFile.h"
 #include "LoaderDownload.h"
-#include "DspImageLayout.h"
 #include "LoaderRecords.h"
-#include "Results.h"
 #include "MessageTexts.h"
+#include "Results.h"
 #include "SerialLink.h"
 #include "Timing.h"
 

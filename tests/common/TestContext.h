@@ -69,10 +69,10 @@ class ComFolder {
   std::string path_;
 };
 
-// The context with a simulated unit on a pseudo-terminal. Open() opens the
-// unit's slave directly; with a COM folder the unit is linked as COM<n> there
-// and OpenThroughComFolder() goes through ComPortOpenClose and
-// LUMO_COMPORT_DIR.
+// A job with a simulated unit on a pseudo-terminal. Open() opens the unit's
+// slave directly; with a COM folder the unit is linked as COM<n> there and
+// OpenThroughComFolder() resolves it through the serial device map of
+// LUMO_COMPORT_DIR and ComPortOpen, as the window does.
 class TestJob {
  public:
   // ports: the port seam; null for the platform's.
