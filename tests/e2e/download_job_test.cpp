@@ -520,101 +520,98 @@ TEST(DownloadJob, ABrowseDialogHeldOpenDoesNotHoldTheJobUp) {
   EXPECT_TRUE(std::equal(memory.begin(), memory.end(), dsp.begin() + sim::DSP_HEADER_SIZE));
 }
 
+// A bench whose first job of one board fails inside that board's loader
+// (SEND_DATA 1 to 3 fail in flash, so every call asks for a reload), which
+// leaves the loader listening.
+class LoaderLeftListening {
+ public:
+  explicit LoaderLeftListening(UnitPart board) : bench(Options(board)) {
+    WriteFile(bench.File("dsp.bin"), sim::MakeSampleDspImage());
+    WriteFile(bench.File("cm.bin"), cm);
+    WriteFile(bench.File("motor.bin"), motor);
+    SetPaths();
+    bench.Tick(false, board == UnitPart::CameraBoardLoader, board == UnitPart::ControlBoardLoader);
+    bench.Press();
+    EXPECT_EQ(bench.messages.Texts(), std::vector<QString>{QStringLiteral("Download Error !!")});
+    EXPECT_EQ(bench.unit->Listening(), board);
+  }
+
+  void SetPaths() { bench.SetPaths(bench.File("dsp.bin"), bench.File("cm.bin"), bench.File("motor.bin")); }
+
+  // A job of these targets is refused with text before any byte goes out.
+  void ExpectRefused(bool dsp, bool cmToo, bool motorToo, const QString& text) {
+    SCOPED_TRACE(testing::Message() << "dsp " << dsp << ", camera board " << cmToo << ", control board " << motorToo);
+    bench.messages.Clear();
+    bench.unit->ClearWire();
+    bench.Tick(dsp, cmToo, motorToo);
+    bench.Press();
+    EXPECT_EQ(bench.messages.Texts(), (std::vector<QString>{text, QStringLiteral("Download Error !!")}));
+    EXPECT_TRUE(bench.unit->WireBytes(sim::WireDirection::ToUnit).empty());
+    EXPECT_EQ(bench.StatusTexts(), std::vector<QString>{QStringLiteral("Ready")});
+  }
+
+  // A job of these targets goes through without a message.
+  void ExpectLoaded(bool cmToo, bool motorToo) {
+    bench.messages.Clear();
+    bench.Tick(false, cmToo, motorToo);
+    bench.Press();
+    EXPECT_TRUE(bench.messages.Texts().empty());
+    ExpectProgressThenReady(bench.statuses, false);
+  }
+
+  const Bytes cm = sim::MakeSampleBoardImage(CM_SIZE, 2);
+  const Bytes motor = sim::MakeSampleBoardImage(MOTOR_SIZE, 3);
+  Bench bench;
+
+ private:
+  static sim::SimOptions Options(UnitPart board) {
+    sim::SimOptions options;
+    options.Faults = {{FaultKind::FlashFailure, board, 0x24, 1, 3}};
+    return options;
+  }
+};
+
 // A camera-board job that fails inside the board's loader leaves that loader
 // listening; it answers a PING like the control board's would. The next
 // control-board job must not write its image into the camera board: it is
 // refused before any byte goes out, until the camera board has been loaded.
 TEST(DownloadJob, LoaderLeftListeningByTheCameraBoardBlocksTheControlBoard) {
-  sim::SimOptions options;
-  // SEND_DATA 1 to 3 fail in flash: every call of the first job asks for a reload.
-  options.Faults = {{FaultKind::FlashFailure, UnitPart::CameraBoardLoader, 0x24, 1, 3}};
-  Bench bench(options);
-  const Bytes cm = sim::MakeSampleBoardImage(CM_SIZE, 2);
-  const Bytes motor = sim::MakeSampleBoardImage(MOTOR_SIZE, 3);
-  WriteFile(bench.File("cm.bin"), cm);
-  WriteFile(bench.File("motor.bin"), motor);
-  bench.SetPaths("", bench.File("cm.bin"), bench.File("motor.bin"));
-
-  bench.Tick(false, true, false);
-  bench.Press();
-  ASSERT_EQ(bench.messages.Texts(), std::vector<QString>{QStringLiteral("Download Error !!")});
-  ASSERT_EQ(bench.unit->Listening(), UnitPart::CameraBoardLoader);
-
+  LoaderLeftListening unit(UnitPart::CameraBoardLoader);
   const QString left = QStringLiteral(
       "Camera board loader may still be active from a job that did not finish. Load the Camera board (CM) first !!");
-  // Neither the control board alone nor the DSP first; nothing on the wire.
-  for (const auto& [dsp, motorToo] : {std::pair{false, true}, std::pair{true, false}}) {
-    WriteFile(bench.File("dsp.bin"), sim::MakeSampleDspImage());
-    bench.SetPaths(bench.File("dsp.bin"), bench.File("cm.bin"), bench.File("motor.bin"));
-    bench.messages.Clear();
-    bench.unit->ClearWire();
-    bench.Tick(dsp, false, motorToo);
-    bench.Press();
-    EXPECT_EQ(bench.messages.Texts(), (std::vector<QString>{left, QStringLiteral("Download Error !!")}));
-    EXPECT_TRUE(bench.unit->WireBytes(sim::WireDirection::ToUnit).empty());
-    EXPECT_EQ(bench.StatusTexts(), std::vector<QString>{QStringLiteral("Ready")});
-  }
-  EXPECT_NE(bench.unit->Flash(UnitPart::CameraBoardLoader), motor);
-  EXPECT_NE(bench.unit->Flash(UnitPart::ControlBoardLoader), motor);
+  // Neither the control board alone nor the DSP first.
+  unit.ExpectRefused(false, false, true, left);
+  unit.ExpectRefused(true, false, false, left);
+  EXPECT_NE(unit.bench.unit->Flash(UnitPart::CameraBoardLoader), unit.motor);
+  EXPECT_NE(unit.bench.unit->Flash(UnitPart::ControlBoardLoader), unit.motor);
 
   // The camera board and then the control board, in one job: its loader
   // still answers the first PING, and both boards end up with their images.
-  bench.messages.Clear();
-  bench.Tick(false, true, true);
-  bench.Press();
-  EXPECT_TRUE(bench.messages.Texts().empty());
-  ExpectProgressThenReady(bench.statuses, false);
-  EXPECT_EQ(bench.unit->Flash(UnitPart::CameraBoardLoader), cm);
-  EXPECT_EQ(bench.unit->Flash(UnitPart::ControlBoardLoader), motor);
+  unit.ExpectLoaded(true, true);
+  EXPECT_EQ(unit.bench.unit->Flash(UnitPart::CameraBoardLoader), unit.cm);
+  EXPECT_EQ(unit.bench.unit->Flash(UnitPart::ControlBoardLoader), unit.motor);
 }
 
 // The other way round, and across a restart of the tool: the control board's
 // loader left listening blocks a camera-board job, alone or with the control
 // board after it, until the control board has been loaded alone.
 TEST(DownloadJob, LoaderLeftListeningByTheControlBoardOutlivesTheTool) {
-  sim::SimOptions options;
-  options.Faults = {{FaultKind::FlashFailure, UnitPart::ControlBoardLoader, 0x24, 1, 3}};
-  Bench bench(options);
-  const Bytes cm = sim::MakeSampleBoardImage(CM_SIZE, 2);
-  const Bytes motor = sim::MakeSampleBoardImage(MOTOR_SIZE, 3);
-  WriteFile(bench.File("cm.bin"), cm);
-  WriteFile(bench.File("motor.bin"), motor);
-  bench.SetPaths("", bench.File("cm.bin"), bench.File("motor.bin"));
-
-  bench.Tick(false, false, true);
-  bench.Press();
-  ASSERT_EQ(bench.messages.Texts(), std::vector<QString>{QStringLiteral("Download Error !!")});
-  ASSERT_EQ(bench.unit->Listening(), UnitPart::ControlBoardLoader);
-
-  bench.Restart();
-  bench.SetPaths("", bench.File("cm.bin"), bench.File("motor.bin"));
+  LoaderLeftListening unit(UnitPart::ControlBoardLoader);
+  unit.bench.Restart();
+  unit.SetPaths();
   const QString left = QStringLiteral(
       "Control board loader may still be active from a job that did not finish. Load the Control board (Motor) "
       "alone first !!");
-  for (bool motorToo : {false, true}) {
-    bench.messages.Clear();
-    bench.unit->ClearWire();
-    bench.Tick(false, true, motorToo);
-    bench.Press();
-    EXPECT_EQ(bench.messages.Texts(), (std::vector<QString>{left, QStringLiteral("Download Error !!")}));
-    EXPECT_TRUE(bench.unit->WireBytes(sim::WireDirection::ToUnit).empty());
-  }
-  EXPECT_NE(bench.unit->Flash(UnitPart::ControlBoardLoader), cm);
+  unit.ExpectRefused(false, true, false, left);
+  unit.ExpectRefused(false, true, true, left);
+  EXPECT_NE(unit.bench.unit->Flash(UnitPart::ControlBoardLoader), unit.cm);
 
-  bench.messages.Clear();
-  bench.Tick(false, false, true);
-  bench.Press();
-  EXPECT_TRUE(bench.messages.Texts().empty());
-  EXPECT_EQ(bench.unit->Flash(UnitPart::ControlBoardLoader), motor);
-
+  unit.ExpectLoaded(false, true);
+  EXPECT_EQ(unit.bench.unit->Flash(UnitPart::ControlBoardLoader), unit.motor);
   // Loaded and restarted: the camera board goes through again.
-  bench.messages.Clear();
-  bench.Tick(false, true, false);
-  bench.Press();
-  EXPECT_TRUE(bench.messages.Texts().empty());
-  ExpectProgressThenReady(bench.statuses, false);
-  EXPECT_EQ(bench.unit->Flash(UnitPart::CameraBoardLoader), cm);
-  EXPECT_EQ(bench.unit->Flash(UnitPart::ControlBoardLoader), motor);
+  unit.ExpectLoaded(true, false);
+  EXPECT_EQ(unit.bench.unit->Flash(UnitPart::CameraBoardLoader), unit.cm);
+  EXPECT_EQ(unit.bench.unit->Flash(UnitPart::ControlBoardLoader), unit.motor);
 }
 
 // Closing the window while a job runs keeps it until the job has finished;
