@@ -229,12 +229,13 @@ TEST(WriteCommTest, StalledReaderEndsShortWithinTheBound) {
   Bytes data(count, 0x55);
   const auto start = Clock::now();
   const int32_t written = WriteComm(&job.form.Link, data.data(), count);
+  // It returns at all: the write gives up at its bound, never before the
+  // line time and the margin.
   const int64_t elapsed = MsSince(start);
-  const int64_t bound = int64_t{count} * 10 * 1000 / rate * 3 / 2 + 500;
   EXPECT_LT(written, count);
   EXPECT_GT(written, 0);
-  EXPECT_LE(elapsed, bound + 700);  // room for a loaded machine
-  EXPECT_GE(elapsed, 500);
+  EXPECT_GE(elapsed, WriteBound(static_cast<uint32_t>(count), rate).count() - 1);
+  EXPECT_FALSE(job.form.Link.Line_Gone.load());  // a stall, not a line that is gone
   EXPECT_EQ(job.ui.Messages(), Strings{"Not Write Correctly !!"});
   job.unit.SetReading(true);
 }
@@ -248,9 +249,9 @@ TEST(WriteCommTest, HungUpLineWritesNothingAndReceivesNothing) {
   while (!job.unit.HungUp() && Clock::now() < deadline) std::this_thread::sleep_for(std::chrono::milliseconds(1));
   ASSERT_TRUE(job.unit.HungUp());
   const Bytes command = {0x81, 0x01, 0x04, 0x75, 0xBB, 0xCC, 0xDD, 0xFF};
-  const auto start = Clock::now();
   EXPECT_LT(WriteComm(&job.form.Link, command.data(), 8), 8);
-  EXPECT_LT(MsSince(start), 1000);
+  // Ended because the device is gone, not by the stalled-write bound.
+  EXPECT_TRUE(job.form.Link.Line_Gone.load());
   EXPECT_EQ(job.ui.Messages(), Strings{"Not Write Correctly !!"});
   std::this_thread::sleep_for(std::chrono::milliseconds(20));
   EXPECT_EQ(job.form.Link.Rx.Count(), 0u);
@@ -342,11 +343,11 @@ TEST(ReceiveThreadTest, EndsInEveryOrderOfStart) {
     bool workerBusyAtStart;
     int activeAfterMs;  // -1: never
     int endAfterMs;     // Download_Active and Worker_Busy cleared
-    int64_t minMs, maxMs;
+    int64_t minMs;      // it ends no earlier than this
   } cases[] = {
-      {"job runs, then ends", true, 20, 100, 100, 100 + 600},
-      {"started after the job had ended", false, -1, 0, static_cast<int>(RECEIVE_IDLE_END.count()), static_cast<int>(RECEIVE_IDLE_END.count()) + 800},
-      {"worker busy but never active", true, -1, 150, 150 + static_cast<int>(RECEIVE_IDLE_END.count()), 150 + static_cast<int>(RECEIVE_IDLE_END.count()) + 800},
+      {"job runs, then ends", true, 20, 100, 100},
+      {"started after the job had ended", false, -1, 0, RECEIVE_IDLE_END.count()},
+      {"worker busy but never active", true, -1, 150, 150 + RECEIVE_IDLE_END.count()},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -363,13 +364,13 @@ TEST(ReceiveThreadTest, EndsInEveryOrderOfStart) {
     std::this_thread::sleep_for(std::chrono::milliseconds(c.endAfterMs - std::max(c.activeAfterMs, 0)));
     form.Download_Active.store(false);
     form.Worker_Busy.store(false);
-    ASSERT_EQ(reader.wait_for(std::chrono::seconds(3)), std::future_status::ready);
+    // A guard against a thread that never ends, not a measure of speed.
+    ASSERT_EQ(reader.wait_for(std::chrono::seconds(30)), std::future_status::ready);
     EXPECT_EQ(reader.get(), 0);
     const int64_t elapsed = MsSince(start);
     // The reader last saw the job busy up to one pass (a 2 ms sleep) before
     // it was cleared, and milliseconds are truncated: allow a few.
     EXPECT_GE(elapsed, c.minMs - 5);
-    EXPECT_LE(elapsed, c.maxMs);
     EXPECT_FALSE(form.Reader_Busy.load());
   }
 }
