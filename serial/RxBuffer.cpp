@@ -85,6 +85,11 @@ void RxBuffer::Place(const uint8_t* bytes, uint32_t n, uint32_t count) {
   Rx_Count.store(count, std::memory_order_release);
 }
 
+bool RxBuffer::ResetPending() const {
+  std::lock_guard<std::mutex> hold(Rx_Lock);
+  return Rx_WritePos == nullptr;
+}
+
 std::vector<uint8_t> RxBuffer::Snapshot() const {
   std::lock_guard<std::mutex> hold(Rx_Lock);
   std::vector<uint8_t> bytes;

@@ -40,6 +40,10 @@ class RxBuffer {
   // or until deadline (false).
   bool WaitForStore(uint64_t& seen, std::chrono::steady_clock::time_point deadline) const;
 
+  // Whether a reset waits for the receive thread's next pass: until then
+  // the count is still the one from before the reset.
+  bool ResetPending() const;
+
   // What is stored now, taken whole under the lock (for tests and tools).
   std::vector<uint8_t> Snapshot() const;
   // Whether the count equals the write position and stays within the buffer

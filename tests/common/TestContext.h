@@ -136,11 +136,12 @@ class TestJob {
     ComPortClose(&form.Link);
   }
 
-  // Waits (bounded) until the receive thread has stored at least count bytes.
+  // Waits (bounded) until the receive thread has stored at least count bytes
+  // since the last reply reset (not counting what came before it).
   bool WaitForRx(uint32_t count, std::chrono::milliseconds bound = std::chrono::milliseconds(2000)) {
     const auto deadline = std::chrono::steady_clock::now() + bound;
     while (std::chrono::steady_clock::now() < deadline) {
-      if (form.Link.Rx.Count() >= count) return true;
+      if (!form.Link.Rx.ResetPending() && form.Link.Rx.Count() >= count) return true;
       std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
     return false;
