@@ -93,6 +93,7 @@ bool RxBuffer::ResetPending() const {
 std::vector<uint8_t> RxBuffer::Snapshot() const {
   std::lock_guard<std::mutex> hold(Rx_Lock);
   std::vector<uint8_t> bytes;
+  if (Rx_WritePos == nullptr) return bytes;  // reset: nothing stored since
   const uint32_t n = std::min(Rx_Count.load(std::memory_order_acquire), RX_BUFFER_SIZE);
   for (uint32_t i = 0; i < n; ++i) bytes.push_back(Rx_Buffer[i].load(std::memory_order_relaxed));
   return bytes;

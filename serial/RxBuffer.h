@@ -44,7 +44,8 @@ class RxBuffer {
   // the count is still the one from before the reset.
   bool ResetPending() const;
 
-  // What is stored now, taken whole under the lock (for tests and tools).
+  // What is stored since the last reset, taken whole under the lock (for
+  // tests and tools); nothing while the reset waits for the next pass.
   std::vector<uint8_t> Snapshot() const;
   // Whether the count equals the write position and stays within the buffer
   // (always, between a store and a reset); taken under the lock.
