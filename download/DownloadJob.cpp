@@ -76,6 +76,16 @@ void Release(Target& t) {
   t.block.shrink_to_fit();
 }
 
+void TargetStarted(TDownloadJob* form, PathIndex target, int32_t bytes) {
+  if (form->UI) form->UI->TargetStarted(target, bytes);
+}
+
+// A board whose restart was not confirmed has its image in: done.
+void TargetEnded(TDownloadJob* form, PathIndex target, int32_t r) {
+  const bool done = (r == RESULT_DONE || r == RESULT_DONE_RESTART_UNCONFIRMED) && !form->Link.Line_Gone.load();
+  if (form->UI) form->UI->TargetEnded(target, done);
+}
+
 void RecordLoader(TDownloadJob* form, int32_t board) {
   if (form->Session.Loader_Records) form->Session.Loader_Records->Set(form->Link.ComPort_Device, board);
 }
@@ -123,16 +133,20 @@ int32_t RunTargets(TDownloadJob* form, Target& dsp, Target& cm, Target& motor) {
     r = ChangeBaudRate(LOADER_RATE, &form->Link.Baud_Request);
     if (r == -1) return RESULT_FAILED;
     if (dsp.selected) {
+      TargetStarted(form, DSP_PATH, DSP_BODY_SIZE);
       r = DownloadDSP(form, dsp.block.data(), dsp.size);
       Release(dsp);
+      TargetEnded(form, DSP_PATH, r);
       if (r == RESULT_FAILED || r == RESULT_REPORTED) return r;
       if (!cm.selected) static_cast<void>(CameraAddressSet(form));  // the unit answers or not; the DSP is in
     }
     if (cm.selected) {
+      TargetStarted(form, CM_PATH, cm.size);
       RecordLoader(form, CAMERA_BOARD);
       // The entry command awaits no reply: the loader's PING tells.
       if (PingLoader(form) == -1) static_cast<void>(EnterCameraLoader(form));
       r = LoadBoard(form, CAMERA_BOARD, cm);
+      TargetEnded(form, CM_PATH, r);
       if (r == RESULT_FAILED || r == RESULT_REPORTED) return r;
       // The control board's entry command and image would reach the camera
       // board's loader if it is still listening.
@@ -144,15 +158,18 @@ int32_t RunTargets(TDownloadJob* form, Target& dsp, Target& cm, Target& motor) {
     }
   }
   if (motor.selected) {
+    TargetStarted(form, MOTOR_PATH, motor.size);
     RecordLoader(form, CONTROL_BOARD);
-    if (PrepareControlBoard(form) == -1) return RESULT_FAILED;
-    r = LoadBoard(form, CONTROL_BOARD, motor);
+    r = PrepareControlBoard(form) == -1 ? RESULT_FAILED : LoadBoard(form, CONTROL_BOARD, motor);
+    TargetEnded(form, MOTOR_PATH, r);
   }
   // The image is in; an unconfirmed restart stays recorded for the next job.
   return r == RESULT_DONE_RESTART_UNCONFIRMED ? RESULT_DONE : r;
 }
 
+// Every return before RunTargets refuses the job before any byte went out.
 int32_t PrepareAndRun(TDownloadJob* form) {
+  form->Refused_Before_Sending = true;
   Target dsp{form->DSP_Selected != 0, DSP_PATH, TEXT_OPEN_DSP_ERROR, TEXT_DSP_SIZE_ERROR};
   Target cm{form->CM_Selected != 0, CM_PATH, TEXT_OPEN_CAMERA_ERROR, TEXT_CAMERA_SIZE_ERROR};
   Target motor{form->Motor_Selected != 0, MOTOR_PATH, TEXT_OPEN_CONTROL_ERROR, TEXT_CONTROL_SIZE_ERROR};
@@ -203,6 +220,7 @@ int32_t PrepareAndRun(TDownloadJob* form) {
     }
   }
   if (CheckLoaderLeftListening(form, dsp, cm, motor) != 0) return -1;
+  form->Refused_Before_Sending = false;
   return RunTargets(form, dsp, cm, motor);
 }
 
@@ -215,10 +233,18 @@ TDownloadJob::TDownloadJob(JobSession& session, JobObserver* ui)
   Link.Baud_Failure_Address_Set = [this] { static_cast<void>(CameraAddressSet(this)); };
 }
 
+void TDownloadJob::RequestStop() {
+  Stop_Requested.store(true);
+  // The gone-line path already does what a stop needs: nothing more is
+  // written, routines add no message of their own, baud requests are refused
+  // and the job fails.
+  Link.Line_Gone.store(true);
+}
+
 void TDownloadJob::ShowErrorMessage(const std::string& text) {
   {
     std::lock_guard<std::mutex> hold(Message_Lock);
-    Last_Message = text;
+    Shown_Messages.push_back(text);
   }
   if (UI) UI->ShowErrorMessage(text);
 }
@@ -233,12 +259,17 @@ void TDownloadJob::SetStatusText(const std::string& text) {
 
 std::string TDownloadJob::LastMessage() const {
   std::lock_guard<std::mutex> hold(Message_Lock);
-  return Last_Message;
+  return Shown_Messages.empty() ? std::string() : Shown_Messages.back();
+}
+
+std::vector<std::string> TDownloadJob::Messages() const {
+  std::lock_guard<std::mutex> hold(Message_Lock);
+  return Shown_Messages;
 }
 
 void TDownloadJob::ForgetMessages() {
   std::lock_guard<std::mutex> hold(Message_Lock);
-  Last_Message.clear();
+  Shown_Messages.clear();
 }
 
 int32_t DownloadThread(TDownloadJob* form) {
@@ -262,10 +293,26 @@ int32_t DownloadThread(TDownloadJob* form) {
   return 0;
 }
 
+namespace {
+
+JobOutcome Outcome(TDownloadJob* form, JobEnd end) {
+  JobOutcome outcome;
+  outcome.Success = end == JobEnd::Done;
+  outcome.End = end;
+  outcome.Messages = form->Messages();
+  if (!outcome.Success && !outcome.Messages.empty()) outcome.Message = outcome.Messages.back();
+  return outcome;
+}
+
+}  // namespace
+
 JobOutcome RunDownloadJob(TDownloadJob* form, const JobRequest& request) {
   form->ForgetMessages();
+  if (form->StopRequested()) return Outcome(form, JobEnd::Stopped);
   form->User_BaudRate = request.User_BaudRate;
-  if (ComPortOpen(&form->Link, request.Device, request.User_BaudRate) == -1) return {false, form->LastMessage()};
+  if (ComPortOpen(&form->Link, request.Device, request.User_BaudRate) == -1) return Outcome(form, JobEnd::PortNotOpened);
+  // Opening clears the link's gone flag; a stop that came meanwhile must hold.
+  if (form->StopRequested()) form->Link.Line_Gone.store(true);
   if (form->UI) form->UI->SetJobControlsEnabled(false);
 
   // Both count as busy from the moment they are started.
@@ -298,6 +345,7 @@ JobOutcome RunDownloadJob(TDownloadJob* form, const JobRequest& request) {
     form->UI->SetStatusText(TEXT_READY);
     form->UI->SetJobControlsEnabled(true);
   }
-  const bool success = form->Job_Result.load() == 0;
-  return {success, success ? std::string() : form->LastMessage()};
+  if (form->Job_Result.load() == 0) return Outcome(form, JobEnd::Done);
+  if (form->StopRequested()) return Outcome(form, JobEnd::Stopped);
+  return Outcome(form, form->Refused_Before_Sending.load() ? JobEnd::Refused : JobEnd::LineFailure);
 }

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "SerialLink.h"
 
@@ -27,10 +28,23 @@ struct JobRequest {
   JobTarget Targets[3];       // by PathIndex
 };
 
+// How a job ended, for a front end that must tell causes apart (a script's
+// exit code); the window shows only the messages.
+enum class JobEnd {
+  Done,
+  PortNotOpened,  // the port could not be opened or set to the user's rate
+  Refused,        // refused before any image byte went out: no image, an image that cannot be read, has the wrong size or is not a DSP image, a board's loader left listening
+  LineFailure,    // the unit did not answer, refused a block, or the line failed
+  Stopped,        // the front end stopped the job (RequestStop)
+};
+
 struct JobOutcome {
   bool Success = false;
   // The message that ended a failed job (the last one shown); empty on success.
   std::string Message;
+  JobEnd End = JobEnd::Done;
+  // Every message the job showed, in order.
+  std::vector<std::string> Messages;
 };
 
 // What the core tells its front end, and the window thread's part in a job.
@@ -43,6 +57,12 @@ class JobObserver : public LinkObserver {
   // Window thread: applies status texts handed over by the worker and not
   // shown yet, so that none of them lands after "Ready".
   virtual void ApplyPendingStatus() {}
+  // Worker thread: a target's transfer begins (bytes: its share of the job's
+  // total), makes progress (the percentage as the status box shows it, and
+  // the target's bytes written so far), and ends.
+  virtual void TargetStarted(PathIndex /*target*/, int32_t /*bytes*/) {}
+  virtual void ProgressMade(PathIndex /*target*/, int32_t /*percent*/, int32_t /*bytesDone*/) {}
+  virtual void TargetEnded(PathIndex /*target*/, bool /*done*/) {}
 };
 
 // What a front end keeps from one job to the next on its port.
@@ -81,6 +101,14 @@ class TDownloadJob : public JobThreadFlags, public LinkObserver {
   double Progress_Segment = 0.0;
   // The worker's result (0, -1, -3), set before it clears Download_Active.
   std::atomic<int32_t> Job_Result{0};
+  // Set by the worker when it refused the job before any image byte went out.
+  std::atomic<bool> Refused_Before_Sending{false};
+
+  // Any thread: ends the job as soon as the exchange under way has ended.
+  // Nothing more is written to the unit; the job fails. Stays set for the
+  // job's whole run, also when it comes before the port is open.
+  void RequestStop();
+  bool StopRequested() const { return Stop_Requested.load(); }
 
   // LinkObserver: every message of the job goes to the front end through
   // here, and the last one is kept for the outcome.
@@ -88,11 +116,13 @@ class TDownloadJob : public JobThreadFlags, public LinkObserver {
   void ProcessPendingEvents() override;
   void SetStatusText(const std::string& text);
   std::string LastMessage() const;
+  std::vector<std::string> Messages() const;
   void ForgetMessages();
 
  private:
+  std::atomic<bool> Stop_Requested{false};
   mutable std::mutex Message_Lock;
-  std::string Last_Message;  // under Message_Lock
+  std::vector<std::string> Shown_Messages;  // under Message_Lock
 };
 
 // A job's message: shown to the user and kept for the outcome.
@@ -105,5 +135,6 @@ int32_t DownloadThread(TDownloadJob* form);
 // The job from the click on: opens the port on the request's device at its
 // rate (nothing more when that fails), runs the worker and the receive thread
 // while the calling thread pumps and serves baud requests, closes the port,
-// shows "Ready" and tells what came of it.
+// shows "Ready" and tells what came of it. A stop requested before the call
+// opens no port.
 [[nodiscard]] JobOutcome RunDownloadJob(TDownloadJob* job, const JobRequest& request);

@@ -116,6 +116,7 @@ JobResult DownloadDSP(TDownloadJob* form, const uint8_t* image, int32_t size) {
   // Too short to hold the signature: not a DSP file, and the signature is not
   // read at all.
   if (image == nullptr || size < DSP_SIGNATURE_SIZE || CheckDSPHeader(image) != 0) {
+    form->Refused_Before_Sending = true;
     ShowRoutineError(&form->Link, TEXT_NOT_DSP_FILE);
     return RESULT_REPORTED;
   }
@@ -123,6 +124,7 @@ JobResult DownloadDSP(TDownloadJob* form, const uint8_t* image, int32_t size) {
   // is refused with the size message too, before anything goes to the unit:
   // a body written without its version would leave the unit half updated.
   if (size - DSP_HEADER_SIZE < DSP_BODY_SIZE || size < DSP_VERSION_END) {
+    form->Refused_Before_Sending = true;
     ShowRoutineError(&form->Link, TEXT_DSP_SIZE_ERROR);
     return RESULT_REPORTED;
   }
@@ -150,6 +152,7 @@ JobResult DownloadDSP(TDownloadJob* form, const uint8_t* image, int32_t size) {
     }
     if (result != 0) return RESULT_FAILED;
     ShowProgress(form, 0, weight, BLOCK_COUNT, static_cast<int32_t>((address - DSP_FIRST_ADDRESS) / BLOCK_SIZE));
+    ReportProgress(form, DSP_PATH, static_cast<int32_t>(offset + length));
     std::this_thread::sleep_for(BLOCK_PAUSE);
   }
 

@@ -305,6 +305,7 @@ JobResult DownloadByLoader(TDownloadJob* form, int32_t target, const uint8_t* im
       if (r != RESULT_DONE) return r;
     }
     ShowProgress(form, target, weight, count, index);
+    ReportProgress(form, target, sent + chunk);
     ++index;
     sent += chunk;
     data += chunk;

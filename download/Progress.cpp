@@ -17,3 +17,9 @@ int32_t ShowProgress(TDownloadJob* form, int32_t segment, double weight, int32_t
   form->SetStatusText(text);
   return 1;
 }
+
+void ReportProgress(TDownloadJob* form, int32_t segment, int32_t bytesDone) {
+  if (!form->UI || segment < DSP_PATH || segment > MOTOR_PATH) return;
+  const int32_t percent = static_cast<int32_t>(form->Progress_Segment) + form->Progress_Base;
+  form->UI->ProgressMade(static_cast<PathIndex>(segment), percent, bytesDone);
+}

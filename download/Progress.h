@@ -10,3 +10,7 @@
 // share of the job is weight per cent. The previous call's segment is kept in
 // the job's session, so it carries over from one job to the next.
 int32_t ShowProgress(TDownloadJob* form, int32_t segment, double weight, int32_t count, int32_t index);
+
+// Tells the front end, after a ShowProgress, how many of the segment's bytes
+// are written, with the percentage that call showed.
+void ReportProgress(TDownloadJob* form, int32_t segment, int32_t bytesDone);
