@@ -42,13 +42,59 @@ bool Fresh(const std::string& lockPath) {
 }
 
 // A lock file holds its port while it names a running process, or names none
-// yet and is fresh.
-bool LockHolds(const std::string& lockPath) {
+// yet and is fresh. The PID it names when it holds (0: none yet).
+std::optional<pid_t> HoldingPid(const std::string& lockPath) {
   const pid_t owner = UucpLockOwner(lockPath);
-  return Running(owner) || (owner == 0 && Fresh(lockPath));
+  if (Running(owner) || (owner == 0 && Fresh(lockPath))) return owner;
+  return std::nullopt;
 }
 
+bool LockHolds(const std::string& lockPath) { return HoldingPid(lockPath).has_value(); }
+
 bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\0'; }
+
+// Whether /proc/<process>/fd holds a descriptor on the character device
+// rdev; false for a process whose descriptors we may not read (another
+// user's) or that has just ended.
+bool HasOpen(const std::string& process, dev_t rdev) {
+  const std::string fdFolder = "/proc/" + process + "/fd";
+  const int dirFd = open(fdFolder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (dirFd < 0) return false;
+  DIR* fds = fdopendir(dirFd);
+  if (!fds) {
+    close(dirFd);
+    return false;
+  }
+  bool found = false;
+  while (const dirent* fdEntry = readdir(fds)) {
+    if (fdEntry->d_name[0] == '.') continue;
+    // The open file itself, by its device number; cached attributes only,
+    // so a descriptor on a network file system never stalls the scan.
+    struct statx st {};
+    if (statx(dirFd, fdEntry->d_name, AT_STATX_DONT_SYNC, STATX_TYPE, &st) != 0) continue;
+    if (S_ISCHR(st.stx_mode) && makedev(st.stx_rdev_major, st.stx_rdev_minor) == rdev) {
+      found = true;
+      break;
+    }
+  }
+  closedir(fds);  // closes dirFd too
+  return found;
+}
+
+// Calls visit with the PID of every process but this one until it returns false.
+template <typename Visit>
+void ForEachOtherProcess(Visit visit) {
+  DIR* proc = opendir("/proc");
+  if (!proc) return;
+  const pid_t self = getpid();
+  while (const dirent* entry = readdir(proc)) {
+    char* end = nullptr;
+    const long pid = std::strtol(entry->d_name, &end, 10);
+    if (pid <= 0 || *end != '\0' || pid == self) continue;
+    if (!visit(static_cast<pid_t>(pid))) break;
+  }
+  closedir(proc);
+}
 
 }  // namespace
 
@@ -101,14 +147,17 @@ pid_t UucpLockOwner(const std::string& lockPath) {
   return 0;
 }
 
-bool HeldByUucpLock(const std::string& devicePath) {
+std::optional<UucpLockHolder> UucpLockHolding(const std::string& devicePath) {
   const std::string name = UucpLockName(devicePath);
-  if (name.empty()) return false;
+  if (name.empty()) return std::nullopt;
   for (const std::string& folder : UucpLockFolders()) {
-    if (LockHolds(folder + "/" + name)) return true;
+    const std::string path = folder + "/" + name;
+    if (const auto pid = HoldingPid(path)) return UucpLockHolder{path, *pid};
   }
-  return false;
+  return std::nullopt;
 }
+
+bool HeldByUucpLock(const std::string& devicePath) { return UucpLockHolding(devicePath).has_value(); }
 
 UucpLock::~UucpLock() { Release(); }
 
@@ -161,37 +210,35 @@ void UucpLock::Release() {
 }
 
 bool OpenInAnotherProcess(dev_t rdev) {
-  DIR* proc = opendir("/proc");
-  if (!proc) return false;
-  const pid_t self = getpid();
   bool found = false;
-  while (!found) {
-    const dirent* entry = readdir(proc);
-    if (!entry) break;
-    char* end = nullptr;
-    const long pid = std::strtol(entry->d_name, &end, 10);
-    if (pid <= 0 || *end != '\0' || pid == self) continue;
-    const std::string fdFolder = std::string("/proc/") + entry->d_name + "/fd";
-    const int dirFd = open(fdFolder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dirFd < 0) continue;  // another user's process, or one that has just ended
-    DIR* fds = fdopendir(dirFd);
-    if (!fds) {
-      close(dirFd);
-      continue;
-    }
-    while (const dirent* fdEntry = readdir(fds)) {
-      if (fdEntry->d_name[0] == '.') continue;
-      // The open file itself, by its device number; cached attributes only,
-      // so a descriptor on a network file system never stalls the scan.
-      struct statx st {};
-      if (statx(dirFd, fdEntry->d_name, AT_STATX_DONT_SYNC, STATX_TYPE, &st) != 0) continue;
-      if (S_ISCHR(st.stx_mode) && makedev(st.stx_rdev_major, st.stx_rdev_minor) == rdev) {
-        found = true;
-        break;
-      }
-    }
-    closedir(fds);
-  }
-  closedir(proc);
+  ForEachOtherProcess([&](pid_t pid) {
+    found = HasOpen(std::to_string(pid), rdev);
+    return !found;
+  });
   return found;
+}
+
+std::vector<pid_t> ProcessesHolding(dev_t rdev) {
+  std::vector<pid_t> holders;
+  ForEachOtherProcess([&](pid_t pid) {
+    if (HasOpen(std::to_string(pid), rdev)) holders.push_back(pid);
+    return true;
+  });
+  return holders;
+}
+
+bool OpenInThisProcess(dev_t rdev) { return HasOpen("self", rdev); }
+
+std::string ProcessName(pid_t pid) {
+  if (pid <= 0) return {};
+  const std::string path = "/proc/" + std::to_string(pid) + "/comm";
+  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return {};
+  char text[64];
+  const ssize_t n = read(fd, text, sizeof text);
+  close(fd);
+  if (n <= 0) return {};
+  std::string name(text, static_cast<size_t>(n));
+  while (!name.empty() && name.back() == '\n') name.pop_back();
+  return name;
 }

@@ -6,6 +6,7 @@
 
 #include <sys/types.h>
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -24,9 +25,19 @@ std::string UucpLockName(const std::string& devicePath);
 // allowed) or a 4-byte binary int; 0 when the file is unreadable or names none.
 pid_t UucpLockOwner(const std::string& lockPath);
 
-// Whether a lock file in one of the lock folders names a running process
-// (this one included), or names none yet and was made a moment ago. A lock of
-// a process that has ended does not count.
+// A lock file that holds a port: its path and the PID it names (0 for a
+// file that names none yet and was made a moment ago).
+struct UucpLockHolder {
+  std::string Path;
+  pid_t Pid = 0;
+};
+
+// The first lock file in the lock folders that holds the device: one that
+// names a running process (this one included), or names none yet and was made
+// a moment ago. A lock of a process that has ended does not count.
+std::optional<UucpLockHolder> UucpLockHolding(const std::string& devicePath);
+
+// Whether UucpLockHolding finds a lock file.
 bool HeldByUucpLock(const std::string& devicePath);
 
 // Our lock file while we hold a port. Removed on destruction if it still
@@ -57,3 +68,14 @@ class UucpLock {
 // as far as this process may read /proc (other users' processes are not
 // readable to an ordinary user).
 bool OpenInAnotherProcess(dev_t rdev);
+
+// Every process other than this one that has rdev open, as far as /proc
+// shows, in the order /proc lists them.
+std::vector<pid_t> ProcessesHolding(dev_t rdev);
+
+// Whether a descriptor of this process is open on rdev.
+bool OpenInThisProcess(dev_t rdev);
+
+// A process's command name (/proc/<pid>/comm, at most 15 bytes); empty when
+// it cannot be read.
+std::string ProcessName(pid_t pid);

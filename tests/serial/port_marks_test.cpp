@@ -8,6 +8,7 @@
 #include <limits.h>
 #include <stdlib.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -22,6 +23,8 @@
 #include <vector>
 
 #include "OtherProgram.h"
+#include "PortHolders.h"
+#include "PseudoTerminal.h"
 #include "SerialLink.h"
 #include "LinuxSerialPort.h"
 #include "SerialPort.h"
@@ -32,6 +35,7 @@ namespace {
 using lumo_test::ComFolder;
 using lumo_test::EndedProcessId;
 using lumo_test::OtherProgram;
+using Port = lumo_test::PseudoTerminal;
 using lumo_test::TerminalSettings;
 using lumo_test::TestJob;
 using Strings = std::vector<std::string>;
@@ -96,35 +100,6 @@ std::string BinaryPid(pid_t pid) {
   const int32_t value = pid;
   return std::string(reinterpret_cast<const char*>(&value), sizeof value);
 }
-
-// A pseudo-terminal as another program would find a port: cooked, echo on,
-// the slave open nowhere; reached through a link as the COM folder does.
-class Port {
- public:
-  explicit Port(const std::string& folder) {
-    master_ = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-    char name[PATH_MAX] = {};
-    if (master_ < 0 || grantpt(master_) != 0 || unlockpt(master_) != 0 || ptsname_r(master_, name, sizeof name) != 0)
-      return;
-    slave_ = name;
-    link_ = folder + "/COM5";
-    unlink(link_.c_str());
-    if (symlink(slave_.c_str(), link_.c_str()) != 0) link_.clear();
-  }
-  ~Port() {
-    if (!link_.empty()) unlink(link_.c_str());
-    if (master_ >= 0) close(master_);
-  }
-  bool Ok() const { return master_ >= 0 && !link_.empty(); }
-  const std::string& Slave() const { return slave_; }
-  const std::string& Link() const { return link_; }
-  TerminalSettings Settings() const { return TerminalSettings::Of(master_); }
-
- private:
-  int master_ = -1;
-  std::string slave_;
-  std::string link_;
-};
 
 // Exclusive mode set through a descriptor of this process, which the /proc
 // scan passes over.
@@ -345,4 +320,34 @@ TEST(PortMarks, JobGoesOnWithoutALockFolder) {
   EXPECT_EQ((ComPortClose(&job.form.Link), 0), 0);
   EXPECT_TRUE(locks.Files().empty());
   unsetenv("LUMO_COMPORT_DIR");
+}
+
+// Who has a port open, as /proc shows it: every other process with a
+// descriptor on it, not only the first one found, and this process only
+// through its own question.
+TEST(PortHolders, EveryOtherProcessThatHasThePortOpen) {
+  ComFolder com;
+  Port port(com.Path());
+  ASSERT_TRUE(port.Ok());
+  struct stat device {};
+  ASSERT_EQ(stat(port.Slave().c_str(), &device), 0);
+  EXPECT_TRUE(ProcessesHolding(device.st_rdev).empty());
+
+  OtherProgram plain(port.Slave(), OtherProgram::Open);
+  OtherProgram locking(port.Slave(), OtherProgram::Flock);
+  OtherProgram bystander("", OtherProgram::Runs);
+  ASSERT_TRUE(plain.Holding() && locking.Holding() && bystander.Holding());
+  std::vector<pid_t> expected{plain.Pid(), locking.Pid()};
+  std::sort(expected.begin(), expected.end());
+  std::vector<pid_t> holders = ProcessesHolding(device.st_rdev);
+  std::sort(holders.begin(), holders.end());
+  EXPECT_EQ(holders, expected);
+  EXPECT_FALSE(OpenInThisProcess(device.st_rdev));
+
+  OwnExclusiveDescriptor own(port.Slave());
+  ASSERT_TRUE(own.set);
+  EXPECT_TRUE(OpenInThisProcess(device.st_rdev));
+  holders = ProcessesHolding(device.st_rdev);
+  std::sort(holders.begin(), holders.end());
+  EXPECT_EQ(holders, expected);
 }
