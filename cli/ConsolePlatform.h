@@ -1,0 +1,29 @@
+// What the command-line front end needs of the platform: whether its output
+// is a terminal, where it was started from, and the interrupt keys.
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <string>
+
+// Whether standard output is a terminal that can redraw lines in place.
+bool OutputIsTerminal();
+
+// The folder of the running executable; empty when it cannot be told.
+std::string ExecutableFolder();
+
+// Hears Ctrl+C and the termination request while it lives: each one calls
+// onSignal with the exit code it asks for (130 for Ctrl+C, 143 for a
+// termination request), on a thread of its own. Neither ends the process by
+// itself; the front end ends its jobs and exits.
+class InterruptWatch {
+ public:
+  explicit InterruptWatch(std::function<void(int exitCode)> onSignal);
+  ~InterruptWatch();
+  InterruptWatch(const InterruptWatch&) = delete;
+  InterruptWatch& operator=(const InterruptWatch&) = delete;
+
+ private:
+  struct State;
+  std::unique_ptr<State> state_;
+};

@@ -1,0 +1,231 @@
+// lumo-download: loads firmware into camera units from the command line,
+// several units at once, on the same job engine as the window.
+#include <cstdio>
+#include <filesystem>
+#include <iostream>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "Console.h"
+#include "ConsolePlatform.h"
+#include "DownloadJob.h"
+#include "ExitCodes.h"
+#include "LoaderRecords.h"
+#include "Options.h"
+#include "PortArgument.h"
+#include "PortDetails.h"
+#include "PortDiagnosis.h"
+#include "SerialPort.h"
+
+namespace {
+
+// One unit's job, and what the job tells the console.
+class UnitRun : public JobObserver {
+ public:
+  UnitRun(UnitState& state, Console& console, PortFactory& ports, LoaderRecords& records)
+      : state_(state), console_(console), session_(ports, &records), job_(session_, this) {}
+
+  TDownloadJob& Job() { return job_; }
+  UnitState& State() { return state_; }
+
+  void ShowErrorMessage(const std::string& text) override { console_.Message(state_, text); }
+  void SetStatusText(const std::string& text) override { console_.Status(state_, text); }
+  void TargetStarted(PathIndex target, int32_t bytes) override {
+    total_ = job_.Total_Size.load();
+    console_.TargetStarted(state_, target, bytes, total_);
+  }
+  void ProgressMade(PathIndex target, int32_t percent, int32_t bytesDone) override {
+    console_.Progress(state_, target, percent, bytesDone);
+  }
+  void TargetEnded(PathIndex target, bool done) override { console_.TargetEnded(state_, target, done); }
+
+  int32_t Total() const { return total_; }
+
+ private:
+  UnitState& state_;
+  Console& console_;
+  JobSession session_;
+  TDownloadJob job_;
+  int32_t total_ = 0;  // the worker's, read by the unit's thread after the job
+};
+
+int ExitCodeOf(JobEnd end) {
+  switch (end) {
+    case JobEnd::Done: return EXIT_ALL_DONE;
+    case JobEnd::PortNotOpened: return EXIT_PORT_NOT_OPENED;
+    case JobEnd::Refused: return EXIT_REFUSED;
+    case JobEnd::LineFailure: return EXIT_LINE_FAILURE;
+    case JobEnd::Stopped: return EXIT_LINE_FAILURE;  // the signal's code overrides it
+  }
+  return EXIT_LINE_FAILURE;
+}
+
+std::vector<std::string> SplitLines(const std::string& text) {
+  std::vector<std::string> lines;
+  size_t start = 0;
+  while (start <= text.size()) {
+    const size_t end = text.find('\n', start);
+    const std::string line = text.substr(start, end == std::string::npos ? std::string::npos : end - start);
+    if (!line.empty()) lines.push_back(line);
+    if (end == std::string::npos) break;
+    start = end + 1;
+  }
+  return lines;
+}
+
+// The records of loaders left listening, shared with the window: the same
+// file beside the executable.
+std::string LoaderStateFile() {
+  const std::string folder = ExecutableFolder();
+  if (folder.empty()) return {};
+  const std::filesystem::path savePath = std::filesystem::path(folder) / "SavePath";
+  std::error_code ignored;
+  std::filesystem::create_directories(savePath, ignored);
+  return (savePath / "LoaderState.txt").string();
+}
+
+int ListPorts(PortFactory& ports, bool json) {
+  const std::optional<std::vector<PortDetails>> found = DescribePorts(ports);
+  if (!found) {
+    std::cerr << "lumo-download: the serial device map cannot be read\n";
+    return EXIT_PORT_NOT_OPENED;
+  }
+  if (json) {
+    for (const PortDetails& p : *found) {
+      std::cout << nlohmann::json{{"port", p.ComName},           {"device", p.Device},
+                                  {"free", p.Free},              {"vendor_id", p.VendorId},
+                                  {"product_id", p.ProductId},   {"manufacturer", p.Manufacturer},
+                                  {"product", p.Product},        {"serial_number", p.SerialNumber}}
+                       .dump(-1, ' ', false, nlohmann::json::error_handler_t::replace)
+                << "\n";
+    }
+    return EXIT_ALL_DONE;
+  }
+  if (found->empty()) {
+    std::cout << "No serial ports found.\n";
+    return EXIT_ALL_DONE;
+  }
+  std::printf("%-7s %-22s %-5s %-9s %-20s %-24s %s\n", "PORT", "DEVICE", "STATE", "USB ID", "MANUFACTURER",
+              "PRODUCT", "SERIAL");
+  for (const PortDetails& p : *found) {
+    const std::string id = p.VendorId.empty() && p.ProductId.empty() ? "" : p.VendorId + ":" + p.ProductId;
+    std::printf("%-7s %-22s %-5s %-9s %-20s %-24s %s\n", p.ComName.c_str(), p.Device.c_str(),
+                p.Free ? "free" : "busy", id.c_str(), p.Manufacturer.c_str(), p.Product.c_str(),
+                p.SerialNumber.c_str());
+  }
+  return EXIT_ALL_DONE;
+}
+
+// With several ports, one trace per port: "fault.trace" becomes
+// "fault-COM34.trace".
+[[maybe_unused]] std::string TraceFileFor(const std::string& trace, const std::string& port, bool several) {
+  if (!several) return trace;
+  std::string name = port.substr(port.find_last_of("/\\") == std::string::npos ? 0 : port.find_last_of("/\\") + 1);
+  const std::filesystem::path path(trace);
+  const std::string stem = path.stem().string(), extension = path.extension().string();
+  return (path.parent_path() / (stem + "-" + name + extension)).string();
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  CliOptions options;
+  switch (ParseCommandLine(argc, argv, options, std::cout, std::cerr)) {
+    case ParseResult::Exit: return EXIT_ALL_DONE;
+    case ParseResult::UsageError: return EXIT_USAGE;
+    case ParseResult::Run: break;
+  }
+  std::unique_ptr<PortFactory> ports = MakePlatformPortFactory();
+  if (options.ListPorts) return ListPorts(*ports, options.Json);
+
+  const std::vector<SerialDeviceEntry> map = ports->ListPorts().value_or(std::vector<SerialDeviceEntry>{});
+  std::vector<UnitState> states(options.Ports.size());
+  std::set<std::string> devices;
+  for (size_t i = 0; i < options.Ports.size(); ++i) {
+    const NamedPort port = ResolvePortArgument(options.Ports[i], map);
+    if (!port.Device.empty() && !devices.insert(port.Device).second) {
+      UsageError(std::cerr, "--port: " + options.Ports[i] + " names a port given before");
+      return EXIT_USAGE;
+    }
+    states[i].Port = port.Name;
+    states[i].Device = port.Device;
+    for (PathIndex t : {DSP_PATH, CM_PATH, MOTOR_PATH}) {
+      if (!options.Images[t].empty()) states[i].Targets[t] = TargetState::Waiting;
+    }
+  }
+
+  const Console::Mode mode = options.Json                                 ? Console::Mode::Json
+                             : options.Quiet || !OutputIsTerminal() ? Console::Mode::Plain
+                                                                          : Console::Mode::Terminal;
+  Console console(mode, stdout);
+  LoaderRecords records(LoaderStateFile());
+  std::vector<std::unique_ptr<UnitRun>> units;
+  for (UnitState& state : states) units.push_back(std::make_unique<UnitRun>(state, console, *ports, records));
+
+  // Before any job thread starts, so that every thread keeps the signals blocked.
+  std::mutex signalLock;
+  int signalCode = 0;
+  InterruptWatch watch([&](int code) {
+    {
+      std::lock_guard<std::mutex> hold(signalLock);
+      if (signalCode == 0) signalCode = code;
+    }
+    for (auto& unit : units) unit->Job().RequestStop();
+    console.Note("Stopping: each unit ends after its current exchange and closes its port.");
+  });
+
+  console.Begin(states);
+  std::vector<std::thread> threads;
+  for (auto& unit : units) {
+    threads.emplace_back([&, run = unit.get()] {
+      UnitState& state = run->State();
+      JobRequest request;
+      request.Device = state.Device;
+      request.User_BaudRate = options.Baud;
+      for (PathIndex t : {DSP_PATH, CM_PATH, MOTOR_PATH}) {
+        request.Targets[t] = {!options.Images[t].empty(), options.Images[t]};
+      }
+      console.JobStarted(state, options.Baud);
+      JobOutcome outcome;
+      std::vector<std::string> notes;
+      if (state.Device.empty()) {
+        // A port name the map does not know: the window could not offer it either.
+        outcome.End = JobEnd::PortNotOpened;
+        outcome.Message = "Comport cannot open!!";
+        outcome.Messages = {outcome.Message};
+        console.Message(state, outcome.Message);
+        notes.push_back("cause: no port named " + state.Port + " is known");
+        std::string known;
+        for (const SerialDeviceEntry& e : map) known += (known.empty() ? "" : ", ") + e.Data + " (" + e.ValueName + ")";
+        notes.push_back(known.empty() ? "hint: no serial ports were found; is the adapter plugged in?"
+                                      : "hint: the ports that exist: " + known);
+      } else {
+        outcome = RunDownloadJob(&run->Job(), request);
+        if (outcome.End == JobEnd::PortNotOpened && !run->Job().StopRequested()) {
+          const OpenFailure why = DiagnoseOpenFailure(state.Device, *ports);
+          notes.push_back("cause: " + why.Detail);
+          for (const std::string& line : SplitLines(why.Hint)) notes.push_back("hint: " + line);
+        }
+      }
+      console.JobEnded(state, outcome, ExitCodeOf(outcome.End), notes, run->Total());
+    });
+  }
+  for (std::thread& t : threads) t.join();
+  console.Finish();
+
+  {
+    std::lock_guard<std::mutex> hold(signalLock);
+    if (signalCode != 0) return signalCode;
+  }
+  for (const UnitState& state : states) {
+    if (state.ExitCode != EXIT_ALL_DONE) return state.ExitCode;
+  }
+  return EXIT_ALL_DONE;
+}

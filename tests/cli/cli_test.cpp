@@ -1,0 +1,346 @@
+// lumo-download as a user runs it: the built executable as a process against
+// simulated units on pseudo-terminals.
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "CliProcess.h"
+#include "OtherProgram.h"
+#include "SampleImages.h"
+#include "SimUnit.h"
+#include "TestContext.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using Bytes = std::vector<uint8_t>;
+using lumo_test::CliProcess;
+using sim::UnitPart;
+
+// Sample images in a folder of their own.
+struct Images {
+  Images() {
+    char pattern[] = "/tmp/lumo-cli-images-XXXXXX";
+    folder = mkdtemp(pattern);
+    dspPath = Write("dsp.bin", dsp);
+    cmPath = Write("cm.bin", cm);
+    motorPath = Write("motor.bin", motor);
+  }
+  ~Images() {
+    std::error_code ignored;
+    fs::remove_all(folder, ignored);
+  }
+  std::string Write(const std::string& name, const Bytes& bytes) const {
+    const std::string path = folder + "/" + name;
+    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
+                                                static_cast<std::streamsize>(bytes.size()));
+    return path;
+  }
+
+  std::string folder;
+  Bytes dsp = sim::MakeSampleDspImage(0x01020304, 7);
+  Bytes cm = sim::MakeSampleBoardImage(76 * 12 + 5, 8);
+  Bytes motor = sim::MakeSampleBoardImage(76 * 7 + 30, 9);
+  std::string dspPath, cmPath, motorPath;
+};
+
+Bytes DspBody(const Bytes& image) {
+  return Bytes(image.begin() + sim::DSP_HEADER_SIZE, image.begin() + sim::DSP_HEADER_SIZE + sim::DSP_BODY_SIZE);
+}
+
+bool Erased(const Bytes& memory) {
+  return std::all_of(memory.begin(), memory.end(), [](uint8_t b) { return b == 0xFF; });
+}
+
+std::vector<nlohmann::json> JsonLines(const std::string& text) {
+  std::vector<nlohmann::json> events;
+  std::istringstream lines(text);
+  for (std::string line; std::getline(lines, line);) {
+    if (line.empty()) continue;
+    events.push_back(nlohmann::json::parse(line));  // throws on a line that is not JSON
+  }
+  return events;
+}
+
+std::vector<std::string> Lines(const std::string& text) {
+  std::vector<std::string> lines;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return lines;
+}
+
+bool Contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+
+// ---------------------------------------------------------------------------
+
+TEST(LumoDownloadUsage, WrongUsageGetsOneLineAndTheUsageAndOpensNoPort) {
+  Images images;
+  sim::SimUnit unit;
+  const std::string port = unit.SlavePath();
+  struct Case {
+    const char* name;
+    std::vector<std::string> args;
+    const char* line;
+  } cases[] = {
+      {"an unknown option", {"--port", port, "--cm", images.cmPath, "--speed", "9600"}, "--speed"},
+      {"a missing value", {"--port", port, "--cm", images.cmPath, "--baud"}, "--baud"},
+      {"no image", {"--port", port}, "no image"},
+      {"no port", {"--cm", images.cmPath}, "no port"},
+      {"a rate that is no number", {"--port", port, "--cm", images.cmPath, "--baud", "fast"}, "'fast' is not a positive number"},
+      {"a rate of zero", {"--port", port, "--cm", images.cmPath, "--baud", "0"}, "'0' is not a positive number"},
+      {"a negative rate", {"--port", port, "--cm", images.cmPath, "--baud=-9600"}, "'-9600' is not a positive number"},
+      {"a rate too big", {"--port", port, "--cm", images.cmPath, "--baud", "99999999999"}, "not a positive number"},
+      {"an image that does not exist", {"--port", port, "--dsp", images.folder + "/none.bin"}, "--dsp: no such file"},
+      {"a port given twice", {"--port", port, "--port", port, "--cm", images.cmPath}, "given before"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    CliProcess run(c.args);
+    EXPECT_EQ(run.Wait(), 2);
+    const std::vector<std::string> lines = Lines(run.Err());
+    ASSERT_GE(lines.size(), 2u);
+    EXPECT_TRUE(Contains(lines[0], c.line)) << lines[0];
+    EXPECT_TRUE(Contains(run.Err(), "Usage: lumo-download --port PORT"));
+    EXPECT_EQ(run.Out(), "");
+  }
+  EXPECT_TRUE(unit.Wire().empty());
+}
+
+TEST(LumoDownloadUsage, HelpIsCompleteAndVersionIsTheProjects) {
+  CliProcess help({"--help"});
+  EXPECT_EQ(help.Wait(), 0);
+  for (const char* part : {"--port PORT", "--baud RATE", "--dsp FILE", "--cm FILE", "--motor FILE", "--trace FILE",
+                           "--json", "--quiet", "--list-ports", "--version", "Exit status:", "130", "Examples:",
+                           "LoaderState.txt"}) {
+    EXPECT_TRUE(Contains(help.Out(), part)) << part;
+  }
+  CliProcess version({"--version"});
+  EXPECT_EQ(version.Wait(), 0);
+  EXPECT_EQ(version.Out(), std::string("lumo-download ") + LUMO_VERSION + "\n");
+}
+
+// ---------------------------------------------------------------------------
+
+TEST(LumoDownload, LoadsEachTargetAndAllThree) {
+  Images images;
+  struct Case {
+    const char* name;
+    bool dsp, cm, motor;
+    const char* port;  // how the port is named: "path", "number" or "COM"
+  } cases[] = {
+      {"the DSP, by device path", true, false, false, "path"},
+      {"the camera board, by the bare number", false, true, false, "number"},
+      {"the control board, by COM name", false, false, true, "COM"},
+      {"all three", true, true, true, "COM"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    lumo_test::ComFolder com;
+    sim::SimOptions options;
+    options.ComDir = com.Path();
+    options.ComNumber = 7;
+    sim::SimUnit unit(options);
+    std::vector<std::string> args{"--port", c.port == std::string("path") ? unit.SlavePath()
+                                            : c.port == std::string("number") ? "7"
+                                                                              : "com7"};
+    if (c.dsp) args.insert(args.end(), {"--dsp", images.dspPath});
+    if (c.cm) args.insert(args.end(), {"--cm", images.cmPath});
+    if (c.motor) args.insert(args.end(), {"--motor", images.motorPath});
+    CliProcess run(args, lumo_test::CliRun::WithEnvironment({"LUMO_COMPORT_DIR=" + com.Path()}));
+    ASSERT_EQ(run.Wait(), 0) << run.Out() << run.Err();
+
+    const Bytes dsp = unit.DspMemory();
+    EXPECT_TRUE(c.dsp ? dsp == DspBody(images.dsp) : Erased(dsp));
+    EXPECT_EQ(unit.Flash(UnitPart::CameraBoardLoader), c.cm ? images.cm : Bytes{});
+    EXPECT_EQ(unit.Flash(UnitPart::ControlBoardLoader), c.motor ? images.motor : Bytes{});
+
+    // Not a terminal: plain lines, one per target started and ended, and the result.
+    const std::string label = c.port == std::string("path") ? unit.SlavePath() : "COM7 (" + com.Path() + "/COM7)";
+    std::vector<std::string> expected;
+    if (c.dsp) expected.insert(expected.end(), {label + ": DSP started, " + std::to_string(sim::DSP_BODY_SIZE) + " bytes", label + ": DSP done"});
+    if (c.cm) expected.insert(expected.end(), {label + ": CM started, " + std::to_string(images.cm.size()) + " bytes", label + ": CM done"});
+    if (c.motor) expected.insert(expected.end(), {label + ": Motor started, " + std::to_string(images.motor.size()) + " bytes", label + ": Motor done"});
+    std::vector<std::string> lines = Lines(run.Out());
+    ASSERT_EQ(lines.size(), expected.size() + 1) << run.Out();
+    EXPECT_TRUE(Contains(lines.back(), label + ": done, ")) << lines.back();
+    lines.pop_back();
+    EXPECT_EQ(lines, expected);
+    EXPECT_EQ(run.Out().find('\x1b'), std::string::npos) << "no terminal sequences into a pipe";
+  }
+}
+
+TEST(LumoDownload, ExitCodesTellWhatFailedWithTheWindowsMessage) {
+  Images images;
+  const std::string notDsp = images.Write("not-dsp.bin", Bytes(40000, 0x01));
+  const std::string empty = images.Write("empty.bin", Bytes{});
+  struct Case {
+    const char* name;
+    std::vector<sim::Fault> faults;
+    std::vector<std::string> images;  // options after --port
+    bool portMissing;
+    int exitCode;
+    std::vector<std::string> lines;  // after the port's label
+  } cases[] = {
+      {"a loader error", {{sim::FaultKind::FlashFailure, UnitPart::CameraBoardLoader, 0x21}},
+       {"--cm", images.cmPath}, false, 1, {" CM: Erase Flash Error !!", ": failed on the line: Erase Flash Error !!"}},
+      {"a refused block", {{sim::FaultKind::RefuseBlock, UnitPart::Camera, -1, 3, -1}},
+       {"--dsp", images.dspPath}, false, 1, {" DSP: Download Error !!", ": failed on the line: Download Error !!"}},
+      {"not a DSP image", {}, {"--dsp", notDsp}, false, 4, {" DSP: This is not DSP File !!", ": refused: This is not DSP File !!"}},
+      {"an empty board image", {}, {"--motor", empty}, false, 4,
+       {": Control Baord File Size Error !!", ": Download Error !!", ": refused: Download Error !!"}},
+      {"a port that does not open", {}, {"--cm", images.cmPath}, true, 3,
+       {": Comport cannot open!!", ": port not opened: Comport cannot open!!"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    sim::SimOptions options;
+    options.Faults = c.faults;
+    sim::SimUnit unit(options);
+    const std::string port = c.portMissing ? "/dev/lumo-no-such-tty" : unit.SlavePath();
+    std::vector<std::string> args{"--port", port};
+    args.insert(args.end(), c.images.begin(), c.images.end());
+    CliProcess run(args);
+    EXPECT_EQ(run.Wait(), c.exitCode) << run.Out() << run.Err();
+    const std::string out = run.Out();
+    size_t at = 0;
+    for (const std::string& line : c.lines) {
+      const size_t found = out.find(port + line, at);
+      ASSERT_NE(found, std::string::npos) << port + line << "\nin:\n" << out;
+      at = found + 1;
+    }
+  }
+}
+
+TEST(LumoDownload, JsonLinesTellTheWholeJob) {
+  Images images;
+  sim::SimUnit unit;
+  CliProcess run({"--port", unit.SlavePath(), "--json", "--dsp", images.dspPath, "--cm", images.cmPath, "--motor",
+                  images.motorPath});
+  ASSERT_EQ(run.Wait(), 0) << run.Err();
+  const std::vector<nlohmann::json> events = JsonLines(run.Out());
+  ASSERT_GE(events.size(), 8u);
+  std::vector<std::string> order;
+  double lastProgress = -1.0;
+  for (const nlohmann::json& e : events) {
+    EXPECT_EQ(e.at("port"), unit.SlavePath());
+    const std::string kind = e.at("event");
+    if (kind == "progress") {
+      // At most one progress event every 250 ms.
+      if (lastProgress >= 0) {
+        EXPECT_GE(e.at("seconds").get<double>() - lastProgress, 0.249);
+      }
+      lastProgress = e.at("seconds").get<double>();
+      EXPECT_LE(e.at("bytes_done").get<int>(), e.at("bytes_total").get<int>());
+      continue;
+    }
+    order.push_back(kind + (e.contains("target") ? " " + e.at("target").get<std::string>() : "") +
+                    (e.contains("result") ? " " + e.at("result").get<std::string>() : ""));
+  }
+  EXPECT_EQ(order, (std::vector<std::string>{"job_start", "target_start dsp", "target_end dsp done", "target_start cm",
+                                             "target_end cm done", "target_start motor", "target_end motor done",
+                                             "job_end"}));
+  const nlohmann::json& start = events.front();
+  EXPECT_EQ(start.at("baud"), 9600);
+  EXPECT_EQ(start.at("targets"), (nlohmann::json{"dsp", "cm", "motor"}));
+  const nlohmann::json& end = events.back();
+  EXPECT_EQ(end.at("outcome"), "done");
+  EXPECT_EQ(end.at("message"), "");
+  EXPECT_EQ(end.at("exit_code"), 0);
+  const int total = static_cast<int>(sim::DSP_BODY_SIZE + images.cm.size() + images.motor.size());
+  EXPECT_EQ(end.at("bytes"), total);
+  EXPECT_EQ(end.at("bytes_total"), total);
+  EXPECT_GT(end.at("seconds").get<double>(), 0.0);
+
+  // A failed job ends with its outcome and the window's messages.
+  sim::SimOptions failing;
+  failing.Faults = {{sim::FaultKind::FlashFailure, UnitPart::ControlBoardLoader, 0x21}};
+  sim::SimUnit bad(failing);
+  CliProcess failed({"--port", bad.SlavePath(), "--json", "--motor", images.motorPath});
+  ASSERT_EQ(failed.Wait(), 1);
+  const std::vector<nlohmann::json> failedEvents = JsonLines(failed.Out());
+  ASSERT_FALSE(failedEvents.empty());
+  EXPECT_EQ(failedEvents.back().at("outcome"), "line_failure");
+  EXPECT_EQ(failedEvents.back().at("message"), "Erase Flash Error !!");
+  EXPECT_EQ(failedEvents.back().at("exit_code"), 1);
+}
+
+// ---------------------------------------------------------------------------
+
+TEST(LumoDownloadUnits, FourUnitsAtOnceOneSilentTheOthersLoaded) {
+  Images images;
+  std::vector<std::unique_ptr<sim::SimUnit>> units;
+  for (int i = 0; i < 4; ++i) {
+    sim::SimOptions options;
+    if (i == 2) {
+      for (UnitPart part : {UnitPart::Camera, UnitPart::CameraBoardLoader, UnitPart::ControlBoardLoader}) {
+        options.Faults.push_back({sim::FaultKind::Silence, part, -1, 0, -1});
+      }
+    }
+    units.push_back(std::make_unique<sim::SimUnit>(options));
+  }
+  std::vector<std::string> args{"--cm", images.cmPath, "--motor", images.motorPath};
+  for (const auto& unit : units) args.insert(args.end(), {"--port", unit->SlavePath()});
+  CliProcess run(args);
+  EXPECT_EQ(run.Wait(), 1) << run.Out() << run.Err();
+  for (int i = 0; i < 4; ++i) {
+    SCOPED_TRACE(i);
+    if (i == 2) {
+      EXPECT_TRUE(units[i]->Flash(UnitPart::CameraBoardLoader).empty());
+      continue;
+    }
+    EXPECT_EQ(units[i]->Flash(UnitPart::CameraBoardLoader), images.cm);
+    EXPECT_EQ(units[i]->Flash(UnitPart::ControlBoardLoader), images.motor);
+  }
+  // The summary: a row per unit in --port order, each target's result.
+  const std::string out = run.Out();
+  const size_t table = out.find("PORT ");
+  ASSERT_NE(table, std::string::npos) << out;
+  const std::vector<std::string> rows = Lines(out.substr(table));
+  ASSERT_EQ(rows.size(), 5u) << out;
+  for (int i = 0; i < 4; ++i) {
+    EXPECT_EQ(rows[i + 1].rfind(units[i]->SlavePath(), 0), 0u) << rows[i + 1];
+    EXPECT_TRUE(Contains(rows[i + 1], i == 2 ? "failed" : "done")) << rows[i + 1];
+  }
+  EXPECT_TRUE(Contains(rows[3], "Stellaries Connection Error !!")) << rows[3];
+}
+
+TEST(LumoDownloadUnits, TwoUnitsOnATerminalEachWithItsOwnRedrawnLine) {
+  Images images;
+  sim::SimUnit a, b;
+  CliProcess run({"--port", a.SlavePath(), "--port", b.SlavePath(), "--dsp", images.dspPath, "--cm", images.cmPath,
+                  "--motor", images.motorPath},
+                 lumo_test::CliRun::OnTerminal());
+  ASSERT_EQ(run.Wait(), 0) << run.Out() << run.Err();
+  for (sim::SimUnit* unit : {&a, &b}) {
+    EXPECT_EQ(unit->DspMemory(), DspBody(images.dsp));
+    EXPECT_EQ(unit->Flash(UnitPart::CameraBoardLoader), images.cm);
+    EXPECT_EQ(unit->Flash(UnitPart::ControlBoardLoader), images.motor);
+  }
+  const std::string out = run.Out();
+  EXPECT_TRUE(Contains(out, "\x1b[2A\r\x1b[J")) << "two lines redrawn in place";
+  // Each unit's line shows the target, a bar and the window's percentage.
+  for (sim::SimUnit* unit : {&a, &b}) {
+    const std::string port = unit->SlavePath().size() > 14 ? "..." + unit->SlavePath().substr(unit->SlavePath().size() - 11)
+                                                          : unit->SlavePath();
+    EXPECT_TRUE(Contains(out, port)) << port;
+  }
+  EXPECT_TRUE(Contains(out, " DSP   [")) << out;
+  EXPECT_TRUE(Contains(out, " Motor [")) << out;
+  EXPECT_TRUE(Contains(out, "] 100 %")) << out;
+  EXPECT_TRUE(run.TerminalUnchanged());
+}
+
+}  // namespace
