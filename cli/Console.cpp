@@ -96,7 +96,7 @@ void Console::Begin(std::vector<UnitState>& units) {
 }
 
 std::string Console::Label(const UnitState& unit) const {
-  return unit.Port == unit.Device ? unit.Port : unit.Port + " (" + unit.Device + ")";
+  return unit.Port == unit.Device || unit.Device.empty() ? unit.Port : unit.Port + " (" + unit.Device + ")";
 }
 
 void Console::JobStarted(UnitState& unit, int32_t rate) {

@@ -149,7 +149,11 @@ ParseResult ParseCommandLine(int argc, const char* const* argv, CliOptions& opti
     if (image.empty()) continue;
     any = true;
     std::error_code ec;
-    if (!std::filesystem::exists(image, ec)) return UsageError(err, std::string(names[i]) + ": no such file: " + image);
+    if (!std::filesystem::exists(image, ec)) {
+      // A folder on the way that may not be searched is not a missing file.
+      return UsageError(err, std::string(names[i]) + (ec ? ": cannot look at " + image + ": " + ec.message()
+                                                         : ": no such file: " + image));
+    }
   }
   if (!any) return UsageError(err, "no image: give --dsp, --cm or --motor");
   return ParseResult::Run;

@@ -35,6 +35,7 @@ struct Images {
   Images() {
     char pattern[] = "/tmp/lumo-cli-images-XXXXXX";
     folder = mkdtemp(pattern);
+    chmod(folder.c_str(), 0755);  // readable to a tool run as another user
     dspPath = Write("dsp.bin", dsp);
     cmPath = Write("cm.bin", cm);
     motorPath = Write("motor.bin", motor);
@@ -341,6 +342,156 @@ TEST(LumoDownloadUnits, TwoUnitsOnATerminalEachWithItsOwnRedrawnLine) {
   EXPECT_TRUE(Contains(out, " Motor [")) << out;
   EXPECT_TRUE(Contains(out, "] 100 %")) << out;
   EXPECT_TRUE(run.TerminalUnchanged());
+}
+
+// ---------------------------------------------------------------------------
+
+// The window keeps its fixed message; the command line adds why and what to do.
+TEST(LumoDownloadPorts, EachCauseOfAPortThatDoesNotOpenGetsItsHint) {
+  Images images;
+  lumo_test::ComFolder com;
+  sim::SimOptions listed;
+  listed.ComDir = com.Path();
+  listed.ComNumber = 5;
+  sim::SimUnit known(listed);  // the port that exists, for the hints that list them
+  const std::string environment = "LUMO_COMPORT_DIR=" + com.Path();
+
+  {
+    SCOPED_TRACE("no such device");
+    CliProcess run({"--port", "/dev/lumo-no-such-tty", "--cm", images.cmPath},
+                   lumo_test::CliRun::WithEnvironment({environment}));
+    EXPECT_EQ(run.Wait(), 3);
+    for (const std::string& part : {std::string("/dev/lumo-no-such-tty: Comport cannot open!!"),
+                                    std::string("cause: /dev/lumo-no-such-tty does not exist"), std::string("COM5")}) {
+      EXPECT_TRUE(Contains(run.Out(), part)) << part << "\nin:\n" << run.Out();
+    }
+  }
+  {
+    SCOPED_TRACE("a port name the map does not know");
+    CliProcess run({"--port", "COM77", "--cm", images.cmPath}, lumo_test::CliRun::WithEnvironment({environment}));
+    EXPECT_EQ(run.Wait(), 3);
+    for (const std::string& part : {std::string("COM77: Comport cannot open!!"), std::string("cause: no port named COM77"),
+                                    std::string("hint: the ports that exist: COM5 (" + com.Path() + "/COM5)")}) {
+      EXPECT_TRUE(Contains(run.Out(), part)) << part << "\nin:\n" << run.Out();
+    }
+  }
+  {
+    SCOPED_TRACE("held by another process");
+    sim::SimUnit unit;
+    lumo_test::OtherProgram holder(unit.SlavePath(), lumo_test::OtherProgram::Flock);
+    CliProcess run({"--port", unit.SlavePath(), "--cm", images.cmPath});
+    EXPECT_EQ(run.Wait(), 3);
+    for (const std::string& part : {std::string(": Comport cannot open!!"), std::string("(pid " + std::to_string(holder.Pid()) + ")"),
+                                    std::string("hint: Close that program")}) {
+      EXPECT_TRUE(Contains(run.Out(), part)) << part << "\nin:\n" << run.Out();
+    }
+    EXPECT_TRUE(unit.Wire().empty());
+  }
+  {
+    SCOPED_TRACE("permission denied");
+    sim::SimUnit unit;
+    lumo_test::CliRun as;
+    // Root opens any device: the tool runs as nobody then, on a port of
+    // group dialout that only its group may use.
+    if (geteuid() == 0) {
+      ASSERT_EQ(chown(unit.SlavePath().c_str(), 0, 20), 0);
+      ASSERT_EQ(chmod(unit.SlavePath().c_str(), 0660), 0);
+      as.prefix = {"setpriv", "--reuid=nobody", "--regid=nogroup", "--clear-groups"};
+    } else {
+      ASSERT_EQ(chmod(unit.SlavePath().c_str(), 0), 0);
+    }
+    CliProcess run({"--port", unit.SlavePath(), "--cm", images.cmPath}, as);
+    EXPECT_EQ(run.Wait(), 3) << run.Err();
+    for (const std::string& part : {std::string(": Comport cannot open!!"), std::string("cause: Permission denied opening"),
+                                    std::string("usermod -aG")}) {
+      EXPECT_TRUE(Contains(run.Out(), part)) << part << "\nin:\n" << run.Out();
+    }
+  }
+}
+
+TEST(LumoDownloadPorts, ListPortsShowsEachPortFreeOrBusy) {
+  lumo_test::ComFolder com;
+  std::vector<std::unique_ptr<sim::SimUnit>> units;
+  for (int number : {5, 6}) {
+    sim::SimOptions options;
+    options.ComDir = com.Path();
+    options.ComNumber = number;
+    units.push_back(std::make_unique<sim::SimUnit>(options));
+  }
+  lumo_test::OtherProgram holder(units[1]->SlavePath(), lumo_test::OtherProgram::Flock);
+  const lumo_test::CliRun environment = lumo_test::CliRun::WithEnvironment({"LUMO_COMPORT_DIR=" + com.Path()});
+
+  CliProcess text({"--list-ports"}, environment);
+  ASSERT_EQ(text.Wait(), 0) << text.Err();
+  const std::vector<std::string> rows = Lines(text.Out());
+  ASSERT_EQ(rows.size(), 3u) << text.Out();
+  EXPECT_EQ(rows[0].rfind("PORT", 0), 0u);
+  EXPECT_EQ(rows[1].rfind("COM5    " + com.Path() + "/COM5", 0), 0u) << rows[1];
+  EXPECT_TRUE(Contains(rows[1], " free ")) << rows[1];
+  EXPECT_EQ(rows[2].rfind("COM6    " + com.Path() + "/COM6", 0), 0u) << rows[2];
+  EXPECT_TRUE(Contains(rows[2], " busy")) << rows[2];
+
+  CliProcess json({"--list-ports", "--json"}, environment);
+  ASSERT_EQ(json.Wait(), 0);
+  const std::vector<nlohmann::json> ports = JsonLines(json.Out());
+  ASSERT_EQ(ports.size(), 2u);
+  EXPECT_EQ(ports[0].at("port"), "COM5");
+  EXPECT_EQ(ports[0].at("free"), true);
+  EXPECT_EQ(ports[1].at("free"), false);
+  // A pseudo-terminal is no USB adapter: nothing is guessed.
+  for (const char* field : {"vendor_id", "product_id", "manufacturer", "product", "serial_number"}) {
+    EXPECT_EQ(ports[0].at(field), "") << field;
+  }
+  EXPECT_TRUE(units[0]->Wire().empty()) << "listing changes nothing on the line";
+}
+
+// ---------------------------------------------------------------------------
+
+TEST(LumoDownloadInterrupt, SignalEndsEachJobAfterItsExchangeAndClosesItsPort) {
+  Images images;
+  const Bytes big = sim::MakeSampleBoardImage(76 * 300, 12);
+  const std::string bigPath = images.Write("big.bin", big);
+  struct Case {
+    const char* name;
+    bool terminal;
+    std::vector<int> signals;
+    int exitCode;
+  } cases[] = {
+      {"Ctrl+C twice on a terminal", true, {SIGINT, SIGINT}, 130},
+      {"SIGTERM with JSON lines", false, {SIGTERM}, 143},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    sim::SimUnit unit;
+    std::vector<std::string> args{"--port", unit.SlavePath(), "--cm", bigPath};
+    if (!c.terminal) args.push_back("--json");
+    CliProcess run(args, c.terminal ? lumo_test::CliRun::OnTerminal() : lumo_test::CliRun());
+    // Once the board's data is going out.
+    ASSERT_TRUE(run.WaitForOutput(c.terminal ? " CM    [" : "\"event\":\"progress\"")) << run.Out();
+    for (int signal : c.signals) run.Signal(signal);
+    ASSERT_EQ(run.Wait(), c.exitCode) << run.Out() << run.Err();
+
+    // Part of the image went in, and the rest never went out.
+    const Bytes flash = unit.Flash(UnitPart::CameraBoardLoader);
+    EXPECT_LT(flash.size(), big.size());
+    EXPECT_TRUE(std::equal(flash.begin(), flash.end(), big.begin()));
+    // The port was closed as the tool closes it: its lock file is gone.
+    const char* locks = std::getenv("LUMO_LOCK_DIR");
+    if (locks) {
+      const std::string lock = std::string(locks) + "/LCK.." + fs::path(unit.SlavePath()).filename().string();
+      EXPECT_FALSE(fs::exists(lock)) << lock;
+    }
+    if (c.terminal) {
+      EXPECT_TRUE(Contains(run.Out(), unit.SlavePath() + ": stopped while writing CM: load this unit again")) << run.Out();
+      EXPECT_TRUE(run.TerminalUnchanged());
+    } else {
+      const std::vector<nlohmann::json> events = JsonLines(run.Out());
+      ASSERT_FALSE(events.empty());
+      EXPECT_EQ(events.back().at("event"), "job_end");
+      EXPECT_EQ(events.back().at("outcome"), "stopped");
+      EXPECT_EQ(events.back().at("cut_short"), "cm");
+    }
+  }
 }
 
 }  // namespace
