@@ -1,7 +1,51 @@
 // Program start-up.
 #pragma once
 
+#include <memory>
+#include <string>
+
+#include "SerialPort.h"
+
+class WireTrace;
+class TracingPortFactory;
+
+// What the tool takes from its command line.
+struct StartupOptions {
+  // --trace FILE: the wire trace of every job of the session, one after the
+  // other in FILE, which is started afresh. Empty: no trace.
+  std::string TracePath;
+};
+
+// Reads --trace FILE (the last one counts); every other argument is ignored,
+// as it always was, and a --trace without a file after it too.
+StartupOptions ReadStartupOptions(int argc, char** argv);
+
+// The window's port seam: the platform's, behind a wire trace when one was
+// asked for. It outlives the form that uses it.
+class WindowPorts {
+ public:
+  explicit WindowPorts(const StartupOptions& options);
+  ~WindowPorts();
+  WindowPorts(const WindowPorts&) = delete;
+  WindowPorts& operator=(const WindowPorts&) = delete;
+
+  // The seam for the form; null without a trace (the form takes the
+  // platform's own, as it always did).
+  PortFactory* Ports();
+  // A trace was asked for and its file could not be made.
+  bool TraceFailed() const;
+  // Ends the trace: false when one was asked for and did not reach its file
+  // whole. No port may be open.
+  bool CloseTrace();
+
+ private:
+  std::unique_ptr<PortFactory> platform_;
+  std::unique_ptr<WireTrace> trace_;
+  std::unique_ptr<TracingPortFactory> tracing_;
+};
+
 // Creates the application object and the one form, runs the message loop,
-// guarded as one block (GuardedStartup). Reads no command-line argument:
-// argv0 alone goes to the application object. Always returns 0.
-int RunLumoDownloadTool(char* argv0);
+// guarded as one block (GuardedStartup). argv0 alone goes to the application
+// object; options say what else the session does (a wire trace, told about
+// on stderr when its file cannot be written). Always returns 0.
+int RunLumoDownloadTool(char* argv0, const StartupOptions& options = {});

@@ -1,4 +1,4 @@
 // Lumo_DownloadTool: loads firmware into a camera unit over RS-232.
 #include "Startup.h"
 
-int main(int /*argc*/, char** argv) { return RunLumoDownloadTool(argv[0]); }
+int main(int argc, char** argv) { return RunLumoDownloadTool(argv[0], ReadStartupOptions(argc, argv)); }

@@ -2,7 +2,10 @@
 // them, against lumo-unit-sim pacing the line at its rate in a process of its
 // own. For each job it prints the time taken, the floor the line and the
 // mandated pauses allow, their ratio, the tool's CPU time per second of job,
-// and how soon each reply was taken after its last byte was stored.
+// and how soon each reply was taken after its last byte was stored. Then the
+// job of all three targets runs in pairs, without and with the wire trace at
+// the port seam, and the ratio of their median times says what the trace
+// costs.
 //
 //   lumo-bench LUMO_UNIT_SIM
 #include <signal.h>
@@ -16,6 +19,7 @@
 #include <filesystem>
 #include <fstream>
 #include <mutex>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -26,6 +30,8 @@
 #include "LoaderModel.h"
 #include "SampleImages.h"
 #include "Timing.h"
+#include "TracingPort.h"
+#include "WireTrace.h"
 
 namespace {
 
@@ -103,6 +109,15 @@ double CpuSeconds() {
   return use.ru_utime.tv_sec + use.ru_utime.tv_usec / 1e6 + use.ru_stime.tv_sec + use.ru_stime.tv_usec / 1e6;
 }
 
+// One job's figures, for the comparison of traced and untraced jobs.
+struct Run {
+  double Time;  // s
+  double CpuPercent;
+  double TakeMedian;  // us
+};
+
+constexpr int TRACE_PAIRS = 3;
+
 double Percentile(std::vector<double> values, double p) {
   if (values.empty()) return 0;
   std::sort(values.begin(), values.end());
@@ -128,10 +143,7 @@ int main(int argc, char** argv) {
   const std::string cmPath = write("cm.bin", sim::MakeSampleBoardImage(BOARD_IMAGE, 2));
   const std::string motorPath = write("motor.bin", sim::MakeSampleBoardImage(BOARD_IMAGE, 3));
 
-  std::printf("%-30s %9s %9s %7s %10s %12s %12s\n", "job", "time s", "floor s", "ratio", "cpu %", "take p50 us",
-              "take p90 us");
-  int rc = 0;
-  for (const Job& job : JOBS) {
+  const auto runJob = [&](const Job& job, const std::string& label, const std::string& tracePath) -> std::optional<Run> {
     const fs::path com = work / "com", dump = work / "unit";
     fs::remove_all(com);
     fs::remove_all(dump);
@@ -140,8 +152,22 @@ int main(int argc, char** argv) {
     const pid_t unit = StartUnit(sim, com.string(), dump.string());
     for (int i = 0; i < 500 && !fs::exists(com / "COM1"); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
 
-    std::unique_ptr<PortFactory> ports = MakePlatformPortFactory();
-    JobSession session(*ports);
+    std::unique_ptr<PortFactory> platform = MakePlatformPortFactory();
+    // The trace, when asked for, at the port seam as the window puts it.
+    std::unique_ptr<WireTrace> trace;
+    std::unique_ptr<TracingPortFactory> tracing;
+    if (!tracePath.empty()) {
+      trace = std::make_unique<WireTrace>(tracePath);
+      if (!trace->IsOpen()) {
+        std::printf("%-30s the trace %s cannot be written\n", label.c_str(), tracePath.c_str());
+        kill(unit, SIGTERM);
+        waitpid(unit, nullptr, 0);
+        return std::nullopt;
+      }
+      tracing = std::make_unique<TracingPortFactory>(*platform, *trace);
+    }
+    PortFactory& ports = tracing ? static_cast<PortFactory&>(*tracing) : *platform;
+    JobSession session(ports);
     BenchObserver observer;
     TDownloadJob download(session, &observer);
     std::mutex lock;
@@ -162,13 +188,13 @@ int main(int argc, char** argv) {
     const JobOutcome outcome = RunDownloadJob(&download, request);
     const double took = Seconds(Clock::now() - start).count();
     const double cpu = CpuSeconds() - cpuBefore;
+    const bool traced = !trace || trace->Close();
 
     kill(unit, SIGTERM);
     waitpid(unit, nullptr, 0);
-    if (!outcome.Success) {
-      std::printf("%-30s failed: %s\n", job.Name, outcome.Message.c_str());
-      rc = 1;
-      continue;
+    if (!outcome.Success || !traced) {
+      std::printf("%-30s failed: %s\n", label.c_str(), outcome.Success ? "the trace was not written whole" : outcome.Message.c_str());
+      return std::nullopt;
     }
 
     // The floor: the wire at its rates, and what the job must wait besides.
@@ -191,11 +217,58 @@ int main(int argc, char** argv) {
     const double erase = boards * std::max(0.0, eraseEach - Seconds(ERASE_PAUSE).count());
     const double floor = wire.Seconds + baud + dspPauses + commandPauses + loaderPauses + pings + erase;
 
-    std::printf("%-30s %9.3f %9.3f %7.3f %10.2f %12.1f %12.1f\n", job.Name, took, floor, took / floor,
-                100.0 * cpu / took, Percentile(takes, 0.5), Percentile(takes, 0.9));
-    std::printf("    floor: wire %.3f s (%zu bytes), baud pauses %.3f, DSP block pauses %.3f, command pauses %.3f,\n"
-                "           loader pauses %.3f, unanswered PINGs %.3f, unit's erase beyond the pause %.3f (%.3f s each)\n",
-                wire.Seconds, wire.Bytes, baud, dspPauses, commandPauses, loaderPauses, pings, erase, eraseEach);
+    const Run run{took, 100.0 * cpu / took, Percentile(takes, 0.5)};
+    std::printf("%-30s %9.3f %9.3f %7.3f %10.2f %12.1f %12.1f\n", label.c_str(), took, floor, took / floor,
+                run.CpuPercent, run.TakeMedian, Percentile(takes, 0.9));
+    if (tracePath.empty()) {
+      std::printf("    floor: wire %.3f s (%zu bytes), baud pauses %.3f, DSP block pauses %.3f, command pauses %.3f,\n"
+                  "           loader pauses %.3f, unanswered PINGs %.3f, unit's erase beyond the pause %.3f (%.3f s each)\n",
+                  wire.Seconds, wire.Bytes, baud, dspPauses, commandPauses, loaderPauses, pings, erase, eraseEach);
+    } else {
+      std::error_code ignored;
+      std::printf("    trace: %ju bytes of text for %zu bytes on the wire\n",
+                  static_cast<uintmax_t>(fs::file_size(tracePath, ignored)), wire.Bytes);
+    }
+    return run;
+  };
+
+  std::printf("%-30s %9s %9s %7s %10s %12s %12s\n", "job", "time s", "floor s", "ratio", "cpu %", "take p50 us",
+              "take p90 us");
+  int rc = 0;
+  for (const Job& job : JOBS) {
+    if (!runJob(job, job.Name, "")) rc = 1;
+  }
+
+  // The trace's cost: the job of all three, untraced and traced in turns
+  // (the order swapped from pair to pair, so that a drift of the machine
+  // falls on both), compared by their medians.
+  const Job& all = JOBS[3];
+  std::vector<Run> untraced, traced;
+  std::printf("\nthe wire trace: %s, %d pairs\n", all.Name, TRACE_PAIRS);
+  for (int pair = 0; pair < TRACE_PAIRS; ++pair) {
+    for (int turn = 0; turn < 2; ++turn) {
+      const bool withTrace = (turn == 0) == (pair % 2 == 1);
+      const std::string label = std::string(withTrace ? "traced" : "untraced") + " #" + std::to_string(pair + 1);
+      const std::optional<Run> run = runJob(all, label, withTrace ? (work / "trace.txt").string() : "");
+      if (!run) {
+        rc = 1;
+        continue;
+      }
+      (withTrace ? traced : untraced).push_back(*run);
+    }
+  }
+  if (!traced.empty() && !untraced.empty()) {
+    const auto median = [](const std::vector<Run>& runs, double Run::*field) {
+      std::vector<double> values;
+      for (const Run& r : runs) values.push_back(r.*field);
+      return Percentile(values, 0.5);
+    };
+    const double t = median(traced, &Run::Time), u = median(untraced, &Run::Time);
+    const double tc = median(traced, &Run::CpuPercent), uc = median(untraced, &Run::CpuPercent);
+    const double tt = median(traced, &Run::TakeMedian), ut = median(untraced, &Run::TakeMedian);
+    std::printf("    median time: traced %.3f s, untraced %.3f s, ratio %.4f\n", t, u, t / u);
+    std::printf("    median cpu %%: traced %.2f, untraced %.2f; median take p50: traced %.1f us, untraced %.1f us, ratio %.3f\n",
+                tc, uc, tt, ut, ut > 0 ? tt / ut : 0.0);
   }
   fs::remove_all(work);
   return rc;

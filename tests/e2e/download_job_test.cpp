@@ -39,7 +39,9 @@
 #include "LinuxSerialPort.h"
 #include "SerialPort.h"
 #include "SimUnit.h"
+#include "Startup.h"
 #include "TestContext.h"
+#include "TraceFile.h"
 
 namespace {
 
@@ -128,7 +130,10 @@ void WriteFile(const std::string& path, const Bytes& bytes) {
 
 class Bench {
  public:
-  explicit Bench(sim::SimOptions options = {}, bool refuse115200 = false) {
+  // windowPorts: the seam the window is given, as start-up makes it; null
+  // for the bench's own.
+  explicit Bench(sim::SimOptions options = {}, bool refuse115200 = false, PortFactory* windowPorts = nullptr)
+      : windowPorts_(windowPorts) {
     if (refuse115200) ports.RefuseRate(115200);
     options.ComDir = com_.Path();
     options.ComNumber = COM_NUMBER;
@@ -142,7 +147,7 @@ class Bench {
   // A new form in the same folder, as when the tool is started again.
   void Restart() {
     form.reset();
-    form = std::make_unique<TLumo_Q31NTX_DownloadAP>(nullptr, &ports);
+    form = std::make_unique<TLumo_Q31NTX_DownloadAP>(nullptr, windowPorts_ ? windowPorts_ : &ports);
     form->show();
     QObject::connect(form->Processing_States, &QLineEdit::textChanged, form.get(), [this](const QString& text) {
       statuses.push_back(
@@ -204,6 +209,7 @@ class Bench {
   std::vector<StatusSample> statuses;
 
  private:
+  PortFactory* windowPorts_;
   lumo_test::ComFolder com_;
   QTemporaryDir files_;
 };
@@ -474,6 +480,51 @@ TEST(DownloadJob, SecondJobOnTheSamePort) {
   const Bytes memory = bench.unit->DspMemory();
   ASSERT_EQ(memory.size(), static_cast<size_t>(sim::DSP_BODY_SIZE));
   EXPECT_TRUE(std::equal(memory.begin(), memory.end(), dsp.begin() + sim::DSP_HEADER_SIZE));
+}
+
+// Started with --trace FILE, the window writes the wire of each of its jobs
+// into FILE, one after the other: a DSP job, then one that ends at the DSP's
+// signature.
+TEST(DownloadJob, AWindowStartedWithATraceWritesEveryJob) {
+  QTemporaryDir folder;
+  const std::string path = (folder.path() + QStringLiteral("/wire trace.txt")).toStdString();
+  std::vector<std::string> arguments = {"Lumo_DownloadTool", "--trace", path};
+  std::vector<char*> argv;
+  for (std::string& a : arguments) argv.push_back(a.data());
+  WindowPorts ports(ReadStartupOptions(static_cast<int>(argv.size()), argv.data()));
+  ASSERT_FALSE(ports.TraceFailed());
+  ASSERT_NE(ports.Ports(), nullptr);
+
+  Bytes heard, sent;
+  {
+    Bench bench({}, false, ports.Ports());
+    Bytes dsp = sim::MakeSampleDspImage();
+    WriteFile(bench.File("dsp.bin"), dsp);
+    ++dsp[0];
+    WriteFile(bench.File("wrong.bin"), dsp);
+    bench.Tick(true, false, false);
+    bench.SetPaths(bench.File("dsp.bin"), "", "");
+    bench.Press();
+    bench.SetPaths(bench.File("wrong.bin"), "", "");
+    bench.Press();
+    EXPECT_EQ(bench.messages.Texts(), std::vector<QString>{QStringLiteral("This is not DSP File !!")});
+    heard = bench.unit->WireBytes(sim::WireDirection::ToUnit);
+    sent = bench.unit->WireBytes(sim::WireDirection::ToHost);
+  }
+  ASSERT_TRUE(ports.CloseTrace());
+
+  const lumo_test::TraceFile trace = lumo_test::ReadTraceFile(path);
+  ASSERT_TRUE(trace.Read);
+  EXPECT_TRUE(trace.Malformed.empty()) << trace.Malformed.front();
+  // The heading, then each job's port opened and closed.
+  ASSERT_EQ(trace.Notes.size(), 5u);
+  for (size_t k : {1u, 3u}) EXPECT_NE(trace.Notes[k].find("opened"), std::string::npos) << trace.Notes[k];
+  for (size_t k : {2u, 4u}) EXPECT_NE(trace.Notes[k].find("port closed"), std::string::npos) << trace.Notes[k];
+  EXPECT_EQ(trace.BytesOf(true), heard);
+  EXPECT_EQ(trace.BytesOf(false), sent);
+  EXPECT_EQ(trace.Count("block", true), 383u);
+  EXPECT_EQ(trace.Count("command", true), 1u + 383u + 2u + 1u + 1u);  // enter, announces, versions, address set; enter
+  EXPECT_EQ(trace.Count("noise", true) + trace.Count("noise", false), 0u);
 }
 
 // A Browse dialog opened as the job starts and held open runs its own event

@@ -1,0 +1,56 @@
+// What the tool takes from its command line: --trace FILE, and nothing else.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "Startup.h"
+
+namespace {
+
+struct ArgumentsCase {
+  const char* Name;
+  std::vector<std::string> Arguments;  // after the program's name
+  std::string TracePath;
+};
+
+const ArgumentsCase CASES[] = {
+    {"no argument", {}, ""},
+    {"a trace", {"--trace", "wire.txt"}, "wire.txt"},
+    {"a trace among arguments of Qt and unknown ones",
+     {"-platform", "offscreen", "--trace", "/tmp/a trace.txt", "--verbose", "COM3"},
+     "/tmp/a trace.txt"},
+    {"the last trace counts", {"--trace", "first.txt", "--trace", "second.txt"}, "second.txt"},
+    {"a trace without its file", {"--trace"}, ""},
+    {"another spelling is just unknown", {"--trace=wire.txt", "-trace", "wire.txt", "--TRACE", "wire.txt"}, ""},
+    {"unknown arguments", {"--help", "x"}, ""},
+};
+
+TEST(Startup, ReadsTheTraceFileAndIgnoresEverythingElse) {
+  for (const ArgumentsCase& c : CASES) {
+    SCOPED_TRACE(c.Name);
+    std::vector<std::string> storage = {"/opt/lumo/Lumo_DownloadTool"};
+    storage.insert(storage.end(), c.Arguments.begin(), c.Arguments.end());
+    std::vector<char*> argv;
+    for (std::string& s : storage) argv.push_back(s.data());
+    argv.push_back(nullptr);
+    const std::vector<std::string> before = storage;
+    EXPECT_EQ(ReadStartupOptions(static_cast<int>(storage.size()), argv.data()).TracePath, c.TracePath);
+    EXPECT_EQ(storage, before) << "the arguments were changed";
+  }
+}
+
+// Without a trace the form takes the platform's ports as it always did; with
+// one it gets the tracing seam, and a file that cannot be made is told.
+TEST(Startup, TheWindowsPortsFollowTheOptions) {
+  WindowPorts plain(StartupOptions{});
+  EXPECT_EQ(plain.Ports(), nullptr);
+  EXPECT_FALSE(plain.TraceFailed());
+  EXPECT_TRUE(plain.CloseTrace());
+
+  WindowPorts unwritable(StartupOptions{"/nonexistent-folder/wire.txt"});
+  EXPECT_TRUE(unwritable.TraceFailed());
+  EXPECT_NE(unwritable.Ports(), nullptr);
+}
+
+}  // namespace
