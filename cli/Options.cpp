@@ -55,7 +55,8 @@ Exit status:
   0    every unit was loaded
   1    a failure on the line: the unit stopped answering, refused a block,
        a loader reported an error, or the port went away
-  2    wrong usage (nothing was opened)
+  2    wrong usage, or a trace file that cannot be written (nothing was
+       opened)
   3    a port could not be opened or set to the line rate
   4    a job was refused before any image byte went out: an image that
        cannot be read or has the wrong size, a file that is not a DSP image,

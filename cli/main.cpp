@@ -23,14 +23,23 @@
 #include "PortDetails.h"
 #include "PortDiagnosis.h"
 #include "SerialPort.h"
+#include "TracingPort.h"
+#include "WireTrace.h"
 
 namespace {
 
 // One unit's job, and what the job tells the console.
 class UnitRun : public JobObserver {
  public:
-  UnitRun(UnitState& state, Console& console, PortFactory& ports, LoaderRecords& records)
-      : state_(state), console_(console), session_(ports, &records), job_(session_, this) {}
+  // trace: the unit's wire trace, or null.
+  UnitRun(UnitState& state, Console& console, PortFactory& ports, LoaderRecords& records,
+          std::unique_ptr<WireTrace> trace)
+      : state_(state),
+        console_(console),
+        trace_(std::move(trace)),
+        tracing_(trace_ ? std::make_unique<TracingPortFactory>(ports, *trace_) : nullptr),
+        session_(tracing_ ? *tracing_ : ports, &records),
+        job_(session_, this) {}
 
   TDownloadJob& Job() { return job_; }
   UnitState& State() { return state_; }
@@ -51,6 +60,8 @@ class UnitRun : public JobObserver {
  private:
   UnitState& state_;
   Console& console_;
+  std::unique_ptr<WireTrace> trace_;
+  std::unique_ptr<TracingPortFactory> tracing_;  // gone before the trace: its ports record into it
   JobSession session_;
   TDownloadJob job_;
   int32_t total_ = 0;  // the worker's, read by the unit's thread after the job
@@ -125,7 +136,7 @@ int ListPorts(PortFactory& ports, bool json) {
 
 // With several ports, one trace per port: "fault.trace" becomes
 // "fault-COM34.trace".
-[[maybe_unused]] std::string TraceFileFor(const std::string& trace, const std::string& port, bool several) {
+std::string TraceFileFor(const std::string& trace, const std::string& port, bool several) {
   if (!several) return trace;
   std::string name = port.substr(port.find_last_of("/\\") == std::string::npos ? 0 : port.find_last_of("/\\") + 1);
   const std::filesystem::path path(trace);
@@ -167,7 +178,17 @@ int main(int argc, char** argv) {
   Console console(mode, stdout);
   LoaderRecords records(LoaderStateFile());
   std::vector<std::unique_ptr<UnitRun>> units;
-  for (UnitState& state : states) units.push_back(std::make_unique<UnitRun>(state, console, *ports, records));
+  for (UnitState& state : states) {
+    std::unique_ptr<WireTrace> trace;
+    if (!options.Trace.empty()) {
+      trace = std::make_unique<WireTrace>(TraceFileFor(options.Trace, state.Port, states.size() > 1));
+      if (!trace->IsOpen()) {
+        std::cerr << "lumo-download: --trace: cannot write " << trace->Path() << "\n";
+        return EXIT_USAGE;
+      }
+    }
+    units.push_back(std::make_unique<UnitRun>(state, console, *ports, records, std::move(trace)));
+  }
 
   // Before any job thread starts, so that every thread keeps the signals blocked.
   std::mutex signalLock;

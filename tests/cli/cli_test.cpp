@@ -22,6 +22,7 @@
 #include "SampleImages.h"
 #include "SimUnit.h"
 #include "TestContext.h"
+#include "TraceFile.h"
 
 namespace {
 
@@ -492,6 +493,60 @@ TEST(LumoDownloadInterrupt, SignalEndsEachJobAfterItsExchangeAndClosesItsPort) {
       EXPECT_EQ(events.back().at("cut_short"), "cm");
     }
   }
+}
+
+// ---------------------------------------------------------------------------
+
+// With two ports, one trace each, named after the port; each holds exactly
+// what its unit heard and sent, in frames.
+TEST(LumoDownloadTrace, OneTracePerPortWithTheFramesTheUnitRecorded) {
+  Images images;
+  lumo_test::ComFolder com;
+  std::vector<std::unique_ptr<sim::SimUnit>> units;
+  for (int number : {3, 4}) {
+    sim::SimOptions options;
+    options.ComDir = com.Path();
+    options.ComNumber = number;
+    units.push_back(std::make_unique<sim::SimUnit>(options));
+  }
+  const std::string trace = images.folder + "/fault.trace";
+  CliProcess run({"--port", "COM3", "--port", "COM4", "--dsp", images.dspPath, "--cm", images.cmPath, "--motor",
+                  images.motorPath, "--trace", trace},
+                 lumo_test::CliRun::WithEnvironment({"LUMO_COMPORT_DIR=" + com.Path()}));
+  ASSERT_EQ(run.Wait(), 0) << run.Out() << run.Err();
+  EXPECT_FALSE(fs::exists(trace)) << "several ports: no file without a port's name";
+  for (int i = 0; i < 2; ++i) {
+    SCOPED_TRACE(i);
+    ASSERT_TRUE(units[i]->WaitIdle());
+    const lumo_test::TraceFile file = lumo_test::ReadTraceFile(images.folder + "/fault-COM" + std::to_string(3 + i) + ".trace");
+    ASSERT_TRUE(file.Read);
+    EXPECT_TRUE(file.Malformed.empty());
+    EXPECT_EQ(file.BytesOf(true), units[i]->WireBytes(sim::WireDirection::ToUnit));
+    EXPECT_EQ(file.BytesOf(false), units[i]->WireBytes(sim::WireDirection::ToHost));
+    for (const char* name : {"command", "block", "PING", "DOWNLOAD", "SEND_DATA", "GET_STATUS", "RESET"}) {
+      EXPECT_GT(file.Count(name, true), 0u) << name;
+    }
+    for (const char* name : {"reply", "ACK", "status"}) EXPECT_GT(file.Count(name, false), 0u) << name;
+    EXPECT_EQ(file.Count("noise", true) + file.Count("noise", false), 0u);
+  }
+}
+
+// The trace does not change what goes on the wire: the same job with and
+// without it puts the same bytes on the line.
+TEST(LumoDownloadTrace, TheWireIsTheSameWithAndWithoutATrace) {
+  Images images;
+  std::vector<uint8_t> wire[2];
+  for (int traced = 0; traced < 2; ++traced) {
+    sim::SimUnit unit;
+    std::vector<std::string> args{"--port", unit.SlavePath(), "--cm", images.cmPath};
+    if (traced) args.insert(args.end(), {"--trace", images.folder + "/one.trace"});
+    CliProcess run(args);
+    ASSERT_EQ(run.Wait(), 0) << run.Out() << run.Err();
+    ASSERT_TRUE(unit.WaitIdle());
+    wire[traced] = unit.WireBytes(sim::WireDirection::ToUnit);
+  }
+  EXPECT_EQ(wire[0], wire[1]);
+  EXPECT_TRUE(lumo_test::ReadTraceFile(images.folder + "/one.trace").Read);
 }
 
 }  // namespace
