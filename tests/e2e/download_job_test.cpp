@@ -215,8 +215,11 @@ class Bench {
 };
 
 // Whether texts are the running percentage and never go back, ending in "100 %"
-// just before "Ready".
-void ExpectProgressThenReady(const std::vector<StatusSample>& statuses, bool reload) {
+// just before "Ready". dspLoaded: the job's progress lasted seconds (the DSP's
+// blocks), long enough that the window thread shows some of it while the job
+// runs however busy the machine is; a few board chunks may all come within
+// one of its passes.
+void ExpectProgressThenReady(const std::vector<StatusSample>& statuses, bool reload, bool dspLoaded) {
   ASSERT_GE(statuses.size(), 3u);
   EXPECT_EQ(statuses[statuses.size() - 1].Text, QStringLiteral("Ready"));
   EXPECT_EQ(statuses[statuses.size() - 2].Text, QStringLiteral("100 %"));
@@ -241,7 +244,9 @@ void ExpectProgressThenReady(const std::vector<StatusSample>& statuses, bool rel
   // end. The worker's last texts may land as the job ends (the window thread
   // applies them in its next pass), but always before "Ready" and before the
   // controls come back.
-  EXPECT_GE(shownDuringJob, 1) << "no percentage shown while the job ran";
+  if (dspLoaded) {
+    EXPECT_GE(shownDuringJob, 1) << "no percentage shown while the job ran";
+  }
   EXPECT_EQ(std::count_if(statuses.begin(), statuses.end(),
                           [](const StatusSample& s) { return s.Text == QStringLiteral("100 %"); }),
             1);
@@ -394,7 +399,7 @@ TEST_P(DownloadJobTable, MessagesStatusWireAndMemories) {
   EXPECT_FALSE(ready.PortOpen);
   if (c.Succeeds) {
     const bool reload = c.Erases > static_cast<size_t>(c.Cm) + static_cast<size_t>(c.Motor);
-    ExpectProgressThenReady(bench.statuses, reload);
+    ExpectProgressThenReady(bench.statuses, reload, c.Dsp);
   } else {
     const std::vector<QString> texts = bench.StatusTexts();
     EXPECT_EQ(std::count(texts.begin(), texts.end(), QStringLiteral("100 %")), 0);
@@ -470,7 +475,7 @@ TEST(DownloadJob, SecondJobOnTheSamePort) {
   bench.SetPaths(bench.File("dsp.bin"), "", "");
   bench.Press();
   EXPECT_EQ(bench.messages.Texts(), std::vector<QString>{QStringLiteral("This is not DSP File !!")});
-  ExpectProgressThenReady(bench.statuses, false);
+  ExpectProgressThenReady(bench.statuses, false, true);
   EXPECT_TRUE(bench.ControlsEnabled());
   EXPECT_TRUE(bench.PortFree());
   // The first job left the camera in download mode (no address set after its
@@ -607,7 +612,7 @@ class LoaderLeftListening {
     bench.Tick(false, cmToo, motorToo);
     bench.Press();
     EXPECT_TRUE(bench.messages.Texts().empty());
-    ExpectProgressThenReady(bench.statuses, false);
+    ExpectProgressThenReady(bench.statuses, false, false);
   }
 
   const Bytes cm = sim::MakeSampleBoardImage(CM_SIZE, 2);
