@@ -1,5 +1,6 @@
 // lumo-download: loads firmware into camera units from the command line,
 // several units at once, on the same job engine as the window.
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <iostream>
@@ -123,13 +124,24 @@ int ListPorts(PortFactory& ports, bool json) {
     std::cout << "No serial ports found.\n";
     return EXIT_ALL_DONE;
   }
-  std::printf("%-7s %-22s %-5s %-9s %-20s %-24s %s\n", "PORT", "DEVICE", "STATE", "USB ID", "MANUFACTURER",
-              "PRODUCT", "SERIAL");
+  // Columns as wide as their longest entry; no blanks at the ends of lines.
+  std::vector<std::vector<std::string>> rows{{"PORT", "DEVICE", "STATE", "USB ID", "MANUFACTURER", "PRODUCT", "SERIAL"}};
   for (const PortDetails& p : *found) {
     const std::string id = p.VendorId.empty() && p.ProductId.empty() ? "" : p.VendorId + ":" + p.ProductId;
-    std::printf("%-7s %-22s %-5s %-9s %-20s %-24s %s\n", p.ComName.c_str(), p.Device.c_str(),
-                p.Free ? "free" : "busy", id.c_str(), p.Manufacturer.c_str(), p.Product.c_str(),
-                p.SerialNumber.c_str());
+    rows.push_back({p.ComName, p.Device, p.Free ? "free" : "busy", id, p.Manufacturer, p.Product, p.SerialNumber});
+  }
+  std::vector<size_t> widths(rows[0].size(), 0);
+  for (const auto& row : rows) {
+    for (size_t c = 0; c < row.size(); ++c) widths[c] = std::max(widths[c], row[c].size());
+  }
+  for (const auto& row : rows) {
+    std::string line;
+    for (size_t c = 0; c < row.size(); ++c) {
+      line += row[c];
+      if (c + 1 < row.size()) line += std::string(widths[c] - row[c].size() + 2, ' ');
+    }
+    line.erase(line.find_last_not_of(' ') + 1);
+    std::cout << line << "\n";
   }
   return EXIT_ALL_DONE;
 }
