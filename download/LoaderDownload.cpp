@@ -157,15 +157,15 @@ int32_t PrepareControlBoard(TDownloadJob* form) {
   if (form->DSP_Selected.load() == 0 && form->CM_Selected.load() == 0) {
     // The control board alone: its loader may still be listening from an
     // earlier job. A refused rate shows in the ping.
-    static_cast<void>(ChangeBaudRate(LOADER_BAUD_RATE, &form->Link.Baud_Request));
+    static_cast<void>(ChangeBaudRate(&form->Link, LOADER_BAUD_RATE));
     const int32_t ping = PingLoader(form);
     if (ping != REPLY_NONE) return ping;
   }
   // A refused user rate has been reported; the entry command goes out anyway.
-  static_cast<void>(ChangeBaudRate(form->User_BaudRate.load(), &form->Link.Baud_Request));
+  static_cast<void>(ChangeBaudRate(&form->Link, form->User_BaudRate.load()));
   const CameraCommand enter = ControlLoaderEntryCommand();
   static_cast<void>(SendCameraCommand(form, &enter, WAIT_NONE));  // awaits nothing
-  return ChangeBaudRate(LOADER_BAUD_RATE, &form->Link.Baud_Request);
+  return ChangeBaudRate(&form->Link, LOADER_BAUD_RATE);
 }
 
 namespace {
@@ -232,7 +232,7 @@ std::optional<int32_t> Exchange(TDownloadJob* form, uint8_t* packet, Packet sent
   std::lock_guard<std::recursive_mutex> hold(form->Link.Sender_Lock);
   const int32_t n = Build(form, sent, packet, payload);
   if (!WritePacket(form, packet, n)) return std::nullopt;
-  if (pause.count() > 0) std::this_thread::sleep_for(pause);
+  if (pause.count() > 0) Pause(&form->Link, pause);
   return awaited == Wait::Ack ? WaitLoaderAck(form, polls) : WaitLoaderStatus(form, polls);
 }
 
@@ -286,7 +286,7 @@ JobResult DownloadByLoader(TDownloadJob* form, int32_t target, const uint8_t* im
   // Without a job total (a direct call) the image is the whole of it; a zero
   // divisor would give an infinite percentage.
   const double weight = total > 0 ? static_cast<double>(length) / total * 100.0 : 100.0;
-  std::this_thread::sleep_for(LOADER_START_PAUSE);
+  Pause(&form->Link, LOADER_START_PAUSE);
 
   for (const LoaderStep* step : {&CONNECT, &ERASE, &ERASE_CONFIRM}) {
     const JobResult r = RunStep(form, packet, *step, {image, length});
