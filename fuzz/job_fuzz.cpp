@@ -262,6 +262,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   for (int t = 0; t < 3; ++t) ::unlink(request.Targets[t].Path.c_str());
 
   const sim::VirtualUnit& unit = bench.line.unit;
+  // LUMO_JOB_FUZZ_SHOW=1: what the job showed, for reading a crash input.
+  if (const char* show = std::getenv("LUMO_JOB_FUZZ_SHOW"); show && *show == '1') {
+    std::fprintf(stderr, "targets %d%d%d, rate %d (camera %d), start %d, %zu reply faults, virtual %.3f s, %s\n",
+                 s.selected[0], s.selected[1], s.selected[2], s.userRate, s.cameraRate, s.start, s.unit.Replies.size(),
+                 std::chrono::duration<double>(bench.line.Now() - Time{}).count(), outcome.Success ? "success" : "failed");
+    for (const std::string& text : bench.ui.shown) std::fprintf(stderr, "  message: %s\n", text.c_str());
+  }
   const std::vector<std::string>& shown = bench.ui.shown;
   FUZZ_CHECK(!bench.ui.afterEnd);
   const auto end = std::find(shown.begin(), shown.end(), std::string(TEXT_DOWNLOAD_ERROR));
