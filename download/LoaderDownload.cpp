@@ -258,8 +258,10 @@ JobResult RunStep(TDownloadJob* form, uint8_t* packet, const LoaderStep& step, c
 // Restarts the board and makes sure it left its loader: a loader that still
 // listens would take whatever the job sends next, the other board's image
 // included. A NAK is a plain retry, a reply that is neither ACK nor NAK a
-// resync and a retry. Silence may be a lost ACK: one PING tells, since a
-// restarted board no longer answers it.
+// resync and a retry. Silence may be a lost ACK, or a RESET the loader never
+// took: one PING tells them apart only when it is answered (the loader still
+// listens: RESET again). An unanswered PING proves nothing, since its own
+// reply may be the one lost: the restart stays unconfirmed.
 bool RestartBoard(TDownloadJob* form, uint8_t* packet) {
   for (int attempt = 0; attempt < RESET_TRIES; ++attempt) {
     const std::optional<int32_t> r = Exchange(form, packet, Packet::Reset, {}, NO_PAUSE, Wait::Ack, RESET_POLLS);
@@ -273,7 +275,7 @@ bool RestartBoard(TDownloadJob* form, uint8_t* packet) {
     const std::optional<int32_t> ping =
         Exchange(form, packet, Packet::Ping, {}, NO_PAUSE, Wait::Ack, RESTART_PING_POLLS);
     if (!ping) return false;
-    if (*ping != REPLY_ACK && *ping != REPLY_NAK) return true;
+    if (*ping != REPLY_ACK && *ping != REPLY_NAK) return false;
   }
   return false;
 }
