@@ -48,6 +48,9 @@ SEEDS = {
     "wrong-board-camera-reset-not-taken": scenario(CM | MOTOR, cm=16, motor=16, cm_resets=1),
     "camera-board-never-restarts": scenario(CM | MOTOR, cm=16, motor=16, cm_resets=6),
     "control-board-never-restarts": scenario(MOTOR, motor_resets=7),
+    # A DSP block's reply that comes after the block's wait, during the next
+    # announce's: the stale-reply fault.
+    "stale-block-reply-taken-for-completion": scenario(DSP, faults=[(10, "delay", 170)]),
     # Faults on replies, in each phase of a job of all three.
     "dsp-block-reply-dropped": scenario(DSP, faults=[(12, "drop", 0)]),
     "dsp-block-reply-late": scenario(DSP, faults=[(10, "delay", 150)]),

@@ -22,6 +22,9 @@
 //     nothing else changed;
 //   - ended with a message: "100 %" was never shown;
 //   - nothing is shown after "Download Error !!";
+//   - a DSP block goes out only once a completion (z 5y FF) has reached the
+//     tool since its announce went out: a reply that came late for an earlier
+//     message never passes for the announce's;
 //   - ASan and UBSan find nothing.
 #include <unistd.h>
 
@@ -227,6 +230,47 @@ std::string TempImage(int index, const Bytes& bytes) {
   return path;
 }
 
+// See the properties above: for every block, a completion that began between
+// the end of its announce and the block's first byte. The unit's wire record has the times each
+// byte arrived, at the unit for the tool's bytes and at the tool for the unit's.
+bool BlocksFollowACompletion(const std::vector<sim::WireByte>& wire) {
+  static const uint8_t ANNOUNCE[] = {0x81, 0x01, 0x04, 0x99, 0xAB, 0xFF};
+  // The first byte of each z 5y FF: a scan may take the completion as soon
+  // as its first two bytes are in.
+  std::vector<const sim::WireByte*> completions;
+  std::vector<const sim::WireByte*> fromUnit;
+  for (const sim::WireByte& b : wire) {
+    if (b.Direction == sim::WireDirection::ToHost) fromUnit.push_back(&b);
+  }
+  for (size_t i = 2; i < fromUnit.size(); ++i) {
+    if (fromUnit[i - 2]->Byte == 0x90 && (fromUnit[i - 1]->Byte & 0xF0) == 0x50 && fromUnit[i]->Byte == 0xFF) {
+      completions.push_back(fromUnit[i - 2]);
+    }
+  }
+  size_t matched = 0;
+  bool afterAnnounce = false;
+  Time announceEnd{};
+  for (const sim::WireByte& b : wire) {
+    if (b.Direction != sim::WireDirection::ToUnit) continue;
+    if (afterAnnounce) {
+      afterAnnounce = false;
+      if (b.Byte <= 0x0F) {  // a block's first nibble
+        const bool answered = std::any_of(completions.begin(), completions.end(), [&](const sim::WireByte* c) {
+          return c->Time > announceEnd && c->Time < b.Time;
+        });
+        if (!answered) return false;
+      }
+    }
+    matched = b.Byte == ANNOUNCE[matched] ? matched + 1 : (b.Byte == ANNOUNCE[0] ? 1 : 0);
+    if (matched == sizeof ANNOUNCE) {
+      afterAnnounce = true;
+      announceEnd = b.Time;
+      matched = 0;
+    }
+  }
+  return true;
+}
+
 bool Erased(const Bytes& memory) {
   return std::all_of(memory.begin(), memory.end(), [](uint8_t b) { return b == 0xFF; });
 }
@@ -273,6 +317,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   FUZZ_CHECK(!bench.ui.afterEnd);
   const auto end = std::find(shown.begin(), shown.end(), std::string(TEXT_DOWNLOAD_ERROR));
   FUZZ_CHECK(end == shown.end() || end + 1 == shown.end());  // nothing after "Download Error !!"
+  FUZZ_CHECK(BlocksFollowACompletion(unit.Wire()));
   if (!shown.empty()) {
     FUZZ_CHECK(!bench.ui.done);  // a failed job never showed "100 %"
     FUZZ_CHECK(!outcome.Success);
