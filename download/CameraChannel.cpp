@@ -65,7 +65,7 @@ int32_t SendCameraCommand(TDownloadJob* form, const CameraCommand* command, uint
   // The window thread's address set and the worker's commands share the
   // buffer: one command's reset, write and wait stay whole.
   std::lock_guard<std::recursive_mutex> hold(form->Link.Sender_Lock);
-  std::this_thread::sleep_for(COMMAND_PAUSE);
+  Pause(&form->Link, COMMAND_PAUSE);
   ResetReply(&form->Link);
   if (WriteComm(&form->Link, packet, command->length) != command->length) return -1;
   if (mode == WAIT_NONE || mode > WAIT_ADDRESS_SET) return -1;

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <limits>
 #include <memory>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -24,6 +25,7 @@ namespace {
 constexpr int32_t LOADER_RATE = 115200;
 constexpr size_t READ_PIECE = 1024;
 
+// The window side's pump step, on the real clock.
 void PausePoll() { std::this_thread::sleep_for(POLL_PERIOD); }
 
 struct FileCloser {
@@ -126,11 +128,11 @@ int32_t RunTargets(TDownloadJob* form, Target& dsp, Target& cm, Target& motor) {
   int32_t r = 0;
   if (dsp.selected || cm.selected) {
     // A refused user rate has been reported by the window thread; the job goes on.
-    static_cast<void>(ChangeBaudRate(form->User_BaudRate.load(), &form->Link.Baud_Request));
+    static_cast<void>(ChangeBaudRate(&form->Link, form->User_BaudRate.load()));
     const CameraCommand enter = EnterDownloadCommand();
     // Its reply is not needed: the baud change and the first block tell.
     static_cast<void>(SendCameraCommand(form, &enter, WAIT_ACK_AND_COMPLETION));
-    r = ChangeBaudRate(LOADER_RATE, &form->Link.Baud_Request);
+    r = ChangeBaudRate(&form->Link, LOADER_RATE);
     if (r == -1) return RESULT_FAILED;
     if (dsp.selected) {
       TargetStarted(form, DSP_PATH, DSP_BODY_SIZE);
@@ -274,7 +276,7 @@ void TDownloadJob::ForgetMessages() {
 
 int32_t DownloadThread(TDownloadJob* form) {
   form->Worker_Busy = true;
-  while (!form->Download_Active) PausePoll();
+  while (!form->Download_Active) Pause(&form->Link, POLL_PERIOD);
 
   int32_t r = PrepareAndRun(form);  // every image block is released on return
   // A line that went away fails the job, whatever got through before.
@@ -304,9 +306,9 @@ JobOutcome Outcome(TDownloadJob* form, JobEnd end) {
   return outcome;
 }
 
-}  // namespace
-
-JobOutcome RunDownloadJob(TDownloadJob* form, const JobRequest& request) {
+// What both ways of running a job do before the worker: nullopt when the
+// job goes on, else its outcome.
+std::optional<JobOutcome> OpenJob(TDownloadJob* form, const JobRequest& request) {
   form->ForgetMessages();
   if (form->StopRequested()) return Outcome(form, JobEnd::Stopped);
   form->User_BaudRate = request.User_BaudRate;
@@ -314,31 +316,22 @@ JobOutcome RunDownloadJob(TDownloadJob* form, const JobRequest& request) {
   // Opening clears the link's gone flag; a stop that came meanwhile must hold.
   if (form->StopRequested()) form->Link.Line_Gone.store(true);
   if (form->UI) form->UI->SetJobControlsEnabled(false);
-
-  // Both count as busy from the moment they are started.
-  form->Worker_Busy = true;
-  form->Reader_Busy = true;
   form->Job_Result = 0;
   for (int i = 0; i < 3; ++i) form->Paths[i] = request.Targets[i].Path;
-  std::thread worker(DownloadThread, form);
-  std::thread reader(ReceiveThread, &form->Link, static_cast<JobThreadFlags*>(form));
+  return std::nullopt;
+}
 
+// The selection and the progress, then the job is active.
+void ActivateJob(TDownloadJob* form, const JobRequest& request) {
   form->Progress_Base = 0;
   form->Progress_Segment = 0.0;
   form->DSP_Selected = request.Targets[DSP_PATH].Selected ? 1 : 0;
   form->CM_Selected = request.Targets[CM_PATH].Selected ? 1 : 0;
   form->Motor_Selected = request.Targets[MOTOR_PATH].Selected ? 1 : 0;
   form->Download_Active = true;
+}
 
-  while (form->Download_Active) {
-    ServeBaudRequest(&form->Link);
-    PausePoll();
-    form->ProcessPendingEvents();
-  }
-  while (form->Reader_Busy || form->Worker_Busy) PausePoll();
-  worker.join();
-  reader.join();
-
+JobOutcome CloseJob(TDownloadJob* form) {
   ComPortClose(&form->Link);
   if (form->UI) {
     form->UI->ApplyPendingStatus();
@@ -348,4 +341,33 @@ JobOutcome RunDownloadJob(TDownloadJob* form, const JobRequest& request) {
   if (form->Job_Result.load() == 0) return Outcome(form, JobEnd::Done);
   if (form->StopRequested()) return Outcome(form, JobEnd::Stopped);
   return Outcome(form, form->Refused_Before_Sending.load() ? JobEnd::Refused : JobEnd::LineFailure);
+}
+
+}  // namespace
+
+JobOutcome RunDownloadJob(TDownloadJob* form, const JobRequest& request) {
+  if (std::optional<JobOutcome> ended = OpenJob(form, request)) return *ended;
+  // Both count as busy from the moment they are started.
+  form->Worker_Busy = true;
+  form->Reader_Busy = true;
+  std::thread worker(DownloadThread, form);
+  std::thread reader(ReceiveThread, &form->Link, static_cast<JobThreadFlags*>(form));
+  ActivateJob(form, request);
+
+  while (form->Download_Active) {
+    ServeBaudRequest(&form->Link);
+    PausePoll();
+    form->ProcessPendingEvents();
+  }
+  while (form->Reader_Busy || form->Worker_Busy) PausePoll();
+  worker.join();
+  reader.join();
+  return CloseJob(form);
+}
+
+JobOutcome RunDownloadJobOnThisThread(TDownloadJob* form, const JobRequest& request) {
+  if (std::optional<JobOutcome> ended = OpenJob(form, request)) return *ended;
+  ActivateJob(form, request);
+  DownloadThread(form);
+  return CloseJob(form);
 }

@@ -138,3 +138,8 @@ int32_t DownloadThread(TDownloadJob* form);
 // shows "Ready" and tells what came of it. A stop requested before the call
 // opens no port.
 [[nodiscard]] JobOutcome RunDownloadJob(TDownloadJob* job, const JobRequest& request);
+
+// The same job with the worker on the calling thread and no other thread:
+// for a link whose clock stores the received bytes and serves the baud
+// requests itself whenever time moves on (a harness in virtual time).
+[[nodiscard]] JobOutcome RunDownloadJobOnThisThread(TDownloadJob* job, const JobRequest& request);

@@ -147,13 +147,13 @@ JobResult DownloadDSP(TDownloadJob* form, const uint8_t* image, int32_t size) {
     int32_t result = WriteDSPBlock(form, static_cast<uint16_t>(address), body + offset, length);
     // A line that is gone takes no retry.
     for (int retry = 0; result != 0 && retry < BLOCK_RETRIES && !form->Link.Line_Gone.load(); ++retry) {
-      std::this_thread::sleep_for(BLOCK_RETRY_PAUSE);
+      Pause(&form->Link, BLOCK_RETRY_PAUSE);
       result = WriteDSPBlock(form, static_cast<uint16_t>(address), body + offset, length);
     }
     if (result != 0) return RESULT_FAILED;
     ShowProgress(form, 0, weight, BLOCK_COUNT, static_cast<int32_t>((address - DSP_FIRST_ADDRESS) / BLOCK_SIZE));
     ReportProgress(form, DSP_PATH, static_cast<int32_t>(offset + length));
-    std::this_thread::sleep_for(BLOCK_PAUSE);
+    Pause(&form->Link, BLOCK_PAUSE);
   }
 
   uint8_t version[4];

@@ -157,15 +157,15 @@ int32_t PrepareControlBoard(TDownloadJob* form) {
   if (form->DSP_Selected.load() == 0 && form->CM_Selected.load() == 0) {
     // The control board alone: its loader may still be listening from an
     // earlier job. A refused rate shows in the ping.
-    static_cast<void>(ChangeBaudRate(LOADER_BAUD_RATE, &form->Link.Baud_Request));
+    static_cast<void>(ChangeBaudRate(&form->Link, LOADER_BAUD_RATE));
     const int32_t ping = PingLoader(form);
     if (ping != REPLY_NONE) return ping;
   }
   // A refused user rate has been reported; the entry command goes out anyway.
-  static_cast<void>(ChangeBaudRate(form->User_BaudRate.load(), &form->Link.Baud_Request));
+  static_cast<void>(ChangeBaudRate(&form->Link, form->User_BaudRate.load()));
   const CameraCommand enter = ControlLoaderEntryCommand();
   static_cast<void>(SendCameraCommand(form, &enter, WAIT_NONE));  // awaits nothing
-  return ChangeBaudRate(LOADER_BAUD_RATE, &form->Link.Baud_Request);
+  return ChangeBaudRate(&form->Link, LOADER_BAUD_RATE);
 }
 
 namespace {
@@ -232,7 +232,7 @@ std::optional<int32_t> Exchange(TDownloadJob* form, uint8_t* packet, Packet sent
   std::lock_guard<std::recursive_mutex> hold(form->Link.Sender_Lock);
   const int32_t n = Build(form, sent, packet, payload);
   if (!WritePacket(form, packet, n)) return std::nullopt;
-  if (pause.count() > 0) std::this_thread::sleep_for(pause);
+  if (pause.count() > 0) Pause(&form->Link, pause);
   return awaited == Wait::Ack ? WaitLoaderAck(form, polls) : WaitLoaderStatus(form, polls);
 }
 
@@ -258,8 +258,10 @@ JobResult RunStep(TDownloadJob* form, uint8_t* packet, const LoaderStep& step, c
 // Restarts the board and makes sure it left its loader: a loader that still
 // listens would take whatever the job sends next, the other board's image
 // included. A NAK is a plain retry, a reply that is neither ACK nor NAK a
-// resync and a retry. Silence may be a lost ACK: one PING tells, since a
-// restarted board no longer answers it.
+// resync and a retry. Silence may be a lost ACK, or a RESET the loader never
+// took: one PING tells them apart only when it is answered (the loader still
+// listens: RESET again). An unanswered PING proves nothing, since its own
+// reply may be the one lost: the restart stays unconfirmed.
 bool RestartBoard(TDownloadJob* form, uint8_t* packet) {
   for (int attempt = 0; attempt < RESET_TRIES; ++attempt) {
     const std::optional<int32_t> r = Exchange(form, packet, Packet::Reset, {}, NO_PAUSE, Wait::Ack, RESET_POLLS);
@@ -273,7 +275,7 @@ bool RestartBoard(TDownloadJob* form, uint8_t* packet) {
     const std::optional<int32_t> ping =
         Exchange(form, packet, Packet::Ping, {}, NO_PAUSE, Wait::Ack, RESTART_PING_POLLS);
     if (!ping) return false;
-    if (*ping != REPLY_ACK && *ping != REPLY_NAK) return true;
+    if (*ping != REPLY_ACK && *ping != REPLY_NAK) return false;
   }
   return false;
 }
@@ -286,7 +288,7 @@ JobResult DownloadByLoader(TDownloadJob* form, int32_t target, const uint8_t* im
   // Without a job total (a direct call) the image is the whole of it; a zero
   // divisor would give an infinite percentage.
   const double weight = total > 0 ? static_cast<double>(length) / total * 100.0 : 100.0;
-  std::this_thread::sleep_for(LOADER_START_PAUSE);
+  Pause(&form->Link, LOADER_START_PAUSE);
 
   for (const LoaderStep* step : {&CONNECT, &ERASE, &ERASE_CONFIRM}) {
     const JobResult r = RunStep(form, packet, *step, {image, length});

@@ -57,12 +57,34 @@ int32_t ConfigBaudRate(SerialLink* link, int32_t rate) {
 // loop, which runs as long as Download_Active is set, and only the worker that
 // waits here clears that flag. The one wait that may stretch is a message box
 // the user has not closed yet.
-int32_t ChangeBaudRate(int32_t rate, std::atomic<int32_t>* request) {
-  std::this_thread::sleep_for(BAUD_CHANGE_PAUSE);
-  request->store(rate);
-  // Woken as soon as the window thread has applied or refused the rate.
-  for (int32_t now = request->load(); now > 0; now = request->load()) request->wait(now);
-  return request->load() < 0 ? -1 : 0;
+namespace {
+
+class SteadyClock final : public JobClock {
+ public:
+  TimePoint Now() override { return std::chrono::steady_clock::now(); }
+  void Pause(std::chrono::nanoseconds duration) override { std::this_thread::sleep_for(duration); }
+  bool WaitForStore(SerialLink& link, uint64_t& seen, TimePoint deadline) override {
+    return link.Rx.WaitForStore(seen, deadline);
+  }
+  void WaitForBaudAnswer(SerialLink& link) override {
+    // Woken as soon as the window thread has applied or refused the rate.
+    std::atomic<int32_t>& request = link.Baud_Request;
+    for (int32_t now = request.load(); now > 0; now = request.load()) request.wait(now);
+  }
+};
+
+}  // namespace
+
+JobClock& SteadyJobClock() {
+  static SteadyClock clock;
+  return clock;
+}
+
+int32_t ChangeBaudRate(SerialLink* link, int32_t rate) {
+  Pause(link, BAUD_CHANGE_PAUSE);
+  link->Baud_Request.store(rate);
+  link->Clock->WaitForBaudAnswer(*link);
+  return link->Baud_Request.load() < 0 ? -1 : 0;
 }
 
 namespace {

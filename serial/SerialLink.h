@@ -11,6 +11,7 @@
 #include <mutex>
 #include <string>
 
+#include "JobClock.h"
 #include "RxBuffer.h"
 #include "SerialPort.h"
 #include "Timing.h"
@@ -44,6 +45,9 @@ class SerialLink {
 
   PortFactory& Ports;
   LinkObserver* Observer;
+  // The job's time: the steady clock, or a harness's virtual one. Set before
+  // the job starts.
+  JobClock* Clock = &SteadyJobClock();
 
   // Set by the window thread before the job threads start, dropped after both ended.
   std::unique_ptr<SerialPort> ComPort_Handle;
@@ -76,7 +80,7 @@ void ComPortClose(SerialLink* link);
 [[nodiscard]] int32_t ConfigBaudRate(SerialLink* link, int32_t rate);
 // Worker side of a baud change: posts the rate and waits for the window
 // thread. 0 applied, -1 refused.
-[[nodiscard]] int32_t ChangeBaudRate(int32_t rate, std::atomic<int32_t>* request);
+[[nodiscard]] int32_t ChangeBaudRate(SerialLink* link, int32_t rate);
 // Window side: one step of the pump loop.
 void ServeBaudRequest(SerialLink* link);
 // Writes the count bytes and returns how many went out; reports a short write
@@ -93,6 +97,9 @@ int32_t ReceiveThread(SerialLink* link, JobThreadFlags* flags);
 // The reply reset: zero the receive buffer, the receive thread restarts at
 // its first byte.
 inline void ResetReply(SerialLink* link) { link->Rx.Reset(); }
+
+// A fixed pause of the job, on the job's clock.
+inline void Pause(SerialLink* link, std::chrono::nanoseconds duration) { link->Clock->Pause(duration); }
 
 // Ends the receive thread's wait for input at once, so that it sees a job's
 // end without waiting for its bound.
@@ -116,7 +123,7 @@ void CountTimedOutWait(int32_t polls);
 template <typename Scan>
 int32_t WaitForReply(SerialLink* link, int32_t polls, Scan scan) {
   if (polls <= 0) return -1;
-  const auto deadline = std::chrono::steady_clock::now() + polls * POLL_PERIOD;
+  const auto deadline = link->Clock->Now() + polls * POLL_PERIOD;
   uint64_t seen = link->Rx.Stores();
   const auto taken = [link](int32_t found) {
     if (link->On_Reply_Taken) link->On_Reply_Taken(std::chrono::steady_clock::now() - link->Rx.LastStore());
@@ -125,7 +132,7 @@ int32_t WaitForReply(SerialLink* link, int32_t polls, Scan scan) {
   for (;;) {
     const int32_t found = scan();
     if (found != -1) return taken(found);
-    if (!link->Rx.WaitForStore(seen, deadline)) break;
+    if (!link->Clock->WaitForStore(*link, seen, deadline)) break;
   }
   // A store that came with the deadline still counts.
   const int32_t found = scan();

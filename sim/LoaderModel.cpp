@@ -24,7 +24,7 @@ const std::vector<uint8_t> NAK = {0x00, 0x33};
 
 // The faults that hit one packet.
 struct PacketFaults {
-  std::optional<Fault> Silence, Nak, Drop, Corrupt, Late, Noise, HangUp, LateErase, FlashFailure,
+  std::optional<Fault> Silence, Nak, Drop, Corrupt, Late, Noise, HangUp, LateErase, FlashFailure, ResetNotTaken,
       CorruptIncoming;
 };
 
@@ -99,6 +99,7 @@ class LoaderModel : public UnitPartModel, public LoaderFlashView {
     f.HangUp = find(FaultKind::HangUp);
     f.LateErase = find(FaultKind::LateErase);
     f.FlashFailure = find(FaultKind::FlashFailure);
+    f.ResetNotTaken = find(FaultKind::ResetNotTaken);
     f.CorruptIncoming = find(FaultKind::CorruptIncoming);
     return f;
   }
@@ -185,6 +186,7 @@ class LoaderModel : public UnitPartModel, public LoaderFlashView {
         Reply(ACK, f);
         return;
       case CMD_RESET:
+        if (f.ResetNotTaken) return;  // as if the packet never came: the board stays in its loader
         Reply(ACK, f);
         // The board restarts into its application; the loader starts afresh
         // when it is entered again.

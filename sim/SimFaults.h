@@ -24,6 +24,7 @@ enum class FaultKind {
   HangUp,              // the line goes dead after a message
   LateErase,           // an erase takes Param ms more
   FlashFailure,        // a loader command ends with status 0x44
+  ResetNotTaken,       // a loader's RESET is neither acknowledged nor acted on: the loader keeps the line
 };
 
 // A message is one command or packet heard by a part. Match narrows the kind

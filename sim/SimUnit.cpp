@@ -21,11 +21,6 @@ namespace sim {
 
 namespace {
 
-// What a byte sent at one rate looks like to a receiver set to another:
-// never a header, terminator or acknowledge byte (all of those are 0x80 or
-// above), never a zero.
-uint8_t Garble(uint8_t b) { return static_cast<uint8_t>(((b * 37 + 11) & 0x7F) | 0x01); }
-
 void MakeRaw(struct termios2& t) {
   t.c_iflag &= ~(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR | ICRNL | IXON | IXOFF | IXANY);
   t.c_oflag &= ~OPOST;
@@ -44,36 +39,14 @@ constexpr auto HANG_UP_GRACE = std::chrono::milliseconds(500);
 
 }  // namespace
 
-std::chrono::nanoseconds ByteTime(int rate) {
-  if (rate <= 0) return std::chrono::nanoseconds(0);
-  return std::chrono::nanoseconds(10LL * 1000000000LL / rate);
-}
-
 int TerminalRate(int fd) {
   struct termios2 t {};
   if (fd < 0 || ioctl(fd, TCGETS2, &t) != 0) return 0;
   return static_cast<int>(t.c_ospeed);
 }
 
-void SendReply(UnitLine& line, UnitPart part, int match, std::pair<int, int> index, std::vector<uint8_t> reply) {
-  const FaultTable& faults = line.Faults();
-  const bool dropped = faults.HitMessage(FaultKind::Silence, part, match, index).has_value() ||
-                       faults.HitMessage(FaultKind::DropReply, part, match, index).has_value();
-  if (!dropped && !reply.empty()) {
-    if (auto f = faults.HitMessage(FaultKind::CorruptReply, part, match, index)) {
-      reply[static_cast<size_t>(f->Param) % reply.size()] ^= 0x5A;
-    }
-    if (auto f = faults.HitMessage(FaultKind::LateReply, part, match, index)) {
-      line.SendAfter(std::chrono::milliseconds(f->Param), reply);
-    } else {
-      line.Send(reply);
-    }
-  }
-  if (auto f = faults.HitMessage(FaultKind::NoiseFlood, part, match, index)) line.SendNoise(static_cast<size_t>(f->Param));
-  if (faults.HitMessage(FaultKind::HangUp, part, match, index)) line.HangUp();
-}
-
-SimUnit::SimUnit(const SimOptions& options) : options_(options) {
+SimUnit::SimUnit(const SimOptions& options)
+    : options_(options), parts_(*this, options.CameraRate, options.ListeningAtStart) {
   const int master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
   if (master < 0) throw std::runtime_error(Errno("posix_openpt"));
   char name[PATH_MAX] = {};
@@ -115,10 +88,6 @@ SimUnit::SimUnit(const SimOptions& options) : options_(options) {
   }
 
   for (const Fault& f : options_.Faults) faults_.Add(f);
-  camera_ = std::make_unique<CameraModel>(*this, options_.CameraRate > 0 ? options_.CameraRate : 9600);
-  cameraBoardLoader_ = MakeLoaderModel(UnitPart::CameraBoardLoader, *this);
-  controlBoardLoader_ = MakeLoaderModel(UnitPart::ControlBoardLoader, *this);
-  listening_.store(static_cast<int>(options_.ListeningAtStart.value_or(UnitPart::Camera)));
   thread_ = std::thread(&SimUnit::Run, this);
 }
 
@@ -136,14 +105,6 @@ SimUnit::~SimUnit() {
 int SimUnit::HostRate() const {
   std::lock_guard<std::mutex> hold(masterLock_);
   return TerminalRate(master_.load());
-}
-
-UnitPartModel* SimUnit::Part(UnitPart part) const {
-  switch (part) {
-    case UnitPart::CameraBoardLoader: return cameraBoardLoader_.get();
-    case UnitPart::ControlBoardLoader: return controlBoardLoader_.get();
-    default: return camera_.get();
-  }
 }
 
 void SimUnit::Record(WireDirection direction, uint8_t byte, int rate) { RecordAt(Clock::now(), direction, byte, rate); }
@@ -164,28 +125,23 @@ void SimUnit::Queue(const std::vector<uint8_t>& bytes, int rate, Clock::time_poi
 
 // Sent at the rate the sending part (the one that hears the line) works at.
 void SimUnit::Send(const std::vector<uint8_t>& bytes) {
-  Queue(bytes, Part(Listening())->ListenRate(), Clock::now());
+  Queue(bytes, parts_.SendRate(), Clock::now());
 }
 
 void SimUnit::SendAfter(std::chrono::milliseconds delay, const std::vector<uint8_t>& bytes) {
-  Queue(bytes, Part(Listening())->ListenRate(), Clock::now() + delay);
+  Queue(bytes, parts_.SendRate(), Clock::now() + delay);
 }
 
 void SimUnit::SendNoise(size_t count) {
   std::vector<uint8_t> noise(count);
-  uint32_t x = 0x2545F491u;
-  for (uint8_t& b : noise) {
-    x ^= x << 13;
-    x ^= x >> 17;
-    x ^= x << 5;
-    b = static_cast<uint8_t>(x);
-  }
+  NoiseSource source;
+  for (uint8_t& b : noise) b = source.Next();
   Queue(noise, 0, Clock::now());
 }
 
 void SimUnit::SendRawToHost(const std::vector<uint8_t>& bytes) { Queue(bytes, 0, Clock::now()); }
 
-void SimUnit::Route(UnitPart part) { listening_.store(static_cast<int>(part)); }
+void SimUnit::Route(UnitPart part) { parts_.Route(part); }
 
 void SimUnit::Busy(std::chrono::milliseconds duration) {
   std::lock_guard<std::mutex> hold(outLock_);
@@ -201,8 +157,7 @@ bool SimUnit::FlushOutgoing(Clock::time_point now) {
   const int hostRate = TerminalRate(master_.load());
   while (!outgoing_.empty() && outgoing_.front().Due <= now) {
     const Outgoing& o = outgoing_.front();
-    // Rate 0 is raw: noise and test bytes go out as they stand.
-    const uint8_t onLine = (o.Rate != 0 && o.Rate != hostRate) ? Garble(o.Byte) : o.Byte;
+    const uint8_t onLine = AsHostReads(o.Byte, o.Rate, hostRate);
     const ssize_t n = write(master_.load(), &onLine, 1);
     if (n != 1) return errno == EAGAIN || errno == EINTR;
     {
@@ -216,17 +171,13 @@ bool SimUnit::FlushOutgoing(Clock::time_point now) {
 }
 
 void SimUnit::Hear(uint8_t byte, int rate) {
+  bool busy;
   {
     std::lock_guard<std::mutex> hold(outLock_);
-    if (Clock::now() < busyUntil_) return;  // busy parts hear nothing
+    busy = Clock::now() < busyUntil_;
   }
   std::lock_guard<std::mutex> hold(partsLock_);
-  const UnitPart before = Listening();
-  UnitPartModel* part = Part(before);
-  // A byte at another rate is a framing error to the part: it never hears it.
-  if (rate != part->ListenRate()) return;
-  part->Hear(byte);
-  if (Listening() != before && Listening() == UnitPart::Camera) camera_->Resume();
+  parts_.Hear(byte, rate, busy);
 }
 
 void SimUnit::Run() {
@@ -239,7 +190,7 @@ void SimUnit::Run() {
     Clock::time_point Due;
   };
   std::deque<Incoming> in;
-  Clock::time_point lastDue{};
+  LinePace pace;
   uint8_t buffer[4096];
   while (!stop_.load()) {
     if (hungUp_.load()) {
@@ -285,12 +236,7 @@ void SimUnit::Run() {
         const int rate = TerminalRate(master_.load());
         const Clock::time_point arrived = Clock::now();
         for (ssize_t i = 0; i < n; ++i) {
-          Clock::time_point due = arrived;
-          if (options_.Pacing) {
-            due = std::max(arrived, lastDue) + ByteTime(rate);
-            lastDue = due;
-          }
-          in.push_back({buffer[i], rate, due});
+          in.push_back({buffer[i], rate, options_.Pacing ? pace.Next(arrived, rate) : arrived});
         }
       }
     }
@@ -348,23 +294,22 @@ void SimUnit::ClearWire() {
 
 std::vector<uint8_t> SimUnit::DspMemory() const {
   std::lock_guard<std::mutex> hold(partsLock_);
-  return camera_->Dsp().Memory();
+  return parts_.Camera().Dsp().Memory();
 }
 
 uint16_t SimUnit::DspVersion(int pair) const {
   std::lock_guard<std::mutex> hold(partsLock_);
-  return camera_->Dsp().Version(pair);
+  return parts_.Camera().Dsp().Version(pair);
 }
 
 std::vector<uint8_t> SimUnit::Flash(UnitPart board) const {
   std::lock_guard<std::mutex> hold(partsLock_);
-  const auto* view = dynamic_cast<const LoaderFlashView*>(Part(board));
-  return view ? view->Flash() : std::vector<uint8_t>{};
+  return parts_.Flash(board);
 }
 
 bool SimUnit::CameraInDownloadMode() const {
   std::lock_guard<std::mutex> hold(partsLock_);
-  return camera_->InDownloadMode();
+  return parts_.Camera().InDownloadMode();
 }
 
 bool SimUnit::WaitIdle(std::chrono::milliseconds bound) const {

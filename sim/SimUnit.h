@@ -14,12 +14,11 @@
 #include <thread>
 #include <vector>
 
+#include "LineRules.h"
 #include "SimFaults.h"
 #include "SimParts.h"
 
 namespace sim {
-
-class CameraModel;
 
 struct SimOptions {
   int CameraRate = 9600;  // the camera's own rate
@@ -28,15 +27,6 @@ struct SimOptions {
   int ComNumber = 1;
   std::optional<UnitPart> ListeningAtStart;  // a loader that already hears the line
   std::vector<Fault> Faults;
-};
-
-enum class WireDirection { ToUnit, ToHost };
-
-struct WireByte {
-  std::chrono::steady_clock::time_point Time;
-  WireDirection Direction;
-  uint8_t Byte;
-  int Rate;  // ToUnit: the host's line rate; ToHost: the rate the part sent at
 };
 
 class SimUnit final : public UnitLine {
@@ -64,7 +54,7 @@ class SimUnit final : public UnitLine {
   std::vector<uint8_t> DspMemory() const;
   uint16_t DspVersion(int pair) const;
   std::vector<uint8_t> Flash(UnitPart board) const;  // empty when the loader keeps none
-  UnitPart Listening() const { return static_cast<UnitPart>(listening_.load()); }
+  UnitPart Listening() const { return parts_.Listening(); }
   bool CameraInDownloadMode() const;
   // Waits (bounded) until the unit has taken everything off the line and sent its answers.
   bool WaitIdle(std::chrono::milliseconds bound = std::chrono::milliseconds(2000)) const;
@@ -88,7 +78,6 @@ class SimUnit final : public UnitLine {
 
   void Run();
   void Hear(uint8_t byte, int rate);
-  UnitPartModel* Part(UnitPart part) const;
   // Rate 0: the bytes go out raw, whatever the host listens at.
   void Queue(const std::vector<uint8_t>& bytes, int rate, Clock::time_point due);
   bool FlushOutgoing(Clock::time_point now);  // true when bytes wait for room
@@ -105,10 +94,7 @@ class SimUnit final : public UnitLine {
   std::string comLink_;
 
   mutable std::mutex partsLock_;  // held while a part hears a byte, and by the accessors
-  std::unique_ptr<CameraModel> camera_;
-  std::unique_ptr<UnitPartModel> cameraBoardLoader_;
-  std::unique_ptr<UnitPartModel> controlBoardLoader_;
-  std::atomic<int> listening_{0};
+  UnitParts parts_;
 
   mutable std::mutex outLock_;
   std::deque<Outgoing> outgoing_;
@@ -127,8 +113,6 @@ class SimUnit final : public UnitLine {
   std::thread thread_;
 };
 
-// ten bit times per byte
-std::chrono::nanoseconds ByteTime(int rate);
 // The host side's line rate as set on a terminal descriptor; 0 when unknown.
 int TerminalRate(int fd);
 

@@ -39,7 +39,7 @@ Options:
                         kind: silence refuse-block ignore-version nak
                               drop-reply corrupt-reply corrupt-incoming
                               late-reply noise-flood hang-up late-erase
-                              flash-failure
+                              flash-failure reset-not-taken
                         part: camera camera-board control-board
                         match: message class in hex (-1: every message);
                         times -1: from occurrence on, every one
@@ -72,6 +72,7 @@ bool ParseFault(const std::string& text, sim::Fault& fault) {
       {"corrupt-incoming", sim::FaultKind::CorruptIncoming}, {"late-reply", sim::FaultKind::LateReply},
       {"noise-flood", sim::FaultKind::NoiseFlood}, {"hang-up", sim::FaultKind::HangUp},
       {"late-erase", sim::FaultKind::LateErase},   {"flash-failure", sim::FaultKind::FlashFailure},
+      {"reset-not-taken", sim::FaultKind::ResetNotTaken},
   };
   std::vector<std::string> fields;
   size_t start = 0;

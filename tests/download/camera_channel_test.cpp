@@ -223,13 +223,13 @@ TEST(CameraUnit, DownloadModeAndAddressSetRoundTrip) {
   EXPECT_EQ(CameraAddressSet(&job.form), 0);  // at the own rate
   EXPECT_EQ(SendCameraCommand(&job.form, &enter, WAIT_ACK_AND_COMPLETION), 0);
   EXPECT_TRUE(job.unit.CameraInDownloadMode());
-  EXPECT_EQ(ChangeBaudRate(115200, &job.form.Link.Baud_Request), 0);
+  EXPECT_EQ(ChangeBaudRate(&job.form.Link, 115200), 0);
   EXPECT_EQ(SendCameraCommand(&job.form, &announce, WAIT_COMPLETION), 0);
   EXPECT_EQ(CameraAddressSet(&job.form), 0);
   EXPECT_FALSE(job.unit.CameraInDownloadMode());
   // Back at 9600 the camera hears again; at 115200 it no longer does.
   EXPECT_EQ(SendCameraCommand(&job.form, &announce, WAIT_COMPLETION), -1);
-  EXPECT_EQ(ChangeBaudRate(9600, &job.form.Link.Baud_Request), 0);
+  EXPECT_EQ(ChangeBaudRate(&job.form.Link, 9600), 0);
   EXPECT_EQ(SendCameraCommand(&job.form, &enter, WAIT_ACK_AND_COMPLETION), 0);
   EXPECT_TRUE(job.ui.Messages().empty());
 }
@@ -246,7 +246,7 @@ TEST(CameraUnit, WindowAddressSetAndWorkerCommandsDoNotCorruptEachOther) {
   job.Start();
   std::atomic<bool> baudDone{false};
   std::thread baudFailures([&] {
-    for (int i = 0; i < 3; ++i) EXPECT_EQ(ChangeBaudRate(57600, &job.form.Link.Baud_Request), -1);
+    for (int i = 0; i < 3; ++i) EXPECT_EQ(ChangeBaudRate(&job.form.Link, 57600), -1);
     baudDone.store(true);
   });
   // Version writes are answered in either camera mode at 9600.

@@ -143,7 +143,7 @@ TEST_F(ComPortTest, ChangeBaudRateGoesThroughTheWindowThread) {
   job.Start();
   for (int32_t rate : {115200, 14400, 14400, 9600}) {  // the rate already set too
     const auto start = Clock::now();
-    EXPECT_EQ(ChangeBaudRate(rate, &job.form.Link.Baud_Request), 0) << rate;
+    EXPECT_EQ(ChangeBaudRate(&job.form.Link, rate), 0) << rate;
     EXPECT_GE(MsSince(start), 100);
     EXPECT_EQ(job.unit.HostRate(), rate);
     EXPECT_EQ(job.form.Link.Baud_Request.load(), 0);
@@ -161,7 +161,7 @@ TEST_F(ComPortTest, RefusedBaudChangeFailsTheRequestBeforeTheAddressSet) {
     job.ui.ShowErrorMessage("(address set)");
   };
   job.Start();
-  EXPECT_EQ(ChangeBaudRate(57600, &job.form.Link.Baud_Request), -1);
+  EXPECT_EQ(ChangeBaudRate(&job.form.Link, 57600), -1);
   EXPECT_EQ(job.form.Link.Baud_Request.load(), -1);
   EXPECT_EQ(job.unit.HostRate(), 9600);
   job.Stop();  // the window thread has finished its step
