@@ -19,6 +19,8 @@
 #include <utility>
 #include <vector>
 
+#include "TempFolder.h"
+
 extern char** environ;
 
 namespace lumo_test {
@@ -29,29 +31,23 @@ namespace lumo_test {
 class PrivateLumoDownload {
  public:
   PrivateLumoDownload() {
-    char pattern[] = "/tmp/lumo-cli-XXXXXX";
-    const char* made = mkdtemp(pattern);
-    if (!made) return;
-    folder_ = made;
-    path_ = folder_ + "/lumo-download";
+    if (folder_.Path().empty()) return;
+    path_ = folder_.File("lumo-download");
     std::error_code linked;
     std::filesystem::create_hard_link(LUMO_DOWNLOAD, path_, linked);
     if (linked) std::filesystem::copy_file(LUMO_DOWNLOAD, path_);
     // Open to a test that runs it as another user.
-    std::filesystem::permissions(folder_, std::filesystem::perms::owner_all | std::filesystem::perms::group_read |
-                                              std::filesystem::perms::group_exec | std::filesystem::perms::others_read |
-                                              std::filesystem::perms::others_exec);
-  }
-  ~PrivateLumoDownload() {
-    std::error_code ignored;
-    if (!folder_.empty()) std::filesystem::remove_all(folder_, ignored);
+    std::filesystem::permissions(folder_.Path(), std::filesystem::perms::owner_all | std::filesystem::perms::group_read |
+                                                     std::filesystem::perms::group_exec |
+                                                     std::filesystem::perms::others_read |
+                                                     std::filesystem::perms::others_exec);
   }
   PrivateLumoDownload(const PrivateLumoDownload&) = delete;
   PrivateLumoDownload& operator=(const PrivateLumoDownload&) = delete;
   const std::string& Path() const { return path_; }
 
  private:
-  std::string folder_;
+  TempFolder folder_;
   std::string path_ = LUMO_DOWNLOAD;
 };
 

@@ -34,16 +34,10 @@ using sim::UnitPart;
 // Sample images in a folder of their own.
 struct Images {
   Images() {
-    char pattern[] = "/tmp/lumo-cli-images-XXXXXX";
-    folder = mkdtemp(pattern);
     chmod(folder.c_str(), 0755);  // readable to a tool run as another user
     dspPath = Write("dsp.bin", dsp);
     cmPath = Write("cm.bin", cm);
     motorPath = Write("motor.bin", motor);
-  }
-  ~Images() {
-    std::error_code ignored;
-    fs::remove_all(folder, ignored);
   }
   std::string Write(const std::string& name, const Bytes& bytes) const {
     const std::string path = folder + "/" + name;
@@ -52,7 +46,8 @@ struct Images {
     return path;
   }
 
-  std::string folder;
+  lumo_test::TempFolder scratch;
+  std::string folder = scratch.Path();
   Bytes dsp = sim::MakeSampleDspImage(0x01020304, 7);
   Bytes cm = sim::MakeSampleBoardImage(76 * 12 + 5, 8);
   Bytes motor = sim::MakeSampleBoardImage(76 * 7 + 30, 9);
