@@ -19,6 +19,7 @@
 #include "DownloadJob.h"
 #include "ExitCodes.h"
 #include "LoaderRecords.h"
+#include "MessageTexts.h"
 #include "Options.h"
 #include "PortArgument.h"
 #include "PortDetails.h"
@@ -231,7 +232,7 @@ int main(int argc, char** argv) {
       if (state.Device.empty()) {
         // A port name the map does not know: the window could not offer it either.
         outcome.End = JobEnd::PortNotOpened;
-        outcome.Message = "Comport cannot open!!";
+        outcome.Message = TEXT_COMPORT_CANNOT_OPEN;
         outcome.Messages = {outcome.Message};
         console.Message(state, outcome.Message);
         notes.push_back("cause: no port named " + state.Port + " is known");

@@ -33,8 +33,10 @@ struct JobRequest {
 enum class JobEnd {
   Done,
   PortNotOpened,  // the port could not be opened or set to the user's rate
-  Refused,        // refused before any image byte went out: no image, an image that cannot be read, has the wrong size or is not a DSP image, a board's loader left listening
-  LineFailure,    // the unit did not answer, refused a block, or the line failed
+  // Refused before any image byte went out: no image, an image that cannot be
+  // read, has the wrong size or is not a DSP image, a board's loader left listening.
+  Refused,
+  LineFailure,  // the unit did not answer, refused a block, or the line failed
   Stopped,        // the front end stopped the job (RequestStop)
 };
 
@@ -105,8 +107,9 @@ class TDownloadJob : public JobThreadFlags, public LinkObserver {
   std::atomic<bool> Refused_Before_Sending{false};
 
   // Any thread: ends the job as soon as the exchange under way has ended.
-  // Nothing more is written to the unit; the job fails. Stays set for the
-  // job's whole run, also when it comes before the port is open.
+  // Nothing more is written to the unit; the job fails. It holds also when
+  // it comes before the port is open, and it stays: a later job on this
+  // TDownloadJob ends at once, stopped (a front end that stops makes a new one).
   void RequestStop();
   bool StopRequested() const { return Stop_Requested.load(); }
 
