@@ -313,6 +313,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                  std::chrono::duration<double>(bench.line.Now() - Time{}).count(), outcome.Success ? "success" : "failed");
     for (const std::string& text : bench.ui.shown) std::fprintf(stderr, "  message: %s\n", text.c_str());
   }
+  // LUMO_JOB_FUZZ_SHOW=2: and the wire, a line per run of bytes one way.
+  if (const char* show = std::getenv("LUMO_JOB_FUZZ_SHOW"); show && *show == '2') {
+    const std::vector<sim::WireByte> wire = bench.line.unit.Wire();
+    for (size_t i = 0; i < wire.size(); ++i) {
+      if (i == 0 || wire[i].Direction != wire[i - 1].Direction) {
+        std::fprintf(stderr, "\n%12.6f %s %6d ", std::chrono::duration<double>(wire[i].Time - Time{}).count(),
+                     wire[i].Direction == sim::WireDirection::ToUnit ? "tool>unit" : "unit>tool", wire[i].Rate);
+      }
+      std::fprintf(stderr, "%02X ", wire[i].Byte);
+    }
+    std::fprintf(stderr, "\n");
+  }
   const std::vector<std::string>& shown = bench.ui.shown;
   FUZZ_CHECK(!bench.ui.afterEnd);
   const auto end = std::find(shown.begin(), shown.end(), std::string(TEXT_DOWNLOAD_ERROR));
