@@ -261,9 +261,14 @@ JobResult RunStep(TDownloadJob* form, uint8_t* packet, const LoaderStep& step, c
 // resync and a retry. Silence may be a lost ACK, or a RESET the loader never
 // took: one PING tells them apart only when it is answered (the loader still
 // listens: RESET again). An unanswered PING proves nothing, since its own
-// reply may be the one lost: the restart stays unconfirmed.
+// reply may be the one lost: the restart stays unconfirmed. The loader's
+// acknowledge carries nothing that ties it to the RESET, so each RESET waits
+// for a quiet line first: what is still coming from the exchange before
+// (a reply sent twice, noise behind it) is dropped by the RESET's reply reset
+// instead of passing for its acknowledge.
 bool RestartBoard(TDownloadJob* form, uint8_t* packet) {
   for (int attempt = 0; attempt < RESET_TRIES; ++attempt) {
+    WaitForQuietLine(&form->Link, RESET_SETTLE, RESET_SETTLE_BOUND);
     const std::optional<int32_t> r = Exchange(form, packet, Packet::Reset, {}, NO_PAUSE, Wait::Ack, RESET_POLLS);
     if (!r) return false;
     if (*r == REPLY_ACK) return true;

@@ -80,6 +80,15 @@ JobClock& SteadyJobClock() {
   return clock;
 }
 
+void WaitForQuietLine(SerialLink* link, std::chrono::milliseconds quiet, std::chrono::milliseconds bound) {
+  JobClock& clock = *link->Clock;
+  const JobClock::TimePoint end = clock.Now() + bound;
+  uint64_t seen = link->Rx.Stores();
+  for (JobClock::TimePoint now = clock.Now(); now < end; now = clock.Now()) {
+    if (!clock.WaitForStore(*link, seen, std::min(now + quiet, end))) return;
+  }
+}
+
 int32_t ChangeBaudRate(SerialLink* link, int32_t rate) {
   Pause(link, BAUD_CHANGE_PAUSE);
   link->Baud_Request.store(rate);

@@ -98,6 +98,10 @@ int32_t ReceiveThread(SerialLink* link, JobThreadFlags* flags);
 // its first byte.
 inline void ResetReply(SerialLink* link) { link->Rx.Reset(); }
 
+// Waits until no byte has come for quiet, at most bound in all, on the job's
+// clock. What came meanwhile stays in the receive buffer.
+void WaitForQuietLine(SerialLink* link, std::chrono::milliseconds quiet, std::chrono::milliseconds bound);
+
 // A fixed pause of the job, on the job's clock.
 inline void Pause(SerialLink* link, std::chrono::nanoseconds duration) { link->Clock->Pause(duration); }
 

@@ -46,6 +46,11 @@ constexpr int32_t SEND_POLLS = 1200;
 constexpr int32_t RESET_TRIES = 6;  // RESET packets before a restart counts as unconfirmed
 constexpr int32_t RESET_POLLS = 6000;
 constexpr int32_t RESTART_PING_POLLS = 300;  // the PING that tells whether the loader is gone
+// Before each RESET the line must have been quiet this long (at most
+// RESET_SETTLE_BOUND in all): a reply sent twice, or noise behind a reply,
+// must not arrive after the RESET and pass for its acknowledge.
+constexpr milliseconds RESET_SETTLE{5};
+constexpr milliseconds RESET_SETTLE_BOUND{200};
 constexpr int32_t RESYNC_BYTES = 255;
 constexpr int32_t RESYNC_POLLS = 4;
 
