@@ -1,9 +1,6 @@
 #include "SerialDeviceMap.h"
 
-#include <dirent.h>
-
 #include <algorithm>
-#include <cstdlib>
 #include <cstring>
 #include <tuple>
 
@@ -23,18 +20,6 @@ long NodeNumber(const std::string& name, const std::string& prefix) {
     if (number > 1000000) return -1;
   }
   return number;
-}
-
-std::optional<std::vector<std::string>> ListFolder(const std::string& folder) {
-  DIR* dir = opendir(folder.c_str());
-  if (!dir) return std::nullopt;
-  std::vector<std::string> names;
-  while (const dirent* entry = readdir(dir)) {
-    if (std::strcmp(entry->d_name, ".") == 0 || std::strcmp(entry->d_name, "..") == 0) continue;
-    names.emplace_back(entry->d_name);
-  }
-  closedir(dir);
-  return names;
 }
 
 bool EqualsIgnoringAsciiCase(const std::string& a, const std::string& b) {
@@ -77,22 +62,6 @@ std::vector<SerialDeviceEntry> SerialDeviceFolderMap(const std::string& folder, 
   std::vector<SerialDeviceEntry> map;
   for (const std::string& name : names) map.push_back({folder + "/" + name, name});
   return map;
-}
-
-std::vector<SerialDeviceEntry> ReadDefaultSerialDeviceMap(const std::string& devDir) {
-  return DefaultSerialDeviceMap(devDir, ListFolder(devDir).value_or(std::vector<std::string>{}));
-}
-
-std::optional<std::vector<SerialDeviceEntry>> ReadSerialDeviceFolder(const std::string& folder) {
-  auto names = ListFolder(folder);
-  if (!names) return std::nullopt;
-  return SerialDeviceFolderMap(folder, std::move(*names));
-}
-
-std::optional<std::vector<SerialDeviceEntry>> ReadSerialDeviceMap() {
-  const char* folder = std::getenv("LUMO_COMPORT_DIR");
-  if (folder && *folder) return ReadSerialDeviceFolder(folder);
-  return ReadDefaultSerialDeviceMap("/dev");
 }
 
 std::optional<std::string> ResolveDevicePath(const std::string& windowsPath,

@@ -31,6 +31,25 @@ void MakeRaw(struct termios2& t) {
   t.c_cc[VTIME] = 0;
 }
 
+// The rate as its standard constant where it has one, else as a rate of its
+// own. A Windows program under Wine cannot read back a port whose rate was
+// set the second way: its GetCommState fails.
+void SetRate(struct termios2& t, unsigned rate) {
+  static const struct {
+    unsigned rate;
+    tcflag_t constant;
+  } standard[] = {{1200, B1200},     {2400, B2400},     {4800, B4800},     {9600, B9600},
+                  {19200, B19200},   {38400, B38400},   {57600, B57600},   {115200, B115200},
+                  {230400, B230400}, {460800, B460800}, {921600, B921600}};
+  tcflag_t constant = BOTHER;
+  for (const auto& s : standard) {
+    if (s.rate == rate) constant = s.constant;
+  }
+  t.c_cflag &= ~(CBAUD | (CBAUD << IBSHIFT));
+  t.c_cflag |= constant | (constant << IBSHIFT);
+  t.c_ispeed = t.c_ospeed = rate;
+}
+
 std::string Errno(const char* what) { return std::string(what) + ": " + std::strerror(errno); }
 
 // How long a hang-up waits, after the last answer went out, for the host to
@@ -67,9 +86,7 @@ SimUnit::SimUnit(const SimOptions& options)
     throw std::runtime_error(Errno("terminal settings"));
   }
   MakeRaw(t);
-  t.c_cflag &= ~(CBAUD | (CBAUD << IBSHIFT));
-  t.c_cflag |= BOTHER | (BOTHER << IBSHIFT);
-  t.c_ispeed = t.c_ospeed = static_cast<unsigned>(options_.CameraRate > 0 ? options_.CameraRate : 9600);
+  SetRate(t, static_cast<unsigned>(options_.CameraRate > 0 ? options_.CameraRate : 9600));
   if (ioctl(master, TCSETS2, &t) != 0) {
     close(master);
     throw std::runtime_error(Errno("terminal settings"));

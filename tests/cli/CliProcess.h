@@ -25,17 +25,26 @@ extern char** environ;
 
 namespace lumo_test {
 
+// The lumo-download of this build, when the test knows it.
+inline std::string BuiltLumoDownload() {
+#ifdef LUMO_DOWNLOAD
+  return LUMO_DOWNLOAD;
+#else
+  return {};
+#endif
+}
+
 // lumo-download linked into a folder of its own for one run: the tool keeps
 // its record of loaders left listening beside its executable, and pseudo-
 // terminal paths come back from one test case to the next.
 class PrivateLumoDownload {
  public:
-  PrivateLumoDownload() {
+  explicit PrivateLumoDownload(const std::string& tool) : path_(tool) {
     if (folder_.Path().empty()) return;
-    path_ = folder_.File("lumo-download");
+    path_ = folder_.File(std::filesystem::path(tool).filename().string());
     std::error_code linked;
-    std::filesystem::create_hard_link(LUMO_DOWNLOAD, path_, linked);
-    if (linked) std::filesystem::copy_file(LUMO_DOWNLOAD, path_);
+    std::filesystem::create_hard_link(tool, path_, linked);
+    if (linked) std::filesystem::copy_file(tool, path_);
     // Open to a test that runs it as another user.
     std::filesystem::permissions(folder_.Path(), std::filesystem::perms::owner_all | std::filesystem::perms::group_read |
                                                      std::filesystem::perms::group_exec |
@@ -48,13 +57,14 @@ class PrivateLumoDownload {
 
  private:
   TempFolder folder_;
-  std::string path_ = LUMO_DOWNLOAD;
+  std::string path_;
 };
 
 // How a CliProcess runs the tool.
 struct CliRun {
   bool terminal = false;                 // standard output is a pseudo-terminal
-  std::vector<std::string> prefix;       // a command that runs the tool (setpriv ...)
+  std::string tool = BuiltLumoDownload();  // the executable, copied for the run
+  std::vector<std::string> prefix;       // a command that runs the tool (setpriv ..., wine)
   std::vector<std::string> environment;  // NAME=value added to the test's own
 
   static CliRun OnTerminal() {
@@ -74,7 +84,7 @@ class CliProcess {
   using Clock = std::chrono::steady_clock;
   using Options = CliRun;
 
-  explicit CliProcess(const std::vector<std::string>& args, const CliRun& options = CliRun()) {
+  explicit CliProcess(const std::vector<std::string>& args, const CliRun& options = CliRun()) : tool_(options.tool) {
     std::vector<std::string> argv = options.prefix;
     argv.push_back(tool_.Path());
     argv.insert(argv.end(), args.begin(), args.end());

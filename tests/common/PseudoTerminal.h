@@ -43,6 +43,7 @@ class PseudoTerminal {
   const std::string& Slave() const { return slave_; }
   const std::string& Link() const { return link_; }
   TerminalSettings Settings() const { return TerminalSettings::Of(master_); }
+  int Master() const { return master_; }
 
  private:
   int master_ = -1;

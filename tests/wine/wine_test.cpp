@@ -1,0 +1,337 @@
+// The Windows build under Wine, seen from the Linux side of the line: the
+// Win32 port backend against a pseudo-terminal peer, and lumo-download.exe
+// against the simulated unit. Wine serves COM5 to COM8 from links in one
+// folder (./run test writes them into the Wine prefix before its server
+// starts); each case points the link it uses at a fresh pseudo-terminal.
+//
+// Needs, from the environment: LUMO_WINE (the Wine loader), LUMO_WINDOWS_BIN
+// (the cross build's bin folder), LUMO_WINE_COM_DIR (the folder of the links),
+// and WINEPREFIX. The cases carry the label "wine" and run one at a time.
+#include <gtest/gtest.h>
+
+#include <poll.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "CliProcess.h"
+#include "PseudoTerminal.h"
+#include "SampleImages.h"
+#include "SimUnit.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using Bytes = std::vector<uint8_t>;
+using lumo_test::CliProcess;
+using lumo_test::CliRun;
+using sim::UnitPart;
+
+struct WineSetup {
+  std::string wine = Get("LUMO_WINE");
+  std::string bin = Get("LUMO_WINDOWS_BIN");
+  std::string comDir = Get("LUMO_WINE_COM_DIR");
+
+  static std::string Get(const char* name) {
+    const char* value = std::getenv(name);
+    return value ? value : "";
+  }
+  bool Ok() const { return !wine.empty() && !bin.empty() && !comDir.empty() && std::getenv("WINEPREFIX"); }
+  // A run of one of the cross build's executables under Wine.
+  CliRun Run(const std::string& exe) const {
+    CliRun run;
+    run.tool = bin + "/" + exe;
+    run.prefix = {wine};
+    run.environment = {"WINEDEBUG=-all"};
+    return run;
+  }
+};
+
+#define REQUIRE_WINE(setup)                                                                              \
+  ASSERT_TRUE((setup).Ok()) << "run under ./run test's Wine stage: LUMO_WINE, LUMO_WINDOWS_BIN, "        \
+                               "LUMO_WINE_COM_DIR and WINEPREFIX must be set"
+
+std::vector<std::string> Lines(const std::string& text) {
+  std::vector<std::string> lines;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();  // a Windows console line
+    lines.push_back(line);
+  }
+  return lines;
+}
+
+bool Contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+
+// The rate the Windows side set, as the pseudo-terminal's own settings hold it.
+int LinuxSideRate(const lumo_test::PseudoTerminal& pty) {
+  static const struct {
+    speed_t constant;
+    int rate;
+  } rates[] = {{B1200, 1200},   {B2400, 2400},   {B4800, 4800},     {B9600, 9600},
+               {B19200, 19200}, {B38400, 38400}, {B57600, 57600},   {B115200, 115200}};
+  const lumo_test::TerminalSettings settings = pty.Settings();
+  if (!settings.valid) return -1;
+  for (const auto& r : rates) {
+    if (cfgetospeed(&settings.t) == r.constant) return r.rate;
+  }
+  return 0;
+}
+
+// The line as a unit's port would have it: raw, nothing echoed.
+void MakeRaw(const lumo_test::PseudoTerminal& pty) {
+  termios t{};
+  ASSERT_EQ(tcgetattr(pty.Master(), &t), 0);
+  cfmakeraw(&t);
+  ASSERT_EQ(tcsetattr(pty.Master(), TCSANOW, &t), 0);
+}
+
+// Reads count bytes off the master side, within bound.
+Bytes ReadMaster(const lumo_test::PseudoTerminal& pty, size_t count, std::chrono::seconds bound) {
+  Bytes got;
+  const auto deadline = std::chrono::steady_clock::now() + bound;
+  while (got.size() < count && std::chrono::steady_clock::now() < deadline) {
+    uint8_t buffer[512];
+    pollfd p{pty.Master(), POLLIN, 0};
+    if (poll(&p, 1, 50) <= 0) continue;
+    const ssize_t n = read(pty.Master(), buffer, std::min(sizeof buffer, count - got.size()));
+    if (n > 0) got.insert(got.end(), buffer, buffer + n);
+  }
+  return got;
+}
+
+void WriteMaster(const lumo_test::PseudoTerminal& pty, const Bytes& bytes) {
+  ASSERT_EQ(write(pty.Master(), bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
+}
+
+std::string Hex(const Bytes& bytes) {
+  static const char digits[] = "0123456789ABCDEF";
+  std::string text;
+  for (uint8_t b : bytes) {
+    text += digits[b >> 4];
+    text += digits[b & 15];
+  }
+  return text;
+}
+
+Bytes Pattern(size_t count, int factor, int offset) {
+  Bytes bytes(count);
+  for (size_t i = 0; i < count; ++i) bytes[i] = static_cast<uint8_t>((i * factor + offset) & 0xFF);
+  return bytes;
+}
+
+// ---------------------------------------------------------------------------
+// The Win32 backend against a pseudo-terminal peer (COM5).
+
+constexpr const char* PORT_CHECK = "win-port-check.exe";
+const std::string COM5 = "\\\\.\\COM5";
+
+TEST(WinePort, EachStandardRateReadsBackOnBothSidesAndOthersAreRefused) {
+  const WineSetup wine;
+  REQUIRE_WINE(wine);
+  lumo_test::PseudoTerminal pty(wine.comDir, "COM5");
+  ASSERT_TRUE(pty.Ok());
+  MakeRaw(pty);
+  const int standard[] = {1200, 2400, 4800, 9600, 19200, 38400, 57600, 115200};
+  std::vector<std::string> args{COM5, "rates"};
+  for (int rate : standard) args.push_back(std::to_string(rate));
+  // 14400 has no constant on Linux (Wine sets another rate); 0 is no rate.
+  args.insert(args.end(), {"14400", "0"});
+  CliProcess run(args, wine.Run(PORT_CHECK));
+  ASSERT_TRUE(run.WaitForOutput("open ok")) << run.Out() << run.Err();
+  for (size_t i = 2; i < args.size(); ++i) {
+    const std::string rate = args[i];
+    SCOPED_TRACE("rate " + rate);
+    ASSERT_TRUE(run.WaitForOutput("rate " + rate + " set=")) << run.Out() << run.Err();
+    const bool standardRate = i - 2 < std::size(standard);
+    if (standardRate) {
+      EXPECT_TRUE(run.WaitForOutput("rate " + rate + " set=ok readback=" + rate + "\n")) << run.Out();
+      EXPECT_EQ(LinuxSideRate(pty), std::stoi(rate));
+    } else {
+      EXPECT_TRUE(run.WaitForOutput("rate " + rate + " set=refused")) << run.Out();
+    }
+    WriteMaster(pty, {static_cast<uint8_t>(0xA0 + i)});  // the go-ahead
+    ASSERT_TRUE(run.WaitForOutput("go " + Hex({static_cast<uint8_t>(0xA0 + i)}))) << run.Out();
+  }
+  EXPECT_EQ(run.Wait(), 0) << run.Out() << run.Err();
+  EXPECT_TRUE(Contains(run.Out(), "done"));
+}
+
+TEST(WinePort, BytesGoBothWaysAndTheQueuedCountIsTheirs) {
+  const WineSetup wine;
+  REQUIRE_WINE(wine);
+  struct Case {
+    int rate;
+    size_t count;
+  } cases[] = {{9600, 40}, {115200, 700}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE("rate " + std::to_string(c.rate));
+    lumo_test::PseudoTerminal pty(wine.comDir, "COM5");
+    ASSERT_TRUE(pty.Ok());
+    MakeRaw(pty);
+    CliProcess run({COM5, "exchange", std::to_string(c.rate), std::to_string(c.count)}, wine.Run(PORT_CHECK));
+    ASSERT_TRUE(run.WaitForOutput("wrote " + std::to_string(c.count) + " ok")) << run.Out() << run.Err();
+    EXPECT_EQ(ReadMaster(pty, c.count, std::chrono::seconds(60)), Pattern(c.count, 7, 1));
+    EXPECT_EQ(LinuxSideRate(pty), c.rate);
+    const Bytes answer = Pattern(c.count, 13, 5);
+    WriteMaster(pty, answer);
+    EXPECT_EQ(run.Wait(), 0) << run.Out() << run.Err();
+    const std::string out = run.Out();
+    EXPECT_TRUE(Contains(out, "queued " + std::to_string(c.count) + "\n")) << out;
+    EXPECT_TRUE(Contains(out, "read " + std::to_string(c.count) + " " + Hex(answer) + "\n")) << out;
+  }
+}
+
+TEST(WinePort, AWriteIntoATerminalNobodyReadsEndsShort) {
+  const WineSetup wine;
+  REQUIRE_WINE(wine);
+  lumo_test::PseudoTerminal pty(wine.comDir, "COM5");
+  ASSERT_TRUE(pty.Ok());
+  MakeRaw(pty);
+  // More than a pseudo-terminal takes without a reader.
+  constexpr int SIZE = 48 * 1024;
+  CliProcess run({COM5, "stall", "115200", std::to_string(SIZE)}, wine.Run(PORT_CHECK));
+  EXPECT_EQ(run.Wait(), 0) << run.Out() << run.Err();
+  const std::string out = run.Out();
+  const size_t at = out.find("write ok=0 written=");
+  ASSERT_NE(at, std::string::npos) << out;
+  const int written = std::atoi(out.c_str() + at + std::string("write ok=0 written=").size());
+  EXPECT_LT(written, SIZE);
+  EXPECT_TRUE(Contains(out, " of " + std::to_string(SIZE))) << out;
+}
+
+TEST(WinePort, WakeEndsAWaitForInput) {
+  const WineSetup wine;
+  REQUIRE_WINE(wine);
+  lumo_test::PseudoTerminal pty(wine.comDir, "COM5");
+  ASSERT_TRUE(pty.Ok());
+  MakeRaw(pty);
+  // The wait is for ten minutes; only the wake can end it before the run's bound.
+  CliProcess run({COM5, "wake"}, wine.Run(PORT_CHECK));
+  EXPECT_EQ(run.Wait(std::chrono::seconds(120)), 0) << run.Out() << run.Err();
+  EXPECT_EQ(Lines(run.Out()), (std::vector<std::string>{"open ok", "waiting", "woke", "done"}));
+}
+
+// ---------------------------------------------------------------------------
+// lumo-download.exe against the simulated unit (COM6).
+
+struct Images {
+  Images() {
+    dspPath = Write("dsp.bin", dsp);
+    cmPath = Write("cm.bin", cm);
+    motorPath = Write("motor.bin", motor);
+  }
+  // The path as a Windows program names it: Wine's drive Z: is the root.
+  std::string Write(const std::string& name, const Bytes& bytes) const {
+    const std::string path = scratch.File(name);
+    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
+                                                static_cast<std::streamsize>(bytes.size()));
+    return "Z:" + path;
+  }
+
+  lumo_test::TempFolder scratch;
+  Bytes dsp = sim::MakeSampleDspImage(0x01020304, 7);
+  Bytes cm = sim::MakeSampleBoardImage(76 * 12 + 5, 8);
+  Bytes motor = sim::MakeSampleBoardImage(76 * 7 + 30, 9);
+  std::string dspPath, cmPath, motorPath;
+};
+
+Bytes DspBody(const Bytes& image) {
+  return Bytes(image.begin() + sim::DSP_HEADER_SIZE, image.begin() + sim::DSP_HEADER_SIZE + sim::DSP_BODY_SIZE);
+}
+
+bool Erased(const Bytes& memory) {
+  return std::all_of(memory.begin(), memory.end(), [](uint8_t b) { return b == 0xFF; });
+}
+
+sim::SimOptions UnitOnCom6(const WineSetup& wine, int cameraRate = 9600) {
+  sim::SimOptions options;
+  options.ComDir = wine.comDir;
+  options.ComNumber = 6;
+  options.CameraRate = cameraRate;
+  return options;
+}
+
+TEST(WineDownload, LoadsAllThreeTargetsAtEachRate) {
+  const WineSetup wine;
+  REQUIRE_WINE(wine);
+  const Images images;
+  for (int rate : {9600, 19200}) {
+    SCOPED_TRACE("rate " + std::to_string(rate));
+    sim::SimUnit unit(UnitOnCom6(wine, rate));
+    CliProcess run({"--port", "COM6", "--baud", std::to_string(rate), "--dsp", images.dspPath, "--cm",
+                    images.cmPath, "--motor", images.motorPath},
+                   wine.Run("lumo-download.exe"));
+    ASSERT_EQ(run.Wait(), 0) << run.Out() << run.Err();
+    EXPECT_EQ(unit.DspMemory(), DspBody(images.dsp));
+    EXPECT_EQ(unit.Flash(UnitPart::CameraBoardLoader), images.cm);
+    EXPECT_EQ(unit.Flash(UnitPart::ControlBoardLoader), images.motor);
+    const std::vector<std::string> lines = Lines(run.Out());
+    ASSERT_FALSE(lines.empty());
+    EXPECT_TRUE(Contains(lines.back(), "COM6 (\\\\.\\COM6): done, ")) << run.Out();
+    std::cout << run.Out();  // what a Windows job prints, for the record
+  }
+}
+
+TEST(WineDownload, RecoversFromALostReplyAndReportsASilentCamera) {
+  const WineSetup wine;
+  REQUIRE_WINE(wine);
+  const Images images;
+  struct Case {
+    const char* name;
+    sim::Fault fault;
+    std::vector<std::string> targets;
+    int exitCode;
+    const char* message;  // a line of the output, empty for none
+  } cases[] = {
+      // The status of a chunk is lost: the board is loaded again from its erase.
+      {"a lost status reply", {sim::FaultKind::DropReply, UnitPart::CameraBoardLoader, 0x23, 2},
+       {"--cm", images.cmPath}, 0, ""},
+      {"a silent camera", {sim::FaultKind::Silence, UnitPart::Camera, -1, 0, -1},
+       {"--dsp", images.dspPath}, 1, "DSP: It's communication Error !!"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    sim::SimOptions options = UnitOnCom6(wine);
+    options.Faults = {c.fault};
+    sim::SimUnit unit(options);
+    std::vector<std::string> args{"--port", "6"};
+    args.insert(args.end(), c.targets.begin(), c.targets.end());
+    CliProcess run(args, wine.Run("lumo-download.exe"));
+    EXPECT_EQ(run.Wait(), c.exitCode) << run.Out() << run.Err();
+    if (c.exitCode == 0) {
+      EXPECT_EQ(unit.Flash(UnitPart::CameraBoardLoader), images.cm);
+    } else {
+      EXPECT_TRUE(Erased(unit.DspMemory()));
+      EXPECT_TRUE(Contains(run.Out(), c.message)) << run.Out();
+    }
+  }
+}
+
+TEST(WineDownload, ListsThePortsOfTheRegistry) {
+  const WineSetup wine;
+  REQUIRE_WINE(wine);
+  sim::SimUnit unit(UnitOnCom6(wine));
+  CliProcess run({"--list-ports"}, wine.Run("lumo-download.exe"));
+  ASSERT_EQ(run.Wait(), 0) << run.Out() << run.Err();
+  bool listed = false;
+  for (const std::string& line : Lines(run.Out())) {
+    if (line.rfind("COM6 ", 0) == 0) {
+      listed = true;
+      EXPECT_TRUE(Contains(line, "\\\\.\\COM6")) << line;
+      EXPECT_TRUE(Contains(line, " free")) << line;
+    }
+  }
+  EXPECT_TRUE(listed) << run.Out();
+}
+
+}  // namespace

@@ -1,0 +1,61 @@
+#!/usr/bin/env bash
+# The Windows build, tested under Wine:
+#   tools/wine-stage.sh LINUX_BUILD
+# cross-builds the core, the Win32 backend, lumo-download.exe and the tests
+# that need no pseudo-terminal inside the program (build/win), runs those tests
+# under Wine, then runs the Linux-side tests of LINUX_BUILD labelled "wine":
+# the Win32 backend against a pseudo-terminal peer and lumo-download.exe
+# against the simulated unit.
+#
+# Wine serves COM5 to COM8 from links in build/win/com; the entries are
+# written into the prefix before the server that the tests use starts. The
+# server runs in the foreground-persistent mode for the whole stage and is
+# ended at its end: a server that programs start on their own hangs on to
+# their inherited output and floods it with diagnostics when a terminal closes.
+set -euo pipefail
+ROOT=$(cd "$(dirname "$0")/.." && pwd)
+LINUX_BUILD=${1:?usage: tools/wine-stage.sh LINUX_BUILD}
+WIN_BUILD=$ROOT/build/win
+JOBS=$(nproc)
+
+cmake -S "$ROOT" -B "$WIN_BUILD" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-w64-x86_64-posix.cmake" \
+  -DCMAKE_BUILD_TYPE=RelWithDebInfo -DLUMO_WARNINGS_AS_ERRORS=ON >/dev/null
+cmake --build "$WIN_BUILD" -j "$JOBS"
+
+export WINEPREFIX=$WIN_BUILD/wineprefix
+export WINEARCH=win64
+export WINEDEBUG=-all
+export WINEDLLOVERRIDES="mscoree,mshtml="  # no .NET or HTML engine installers in a fresh prefix
+export LUMO_WINE=/usr/lib/wine/wine64
+export LUMO_WINDOWS_BIN=$WIN_BUILD/bin
+export LUMO_WINE_COM_DIR=$WIN_BUILD/com
+mkdir -p "$LUMO_WINE_COM_DIR"
+
+server_pid=
+start_server() {
+  wineserver -f -p >/dev/null 2>&1 &
+  server_pid=$!
+  # The first program after a start makes the prefix (once) and warms the server.
+  timeout 300 "$LUMO_WINE" cmd /c exit >/dev/null 2>&1 </dev/null || true
+}
+stop_server() {
+  [ -n "$server_pid" ] || return 0
+  wineserver -k >/dev/null 2>&1 || true
+  wait "$server_pid" 2>/dev/null || true
+  server_pid=
+}
+trap stop_server EXIT
+
+start_server
+for n in 5 6 7 8; do
+  "$LUMO_WINE" reg add 'HKLM\Software\Wine\Ports' /v "COM$n" /d "$LUMO_WINE_COM_DIR/COM$n" /f >/dev/null 2>&1
+done
+stop_server
+start_server
+
+rc=0
+echo "== Windows build under Wine: unit tests"
+ctest --test-dir "$WIN_BUILD" --output-on-failure -j "$JOBS" || rc=1
+echo "== Windows build under Wine: the Win32 backend and lumo-download.exe from the Linux side"
+ctest --test-dir "$LINUX_BUILD" --output-on-failure -L wine || rc=1
+exit $rc
