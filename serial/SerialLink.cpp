@@ -62,7 +62,12 @@ namespace {
 class SteadyClock final : public JobClock {
  public:
   TimePoint Now() override { return std::chrono::steady_clock::now(); }
-  void Pause(std::chrono::nanoseconds duration) override { std::this_thread::sleep_for(duration); }
+  void Pause(std::chrono::nanoseconds duration) override {
+    // A pause is a lower bound. Windows' Sleep may end early when asked for
+    // less than its timer's resolution, so sleep again for what is left.
+    const TimePoint end = Now() + duration;
+    for (TimePoint now = Now(); now < end; now = Now()) std::this_thread::sleep_for(end - now);
+  }
   bool WaitForStore(SerialLink& link, uint64_t& seen, TimePoint deadline) override {
     return link.Rx.WaitForStore(seen, deadline);
   }
