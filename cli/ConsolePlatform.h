@@ -5,6 +5,12 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
+
+// The command line's arguments as UTF-8 text, the program's name first.
+// Windows hands main() its arguments in the ANSI code page, which cannot
+// hold every path; there the console's output is set to UTF-8 as well.
+std::vector<std::string> CommandLineArguments(int argc, char** argv);
 
 // Whether standard output is a terminal that can redraw lines in place.
 bool OutputIsTerminal();

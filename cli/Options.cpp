@@ -8,6 +8,7 @@
 #include <filesystem>
 
 #include "DownloadJob.h"
+#include "ImageFile.h"
 
 #ifndef LUMO_VERSION
 #define LUMO_VERSION "unknown"
@@ -150,7 +151,7 @@ ParseResult ParseCommandLine(int argc, const char* const* argv, CliOptions& opti
     if (image.empty()) continue;
     any = true;
     std::error_code ec;
-    if (!std::filesystem::exists(image, ec)) {
+    if (!std::filesystem::exists(PathFromUtf8(image), ec)) {
       // A folder on the way that may not be searched is not a missing file.
       return UsageError(err, std::string(names[i]) + (ec ? ": cannot look at " + image + ": " + ec.message()
                                                          : ": no such file: " + image));

@@ -12,6 +12,8 @@
 
 #include "ConsolePlatform.h"
 
+std::vector<std::string> CommandLineArguments(int argc, char** argv) { return {argv, argv + argc}; }
+
 bool OutputIsTerminal() {
   if (!::isatty(STDOUT_FILENO)) return false;
   const char* term = std::getenv("TERM");

@@ -18,6 +18,7 @@
 #include "ConsolePlatform.h"
 #include "DownloadJob.h"
 #include "ExitCodes.h"
+#include "ImageFile.h"
 #include "LoaderRecords.h"
 #include "MessageTexts.h"
 #include "Options.h"
@@ -98,10 +99,10 @@ std::vector<std::string> SplitLines(const std::string& text) {
 std::string LoaderStateFile() {
   const std::string folder = ExecutableFolder();
   if (folder.empty()) return {};
-  const std::filesystem::path savePath = std::filesystem::path(folder) / "SavePath";
+  const std::filesystem::path savePath = PathFromUtf8(folder) / "SavePath";
   std::error_code ignored;
   std::filesystem::create_directories(savePath, ignored);
-  return (savePath / "LoaderState.txt").string();
+  return Utf8FromPath(savePath / "LoaderState.txt");
 }
 
 int ListPorts(PortFactory& ports, bool json) {
@@ -152,16 +153,20 @@ int ListPorts(PortFactory& ports, bool json) {
 std::string TraceFileFor(const std::string& trace, const std::string& port, bool several) {
   if (!several) return trace;
   std::string name = port.substr(port.find_last_of("/\\") == std::string::npos ? 0 : port.find_last_of("/\\") + 1);
-  const std::filesystem::path path(trace);
-  const std::string stem = path.stem().string(), extension = path.extension().string();
-  return (path.parent_path() / (stem + "-" + name + extension)).string();
+  const std::filesystem::path path = PathFromUtf8(trace);
+  const std::string stem = Utf8FromPath(path.stem()), extension = Utf8FromPath(path.extension());
+  return Utf8FromPath(path.parent_path() / PathFromUtf8(stem + "-" + name + extension));
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
+  std::vector<std::string> arguments = CommandLineArguments(argc, argv);
+  std::vector<char*> rawArguments;
+  for (std::string& argument : arguments) rawArguments.push_back(argument.data());
+  rawArguments.push_back(nullptr);
   CliOptions options;
-  switch (ParseCommandLine(argc, argv, options, std::cout, std::cerr)) {
+  switch (ParseCommandLine(static_cast<int>(arguments.size()), rawArguments.data(), options, std::cout, std::cerr)) {
     case ParseResult::Exit: return EXIT_ALL_DONE;
     case ParseResult::UsageError: return EXIT_USAGE;
     case ParseResult::Run: break;

@@ -3,6 +3,8 @@
 #include <filesystem>
 #include <fstream>
 
+#include "ImageFile.h"
+
 // The file holds one line per port, "<board> <device path>", so that a person
 // can read it; a device path with a line break cannot be kept there.
 
@@ -11,7 +13,7 @@ LoaderRecords::LoaderRecords(std::string file) : file_(std::move(file)) {}
 LoaderRecords::Map LoaderRecords::Read() const {
   Map records;
   if (file_.empty()) return records;
-  std::ifstream in(file_, std::ios::binary);
+  std::ifstream in(PathFromUtf8(file_), std::ios::binary);
   std::string line;
   while (std::getline(in, line)) {
     if (line.size() < 3 || line[1] != ' ') continue;
@@ -25,11 +27,11 @@ LoaderRecords::Map LoaderRecords::Read() const {
 bool LoaderRecords::Write(const Map& records) const {
   if (file_.empty()) return false;
   std::error_code error;
-  const std::filesystem::path target(file_);
+  const std::filesystem::path target = PathFromUtf8(file_);
   if (target.has_parent_path()) std::filesystem::create_directories(target.parent_path(), error);
   // A whole new file renamed over the old one: a crash in between leaves
   // the old records, never half of them.
-  const std::string temporary = file_ + ".new";
+  const std::filesystem::path temporary = PathFromUtf8(file_ + ".new");
   {
     std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
     for (const auto& [device, board] : records) out << board << ' ' << device << '\n';

@@ -71,19 +71,7 @@ void ReadUsbAttributes(PortDetails& port, const std::string& sysfsRoot) {
 }
 
 std::optional<std::vector<PortDetails>> DescribePorts(PortFactory& ports, const std::string& sysfsRoot) {
-  const auto map = ports.ListPorts();
-  if (!map) return std::nullopt;
-  std::vector<PortDetails> described;
-  described.reserve(map->size());
-  for (const SerialDeviceEntry& entry : *map) {
-    PortDetails port;
-    port.ComName = entry.Data;
-    port.Device = entry.ValueName;
-    port.Free = ports.Probe(entry.ValueName);
-    ReadUsbAttributes(port, sysfsRoot);
-    described.push_back(std::move(port));
-  }
-  return described;
+  return DescribePortsWith(ports, [&](PortDetails& port) { ReadUsbAttributes(port, sysfsRoot); });
 }
 
 std::optional<std::vector<PortDetails>> DescribePorts(PortFactory& ports) { return DescribePorts(ports, SYSFS_ROOT); }

@@ -3,6 +3,7 @@
 // adapter says of itself. The platform's backend fills it in.
 #pragma once
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -25,3 +26,8 @@ struct PortDetails {
 // Every port the map lists, in its order. nullopt when the map cannot be
 // read. Probes each port (see PortFactory::Probe) and changes nothing.
 std::optional<std::vector<PortDetails>> DescribePorts(PortFactory& ports);
+
+// The map's ports, each probed, with what the platform adds to each (a USB
+// adapter's attributes); the platforms' DescribePorts are made of it.
+std::optional<std::vector<PortDetails>> DescribePortsWith(PortFactory& ports,
+                                                          const std::function<void(PortDetails&)>& addDetails);

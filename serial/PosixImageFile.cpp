@@ -23,3 +23,5 @@ std::FILE* OpenRegularFileForReading(const std::string& path) {
   if (!file) close(fd);
   return file;
 }
+
+std::FILE* OpenFileForWriting(const std::string& path) { return std::fopen(path.c_str(), "w"); }

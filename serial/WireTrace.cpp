@@ -5,6 +5,8 @@
 #include <limits>
 #include <system_error>
 
+#include "ImageFile.h"
+
 namespace {
 
 // How often the trace's thread writes what was recorded: rare enough that it
@@ -32,7 +34,7 @@ std::string UtcNow() {
 }  // namespace
 
 WireTrace::WireTrace(const std::string& path) : path_(path), begun_(Clock::now()) {
-  file_ = std::fopen(path.c_str(), "w");
+  file_ = OpenFileForWriting(path);
   if (!file_) return;
   fileBuffer_.resize(FILE_BUFFER);
   std::setvbuf(file_, fileBuffer_.data(), _IOFBF, fileBuffer_.size());

@@ -72,6 +72,27 @@ std::vector<std::string> Lines(const std::string& text) {
 
 bool Contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
 
+bool HasLine(const std::string& text, const std::string& line) {
+  const std::vector<std::string> lines = Lines(text);
+  return std::find(lines.begin(), lines.end(), line) != lines.end();
+}
+
+// The first whole line of the output that starts with prefix, once it is
+// there (bounded); empty when none comes.
+std::string WaitForLine(const CliProcess& run, const std::string& prefix,
+                        std::chrono::seconds bound = std::chrono::seconds(60)) {
+  const auto deadline = std::chrono::steady_clock::now() + bound;
+  while (std::chrono::steady_clock::now() < deadline) {
+    const std::string out = run.Out();
+    const size_t end = out.rfind('\n');
+    for (const std::string& line : Lines(out.substr(0, end == std::string::npos ? 0 : end + 1))) {
+      if (line.rfind(prefix, 0) == 0) return line;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return {};
+}
+
 // The rate the Windows side set, as the pseudo-terminal's own settings hold it.
 int LinuxSideRate(const lumo_test::PseudoTerminal& pty) {
   static const struct {
@@ -147,23 +168,25 @@ TEST(WinePort, EachStandardRateReadsBackOnBothSidesAndOthersAreRefused) {
   // 14400 has no constant on Linux (Wine sets another rate); 0 is no rate.
   args.insert(args.end(), {"14400", "0"});
   CliProcess run(args, wine.Run(PORT_CHECK));
-  ASSERT_TRUE(run.WaitForOutput("open ok")) << run.Out() << run.Err();
+  ASSERT_EQ(WaitForLine(run, "open "), "open ok") << run.Out() << run.Err();
   for (size_t i = 2; i < args.size(); ++i) {
     const std::string rate = args[i];
     SCOPED_TRACE("rate " + rate);
-    ASSERT_TRUE(run.WaitForOutput("rate " + rate + " set=")) << run.Out() << run.Err();
+    const std::string line = WaitForLine(run, "rate " + rate + " ");
+    ASSERT_FALSE(line.empty()) << run.Out() << run.Err();
     const bool standardRate = i - 2 < std::size(standard);
     if (standardRate) {
-      EXPECT_TRUE(run.WaitForOutput("rate " + rate + " set=ok readback=" + rate + "\n")) << run.Out();
+      EXPECT_EQ(line, "rate " + rate + " set=ok readback=" + rate);
       EXPECT_EQ(LinuxSideRate(pty), std::stoi(rate));
     } else {
-      EXPECT_TRUE(run.WaitForOutput("rate " + rate + " set=refused")) << run.Out();
+      EXPECT_TRUE(Contains(line, " set=refused")) << line;
     }
-    WriteMaster(pty, {static_cast<uint8_t>(0xA0 + i)});  // the go-ahead
-    ASSERT_TRUE(run.WaitForOutput("go " + Hex({static_cast<uint8_t>(0xA0 + i)}))) << run.Out();
+    const uint8_t go = static_cast<uint8_t>(0xA0 + i);
+    WriteMaster(pty, {go});
+    ASSERT_EQ(WaitForLine(run, "go " + Hex({go})), "go " + Hex({go})) << run.Out();
   }
   EXPECT_EQ(run.Wait(), 0) << run.Out() << run.Err();
-  EXPECT_TRUE(Contains(run.Out(), "done"));
+  EXPECT_TRUE(HasLine(run.Out(), "done")) << run.Out();
 }
 
 TEST(WinePort, BytesGoBothWaysAndTheQueuedCountIsTheirs) {
@@ -179,15 +202,15 @@ TEST(WinePort, BytesGoBothWaysAndTheQueuedCountIsTheirs) {
     ASSERT_TRUE(pty.Ok());
     MakeRaw(pty);
     CliProcess run({COM5, "exchange", std::to_string(c.rate), std::to_string(c.count)}, wine.Run(PORT_CHECK));
-    ASSERT_TRUE(run.WaitForOutput("wrote " + std::to_string(c.count) + " ok")) << run.Out() << run.Err();
+    ASSERT_EQ(WaitForLine(run, "wrote "), "wrote " + std::to_string(c.count) + " ok") << run.Out() << run.Err();
     EXPECT_EQ(ReadMaster(pty, c.count, std::chrono::seconds(60)), Pattern(c.count, 7, 1));
     EXPECT_EQ(LinuxSideRate(pty), c.rate);
     const Bytes answer = Pattern(c.count, 13, 5);
     WriteMaster(pty, answer);
     EXPECT_EQ(run.Wait(), 0) << run.Out() << run.Err();
     const std::string out = run.Out();
-    EXPECT_TRUE(Contains(out, "queued " + std::to_string(c.count) + "\n")) << out;
-    EXPECT_TRUE(Contains(out, "read " + std::to_string(c.count) + " " + Hex(answer) + "\n")) << out;
+    EXPECT_TRUE(HasLine(out, "queued " + std::to_string(c.count))) << out;
+    EXPECT_TRUE(HasLine(out, "read " + std::to_string(c.count) + " " + Hex(answer))) << out;
   }
 }
 

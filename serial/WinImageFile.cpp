@@ -1,0 +1,35 @@
+#include <windows.h>
+#include <fcntl.h>
+#include <io.h>
+
+#include "ImageFile.h"
+#include "WinText.h"
+
+std::FILE* OpenRegularFileForReading(const std::string& path) {
+  const std::wstring wide = Widen(path);
+  if (wide.empty()) return nullptr;
+  // Shared as the C library's own open shares it. A folder fails to open
+  // here; a pipe or a device opens without waiting and is refused below.
+  const HANDLE handle = CreateFileW(wide.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) return nullptr;
+  BY_HANDLE_FILE_INFORMATION info{};
+  if (GetFileType(handle) != FILE_TYPE_DISK || !GetFileInformationByHandle(handle, &info) ||
+      (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+    CloseHandle(handle);
+    return nullptr;
+  }
+  const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_RDONLY | _O_BINARY);
+  if (fd < 0) {
+    CloseHandle(handle);
+    return nullptr;
+  }
+  std::FILE* file = _fdopen(fd, "rb");
+  if (!file) _close(fd);  // closes the handle too
+  return file;
+}
+
+std::FILE* OpenFileForWriting(const std::string& path) {
+  const std::wstring wide = Widen(path);
+  return wide.empty() ? nullptr : _wfopen(wide.c_str(), L"w");
+}
