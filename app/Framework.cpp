@@ -1,5 +1,6 @@
 #include "Framework.h"
 
+#include <QCoreApplication>
 #include <QFile>
 #include <QFileInfo>
 #include <QMessageBox>
@@ -80,7 +81,14 @@ QString ExceptionDisplayText(const QString& message) {
   return message;
 }
 
-QString ExecutablePath() { return QFile::symLinkTarget(QStringLiteral("/proc/self/exe")); }
+QString ExecutablePath() {
+#ifdef Q_OS_LINUX
+  // Works before the application object exists, and for a copy started through a link.
+  return QFile::symLinkTarget(QStringLiteral("/proc/self/exe"));
+#else
+  return QCoreApplication::applicationFilePath();  // GetModuleFileNameW on Windows
+#endif
+}
 
 QString ExecutableFolder() { return QFileInfo(ExecutablePath()).absolutePath(); }
 

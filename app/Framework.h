@@ -33,14 +33,14 @@ int32_t StrToInt(const QString& text);
 // The application title: the executable's file name without its folder, cut
 // at its first ".", every character after the first in lower case.
 QString ApplicationTitle(const QString& executablePath);
-// The title of this process, from /proc/self/exe.
+// The title of this process, from the executable's file name.
 QString ApplicationTitle();
 
 // The exception display's text: the message, with "." appended when the
 // message is not empty and its last character's code is above that of ".".
 QString ExceptionDisplayText(const QString& message);
 
-// Full path of the running executable (/proc/self/exe) and its folder.
+// Full path of the running executable and its folder.
 QString ExecutablePath();
 QString ExecutableFolder();
 

@@ -71,7 +71,7 @@ QString ChosenExecutableFolder() {
 }
 
 std::string LoaderStateFile(const QString& executableFolder) {
-  return (SavePathFolder(executableFolder) + QStringLiteral("/LoaderState.txt")).toLocal8Bit().toStdString();
+  return (SavePathFolder(executableFolder) + QStringLiteral("/LoaderState.txt")).toUtf8().toStdString();
 }
 
 }  // namespace
@@ -134,8 +134,8 @@ void TLumo_Q31NTX_DownloadAP::DiscoverPorts() {
       const auto device = ResolveDevicePath("\\\\.\\" + entry.Data, *map);
       if (!device) continue;
       if (!Ports.Probe(*device)) continue;  // absent, held elsewhere or refused; left as it was
-      ComPort_ComboBox->addItem(QString::fromLocal8Bit(entry.Data.substr(3)));
-      const QString path = QString::fromLocal8Bit(*device);
+      ComPort_ComboBox->addItem(QString::fromUtf8(entry.Data.substr(3)));
+      const QString path = QString::fromUtf8(*device);
       const QFileInfo info(path);
       ComPort_ComboBox->setItemData(ComPort_ComboBox->count() - 1,
                                     info.isSymLink() ? path + QStringLiteral(" -> ") + info.symLinkTarget() : path,
@@ -207,7 +207,7 @@ void TLumo_Q31NTX_DownloadAP::Browse(QLineEdit* edit, const char* key) {
 }
 
 void TLumo_Q31NTX_DownloadAP::ShowErrorMessage(const std::string& text) {
-  const QString message = QString::fromLocal8Bit(text);
+  const QString message = QString::fromUtf8(text);
   if (OnWindowThread()) {
     ShowErrorBox(message);
     return;
@@ -222,7 +222,7 @@ void TLumo_Q31NTX_DownloadAP::ShowErrorMessage(const std::string& text) {
 }
 
 void TLumo_Q31NTX_DownloadAP::SetStatusText(const std::string& text) {
-  const QString status = QString::fromLocal8Bit(text);
+  const QString status = QString::fromUtf8(text);
   if (OnWindowThread()) {
     FlushStatusTexts();
     Processing_States->setText(status);
@@ -282,7 +282,7 @@ void TLumo_Q31NTX_DownloadAP::DownLoadAPClick(QObject*) {
     for (int i = 0; i < 3; ++i) {
       request.Targets[i].Selected = boxes[i]->isChecked();
       // File names go to the file system in the local 8-bit encoding.
-      request.Targets[i].Path = edits[i]->text().toLocal8Bit().toStdString();
+      request.Targets[i].Path = edits[i]->text().toUtf8().toStdString();
     }
     Job_Running = true;
     // The outcome has been shown to the user already, message by message.
