@@ -19,6 +19,7 @@
 
 #include "CliProcess.h"
 #include "OtherProgram.h"
+#include "SampleImageFiles.h"
 #include "SampleImages.h"
 #include "SimUnit.h"
 #include "TestContext.h"
@@ -31,36 +32,9 @@ using Bytes = std::vector<uint8_t>;
 using lumo_test::CliProcess;
 using sim::UnitPart;
 
-// Sample images in a folder of their own.
-struct Images {
-  Images() {
-    chmod(folder.c_str(), 0755);  // readable to a tool run as another user
-    dspPath = Write("dsp.bin", dsp);
-    cmPath = Write("cm.bin", cm);
-    motorPath = Write("motor.bin", motor);
-  }
-  std::string Write(const std::string& name, const Bytes& bytes) const {
-    const std::string path = folder + "/" + name;
-    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
-                                                static_cast<std::streamsize>(bytes.size()));
-    return path;
-  }
-
-  lumo_test::TempFolder scratch;
-  std::string folder = scratch.Path();
-  Bytes dsp = sim::MakeSampleDspImage(0x01020304, 7);
-  Bytes cm = sim::MakeSampleBoardImage(76 * 12 + 5, 8);
-  Bytes motor = sim::MakeSampleBoardImage(76 * 7 + 30, 9);
-  std::string dspPath, cmPath, motorPath;
-};
-
-Bytes DspBody(const Bytes& image) {
-  return Bytes(image.begin() + sim::DSP_HEADER_SIZE, image.begin() + sim::DSP_HEADER_SIZE + sim::DSP_BODY_SIZE);
-}
-
-bool Erased(const Bytes& memory) {
-  return std::all_of(memory.begin(), memory.end(), [](uint8_t b) { return b == 0xFF; });
-}
+using Images = lumo_test::SampleImageFiles;
+using lumo_test::DspBody;
+using lumo_test::Erased;
 
 std::vector<nlohmann::json> JsonLines(const std::string& text) {
   std::vector<nlohmann::json> events;

@@ -68,7 +68,8 @@ TEST(WinDeviceMap, TakesTheTextValuesInTheRegistrysOrderAndSkipsTheRest) {
   key.Text(L"\\Device\\Serial0", L"COM3");
   key.Binary(L"\\Device\\Binary", {'C', 0, 'O', 0, 'M', 0, '4', 0});
   key.Text(L"\\Device\\Expand", L"COM7", REG_EXPAND_SZ);
-  key.Text(L"\\Device\\TooLong", L"COM" + std::wstring(300, L'9'));
+  key.Text(L"\\Device\\TooLong", L"COM" + std::wstring(249, L'9'));  // 252 characters
+  key.Text(L"\\Device\\Longest", L"COM" + std::wstring(248, L'8'));  // 251: fits "\\.\" and the zero
   key.Text(L"\\Device\\Wide", L"COMΩ");
 
   std::vector<std::string> expected;  // the text values that fit, in enumeration order
@@ -76,6 +77,7 @@ TEST(WinDeviceMap, TakesTheTextValuesInTheRegistrysOrderAndSkipsTheRest) {
     if (name == L"\\Device\\Serial2") expected.push_back("COM12");
     if (name == L"\\Device\\Serial0") expected.push_back("COM3");
     if (name == L"\\Device\\Expand") expected.push_back("COM7");
+    if (name == L"\\Device\\Longest") expected.push_back("COM" + std::string(248, '8'));
     if (name == L"\\Device\\Wide") expected.push_back("COM\xCE\xA9");
   }
   const auto map = ReadSerialDeviceMapFromKey(HKEY_CURRENT_USER, key.Path());
@@ -131,6 +133,22 @@ TEST(WinConsole, TheExecutablesFolderHoldsThisTest) {
   EXPECT_EQ(PathFromUtf8(folder), std::filesystem::path(std::wstring(self, n)).parent_path());
 }
 
+// The bound of a write is the same on every platform; Windows' 32-bit long
+// must not cut the line time of a long write at a low rate.
+TEST(WinPorts, TheWriteBoundIsTheSharedOne) {
+  const struct {
+    uint32_t size, rate;
+    int64_t ms;
+  } cases[] = {
+      {0, 9600, 500},         {96, 9600, 650},         {96, 0, 650},  // a rate not set yet counts as 9600
+      {1152, 115200, 650},    {100, 14400, 603},       {65536, 1200, 819699},
+      {0xFFFFFFFFu, 1200, 53687091687},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(WriteBound(c.size, c.rate).count(), c.ms) << c.size << " bytes at " << c.rate;
+  }
+}
+
 TEST(WinPorts, APortThatIsNotThereIsSaidToBeMissing) {
   std::unique_ptr<PortFactory> ports = MakePlatformPortFactory();
   EXPECT_EQ(ports->Open("\\\\.\\COM249"), nullptr);
@@ -139,6 +157,36 @@ TEST(WinPorts, APortThatIsNotThereIsSaidToBeMissing) {
   EXPECT_EQ(failure.Cause, OpenFailureCause::NoSuchDevice);
   EXPECT_NE(failure.Detail.find("COM249"), std::string::npos) << failure.Detail;
   EXPECT_NE(failure.Hint.find("plugged in"), std::string::npos) << failure.Hint;
+}
+
+// A file opens, but as no port: the open refuses it, and the diagnosis
+// tells it from a port that is not there.
+TEST(WinPorts, WhatIsNoPortIsRefusedAndDiagnosed) {
+  lumo_test::TempFolder folder;
+  ASSERT_FALSE(folder.Path().empty());
+  const std::string file = folder.File("image.bin");
+  {
+    std::FILE* out = OpenFileForWriting(file);
+    ASSERT_NE(out, nullptr);
+    std::fclose(out);
+  }
+  const struct {
+    std::string path;
+    OpenFailureCause cause;
+    std::string detail;  // a part of the detail
+  } cases[] = {
+      {"", OpenFailureCause::NoSuchDevice, "No device was named"},
+      {file, OpenFailureCause::Other, "is not a serial port"},
+  };
+  std::unique_ptr<PortFactory> ports = MakePlatformPortFactory();
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.path);
+    EXPECT_EQ(ports->Open(c.path), nullptr);
+    const OpenFailure failure = DiagnoseOpenFailure(c.path, *ports);
+    EXPECT_EQ(failure.Cause, c.cause);
+    EXPECT_NE(failure.Detail.find(c.detail), std::string::npos) << failure.Detail;
+    EXPECT_FALSE(failure.Hint.empty());
+  }
 }
 
 }  // namespace

@@ -14,6 +14,8 @@
 #include <thread>
 #include <vector>
 
+#include "PortDiagnosis.h"
+#include "HexText.h"
 #include "SerialPort.h"
 
 namespace {
@@ -23,16 +25,6 @@ using Clock = std::chrono::steady_clock;
 void Say(const std::string& line) {
   std::printf("%s\n", line.c_str());
   std::fflush(stdout);
-}
-
-std::string Hex(const std::vector<uint8_t>& bytes) {
-  static const char digits[] = "0123456789ABCDEF";
-  std::string text;
-  for (uint8_t b : bytes) {
-    text += digits[b >> 4];
-    text += digits[b & 15];
-  }
-  return text;
 }
 
 bool SetRate(SerialPort& port, uint32_t rate) {
@@ -75,7 +67,7 @@ int Rates(SerialPort& port, const std::vector<std::string>& rates) {
       Say("no go-ahead");
       return 1;
     }
-    Say("go " + Hex(ReadAll(port, 1)));
+    Say("go " + lumo_test::HexText(ReadAll(port, 1)));
   }
   return 0;
 }
@@ -93,7 +85,7 @@ int Exchange(SerialPort& port, uint32_t rate, uint32_t count) {
   const uint32_t queued = WaitForQueued(port, count, std::chrono::seconds(20));
   Say("queued " + std::to_string(queued));
   const std::vector<uint8_t> got = ReadAll(port, queued);
-  Say("read " + std::to_string(got.size()) + " " + Hex(got));
+  Say("read " + std::to_string(got.size()) + " " + lumo_test::HexText(got));
   return ok && got.size() == count ? 0 : 1;
 }
 
@@ -136,7 +128,7 @@ int main(int argc, char** argv) {
   std::unique_ptr<PortFactory> ports = MakePlatformPortFactory();
   std::unique_ptr<SerialPort> port = ports->Open(device);
   if (!port) {
-    Say("open failed");
+    Say("open failed " + DiagnoseOpenFailure(device, *ports).Detail);
     return 1;
   }
   Say("open ok");

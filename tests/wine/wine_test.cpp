@@ -24,7 +24,9 @@
 #include <vector>
 
 #include "CliProcess.h"
+#include "HexText.h"
 #include "PseudoTerminal.h"
+#include "SampleImageFiles.h"
 #include "SampleImages.h"
 #include "SimUnit.h"
 
@@ -34,6 +36,8 @@ namespace fs = std::filesystem;
 using Bytes = std::vector<uint8_t>;
 using lumo_test::CliProcess;
 using lumo_test::CliRun;
+using lumo_test::DspBody;
+using lumo_test::Erased;
 using sim::UnitPart;
 
 struct WineSetup {
@@ -134,16 +138,6 @@ void WriteMaster(const lumo_test::PseudoTerminal& pty, const Bytes& bytes) {
   ASSERT_EQ(write(pty.Master(), bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
 }
 
-std::string Hex(const Bytes& bytes) {
-  static const char digits[] = "0123456789ABCDEF";
-  std::string text;
-  for (uint8_t b : bytes) {
-    text += digits[b >> 4];
-    text += digits[b & 15];
-  }
-  return text;
-}
-
 Bytes Pattern(size_t count, int factor, int offset) {
   Bytes bytes(count);
   for (size_t i = 0; i < count; ++i) bytes[i] = static_cast<uint8_t>((i * factor + offset) & 0xFF);
@@ -183,7 +177,7 @@ TEST(WinePort, EachStandardRateReadsBackOnBothSidesAndOthersAreRefused) {
     }
     const uint8_t go = static_cast<uint8_t>(0xA0 + i);
     WriteMaster(pty, {go});
-    ASSERT_EQ(WaitForLine(run, "go " + Hex({go})), "go " + Hex({go})) << run.Out();
+    ASSERT_EQ(WaitForLine(run, "go " + lumo_test::HexText({go})), "go " + lumo_test::HexText({go})) << run.Out();
   }
   EXPECT_EQ(run.Wait(), 0) << run.Out() << run.Err();
   EXPECT_TRUE(HasLine(run.Out(), "done")) << run.Out();
@@ -210,7 +204,7 @@ TEST(WinePort, BytesGoBothWaysAndTheQueuedCountIsTheirs) {
     EXPECT_EQ(run.Wait(), 0) << run.Out() << run.Err();
     const std::string out = run.Out();
     EXPECT_TRUE(HasLine(out, "queued " + std::to_string(c.count))) << out;
-    EXPECT_TRUE(HasLine(out, "read " + std::to_string(c.count) + " " + Hex(answer))) << out;
+    EXPECT_TRUE(HasLine(out, "read " + std::to_string(c.count) + " " + lumo_test::HexText(answer))) << out;
   }
 }
 
@@ -247,34 +241,13 @@ TEST(WinePort, WakeEndsAWaitForInput) {
 // ---------------------------------------------------------------------------
 // lumo-download.exe against the simulated unit (COM6).
 
-struct Images {
+// The sample images, named as a Windows program names them: Wine's drive Z:
+// is the root.
+struct Images : lumo_test::SampleImageFiles {
   Images() {
-    dspPath = Write("dsp.bin", dsp);
-    cmPath = Write("cm.bin", cm);
-    motorPath = Write("motor.bin", motor);
+    for (std::string* path : {&dspPath, &cmPath, &motorPath}) *path = "Z:" + *path;
   }
-  // The path as a Windows program names it: Wine's drive Z: is the root.
-  std::string Write(const std::string& name, const Bytes& bytes) const {
-    const std::string path = scratch.File(name);
-    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
-                                                static_cast<std::streamsize>(bytes.size()));
-    return "Z:" + path;
-  }
-
-  lumo_test::TempFolder scratch;
-  Bytes dsp = sim::MakeSampleDspImage(0x01020304, 7);
-  Bytes cm = sim::MakeSampleBoardImage(76 * 12 + 5, 8);
-  Bytes motor = sim::MakeSampleBoardImage(76 * 7 + 30, 9);
-  std::string dspPath, cmPath, motorPath;
 };
-
-Bytes DspBody(const Bytes& image) {
-  return Bytes(image.begin() + sim::DSP_HEADER_SIZE, image.begin() + sim::DSP_HEADER_SIZE + sim::DSP_BODY_SIZE);
-}
-
-bool Erased(const Bytes& memory) {
-  return std::all_of(memory.begin(), memory.end(), [](uint8_t b) { return b == 0xFF; });
-}
 
 sim::SimOptions UnitOnCom6(const WineSetup& wine, int cameraRate = 9600) {
   sim::SimOptions options;
