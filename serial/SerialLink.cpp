@@ -74,7 +74,13 @@ class SteadyClock final : public JobClock {
   void WaitForBaudAnswer(SerialLink& link) override {
     // Woken as soon as the window thread has applied or refused the rate.
     std::atomic<int32_t>& request = link.Baud_Request;
+#ifdef _WIN32
+    // libstdc++ has no futex on Windows, and its atomic wait there can miss
+    // a notify that comes between its check and its sleep: look instead.
+    while (request.load() > 0) std::this_thread::sleep_for(BAUD_SERVICE_PERIOD);
+#else
     for (int32_t now = request.load(); now > 0; now = request.load()) request.wait(now);
+#endif
   }
 };
 

@@ -1,3 +1,5 @@
+// Files on Windows: UTF-8 paths through the wide calls, so that a path
+// outside the ANSI code page opens.
 #include <windows.h>
 #include <fcntl.h>
 #include <io.h>
@@ -8,10 +10,11 @@
 std::FILE* OpenRegularFileForReading(const std::string& path) {
   const std::wstring wide = Widen(path);
   if (wide.empty()) return nullptr;
-  // Shared as the C library's own open shares it. A folder fails to open
-  // here; a pipe or a device opens without waiting and is refused below.
-  const HANDLE handle = CreateFileW(wide.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  // Others may read it too, but not write it while it is loaded. A folder
+  // fails to open here; a pipe or a device opens without waiting and is
+  // refused below.
+  const HANDLE handle =
+      CreateFileW(wide.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (handle == INVALID_HANDLE_VALUE) return nullptr;
   BY_HANDLE_FILE_INFORMATION info{};
   if (GetFileType(handle) != FILE_TYPE_DISK || !GetFileInformationByHandle(handle, &info) ||

@@ -1,3 +1,5 @@
+// Why a port could not be opened, on Windows: the open tried once more and
+// what the system says of it. Windows does not tell who holds a port.
 #include <windows.h>
 
 #include <algorithm>
@@ -40,7 +42,15 @@ OpenFailure DiagnoseOpenFailure(const std::string& devicePath, PortFactory& port
   const HANDLE handle = CreateFileW(Widen(devicePath).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
                                     OPEN_EXISTING, 0, nullptr);
   if (handle != INVALID_HANDLE_VALUE) {
+    // Reading the line's state changes nothing; only a serial port has one.
+    DCB dcb{};
+    dcb.DCBlength = sizeof dcb;
+    const bool serial = GetCommState(handle, &dcb) != 0;
     CloseHandle(handle);
+    if (!serial) {
+      return {OpenFailureCause::Other, devicePath + " is not a serial port",
+              "Choose a serial port that is there and works.\n" + PortList(ports, devicePath)};
+    }
     return {OpenFailureCause::Other, devicePath + " opens now and nothing holds it",
             "Whatever held the port has let it go: try again."};
   }
@@ -48,6 +58,7 @@ OpenFailure DiagnoseOpenFailure(const std::string& devicePath, PortFactory& port
   switch (error) {
     case ERROR_FILE_NOT_FOUND:
     case ERROR_PATH_NOT_FOUND:
+    case ERROR_INVALID_NAME:
     case ERROR_DEVICE_NOT_CONNECTED:
     case ERROR_DEVICE_REMOVED:
       return {OpenFailureCause::NoSuchDevice, devicePath + " does not exist", checkName + PortList(ports, devicePath)};

@@ -10,6 +10,7 @@
 #include <chrono>
 #include <mutex>
 
+#include "Timing.h"
 #include "WinSerialDeviceMap.h"
 #include "WinText.h"
 
@@ -22,14 +23,23 @@ using Clock = std::chrono::steady_clock;
 // its own bound; Read asks only for what is queued and so returns at once.
 constexpr DWORD READ_WAIT_MS = 60000;
 
+// A read of bytes that ClearCommError has counted completes at once; should
+// they be gone all the same, Read gives up after this and returns what it has.
+constexpr DWORD QUEUED_READ_BOUND_MS = 20;
+
 HANDLE OpenExclusive(const std::string& devicePath, DWORD flags) {
+  const std::wstring path = Widen(devicePath);
+  if (path.empty()) {
+    SetLastError(ERROR_FILE_NOT_FOUND);
+    return INVALID_HANDLE_VALUE;
+  }
   // No sharing: a port that another program holds fails to open.
-  return CreateFileW(Widen(devicePath).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, flags,
-                     nullptr);
+  return CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, flags, nullptr);
 }
 
 // Errors after which nothing written can reach the unit: the device went away
-// (a USB adapter pulled out) or its handle is no longer any use.
+// (a USB adapter pulled out, the far end of a pseudo-terminal under Wine
+// closed) or its handle is no longer any use.
 bool MeansGone(DWORD error) {
   switch (error) {
     case ERROR_DEVICE_NOT_CONNECTED:
@@ -73,8 +83,10 @@ class WinSerialPort final : public SerialPort {
     if (finerTimer_) timeEndPeriod(1);
   }
 
-  // Reads return at once with what is queued (see READ_WAIT_MS); writes have
-  // no time-out of the driver's, Write bounds them itself.
+  // A read returns at once with what is queued, and with nothing queued waits
+  // for the first byte (up to READ_WAIT_MS): the wait for input is such a
+  // read. Read itself asks only for what is queued. Writes have no time-out
+  // of the driver's; Write bounds them itself.
   bool Prepare() {
     if (!wake_ || !readEvent_ || !writeEvent_) return false;
     COMMTIMEOUTS timeouts{};
@@ -88,51 +100,14 @@ class WinSerialPort final : public SerialPort {
 
   // Waits with an overlapped read of one byte, which the driver completes
   // when a byte arrives; the byte is kept for the next Read. (A comm event
-  // would do on Windows, but not on every driver: Wine's ends at once with an
-  // error on a pseudo-terminal.)
+  // would do on Windows, but Wine's ends at once, aborted, on a port served
+  // by a pseudo-terminal.) The read lock is held throughout: a Read meanwhile
+  // would take bytes behind the one this wait is about to take.
   void WaitForInput(std::chrono::milliseconds bound) override {
     const Clock::time_point end = Clock::now() + bound;
-    if (gone_.load()) {
-      WaitForSingleObject(wake_, MillisecondsUntil(end));
-      return;
-    }
-    uint32_t queued = 0;
-    if (QueuedInput(queued) && queued > 0) {
-      ResetEvent(wake_);  // as a wait that ends at once would take it
-      return;
-    }
-    std::lock_guard<std::mutex> hold(readLock_);
-    for (;;) {
-      OVERLAPPED overlapped{};
-      overlapped.hEvent = readEvent_;
-      ResetEvent(readEvent_);
-      DWORD got = 0;
-      DWORD woken = WAIT_OBJECT_0;
-      if (!ReadFile(handle_, &stash_, 1, &got, &overlapped)) {
-        const DWORD error = GetLastError();
-        if (error != ERROR_IO_PENDING) {
-          if (MarkIfGone(error)) WaitForSingleObject(wake_, MillisecondsUntil(end));
-          return;
-        }
-        const HANDLE events[2] = {readEvent_, wake_};
-        woken = WaitForMultipleObjects(2, events, FALSE, MillisecondsUntil(end));
-        if (woken != WAIT_OBJECT_0) CancelIoEx(handle_, &overlapped);
-        // Bounded: the read has completed or has just been cancelled.
-        if (!GetOverlappedResult(handle_, &overlapped, &got, TRUE)) {
-          const DWORD error = GetLastError();
-          got = 0;
-          if (error != ERROR_OPERATION_ABORTED && MarkIfGone(error)) {
-            if (woken == WAIT_OBJECT_0) WaitForSingleObject(wake_, MillisecondsUntil(end));
-            return;
-          }
-        }
-      }
-      if (got > 0) stashed_ = true;
-      if (got > 0 || woken != WAIT_OBJECT_0 || Clock::now() >= end) return;
-      // The driver's own read time-out passed without a byte: wait on, but
-      // never spin on a driver that ends such reads at once.
-      if (WaitForSingleObject(wake_, std::min<DWORD>(1, MillisecondsUntil(end))) == WAIT_OBJECT_0) return;
-    }
+    WaitForInputUntil(end);
+    // As on Linux, a wait takes every wake-up that came before it ended.
+    ResetEvent(wake_);
   }
 
   void Wake() override {
@@ -151,24 +126,22 @@ class WinSerialPort final : public SerialPort {
   }
 
   bool SetCommState(const LineSettings& settings) override {
+    // Some drivers take a rate of 0 and read it back (Wine's does).
     if (settings.BaudRate == 0 || settings.BaudRate > 0x7FFFFFFFu) return false;
     if (settings.ByteSize != 8 || settings.Parity != NOPARITY || settings.StopBits != ONESTOPBIT) return false;
     // The members not set here (flow control, special characters) keep what
-    // the port has; a port whose state cannot be read gets none of them.
+    // the port has.
     DCB dcb{};
     dcb.DCBlength = sizeof dcb;
-    if (!::GetCommState(handle_, &dcb)) {
-      dcb = DCB{};
-      dcb.DCBlength = sizeof dcb;
-    }
+    if (!::GetCommState(handle_, &dcb)) return Failed();
     dcb.BaudRate = settings.BaudRate;
     dcb.ByteSize = 8;
     dcb.Parity = NOPARITY;
     dcb.StopBits = ONESTOPBIT;
     dcb.fBinary = TRUE;
-    dcb.fParity = FALSE;
     if (!::SetCommState(handle_, &dcb)) return Failed();
-    // A driver may round or refuse silently: only a rate that reads back counts.
+    // A driver may round or refuse silently (Wine sets 14400 as 38400): only
+    // a rate that reads back counts.
     DCB back{};
     back.DCBlength = sizeof back;
     if (!::GetCommState(handle_, &back)) return Failed();
@@ -182,11 +155,10 @@ class WinSerialPort final : public SerialPort {
 
   bool QueuedInput(uint32_t& count) override {
     count = 0;
-    DWORD errors = 0;
-    COMSTAT status{};
-    if (!ClearCommError(handle_, &errors, &status)) return Failed();
+    DWORD queued = 0;
+    if (!DriverQueue(queued)) return false;
     std::lock_guard<std::mutex> hold(readLock_);
-    count = status.cbInQue + (stashed_ ? 1 : 0);
+    count = queued + (stashed_ ? 1 : 0);
     return true;
   }
 
@@ -198,10 +170,9 @@ class WinSerialPort final : public SerialPort {
       buffer[got++] = stash_;
       stashed_ = false;
     }
-    DWORD errors = 0;
-    COMSTAT status{};
-    if (!ClearCommError(handle_, &errors, &status)) return Failed() || got > 0;
-    const DWORD want = std::min<DWORD>(size - got, status.cbInQue);
+    DWORD queued = 0;
+    if (!DriverQueue(queued)) return got > 0;
+    const DWORD want = std::min<DWORD>(size - got, queued);
     if (want == 0) return true;
     OVERLAPPED overlapped{};
     overlapped.hEvent = readEvent_;
@@ -210,11 +181,14 @@ class WinSerialPort final : public SerialPort {
     if (!ReadFile(handle_, buffer + got, want, &n, &overlapped)) {
       const DWORD error = GetLastError();
       if (error != ERROR_IO_PENDING) return Failed(error) || got > 0;
-      // The bytes are queued, so the read completes at once; bounded all the same.
-      if (WaitForSingleObject(readEvent_, READ_WAIT_MS) != WAIT_OBJECT_0) CancelIoEx(handle_, &overlapped);
+      if (WaitForSingleObject(readEvent_, QUEUED_READ_BOUND_MS) != WAIT_OBJECT_0) CancelIoEx(handle_, &overlapped);
+      // Bounded: the read has completed or has just been cancelled.
       if (!GetOverlappedResult(handle_, &overlapped, &n, TRUE)) {
         const DWORD failed = GetLastError();
         got += n;
+        // Cancelled here, or by the driver after a line error (the next
+        // ClearCommError lets reads go on): what came is all there is.
+        if (failed == ERROR_OPERATION_ABORTED) return true;
         return Failed(failed) || got > 0;
       }
     }
@@ -236,21 +210,25 @@ class WinSerialPort final : public SerialPort {
       overlapped.hEvent = writeEvent_;
       ResetEvent(writeEvent_);
       DWORD n = 0;
+      bool cancelled = false;
+      DWORD failed = ERROR_SUCCESS;
       if (!WriteFile(handle_, buffer + written, size - written, &n, &overlapped)) {
-        const DWORD error = GetLastError();
-        if (error != ERROR_IO_PENDING) return Failed(error);
-        const bool done = WaitForSingleObject(writeEvent_, MillisecondsUntil(end)) == WAIT_OBJECT_0;
-        if (!done) CancelIoEx(handle_, &overlapped);
-        const bool ok = GetOverlappedResult(handle_, &overlapped, &n, TRUE);
-        const DWORD failed = ok ? ERROR_SUCCESS : GetLastError();
-        written += n;
-        if (!ok) return failed == ERROR_OPERATION_ABORTED ? false : Failed(failed);  // a stall: the count tells how far
-        if (!done && written < size) return false;
-        continue;
+        failed = GetLastError();
+        if (failed == ERROR_IO_PENDING) {
+          cancelled = WaitForSingleObject(writeEvent_, MillisecondsUntil(end)) != WAIT_OBJECT_0;
+          if (cancelled) CancelIoEx(handle_, &overlapped);
+          // Bounded: the write has completed or has just been cancelled.
+          failed = GetOverlappedResult(handle_, &overlapped, &n, TRUE) ? ERROR_SUCCESS : GetLastError();
+        }
       }
       written += n;
-      if (n == 0) {
-        // Taken nothing and failed nothing: try again until the bound.
+      if (failed != ERROR_SUCCESS && failed != ERROR_OPERATION_ABORTED) return Failed(failed);
+      if (cancelled && written < size) return false;  // stalled: the short count tells how far it got
+      // Aborted by the driver after a line error (the port's abort-on-error
+      // setting): clear it and go on within the bound.
+      if (failed == ERROR_OPERATION_ABORTED) ClearLineErrors();
+      if (written < size && n == 0) {
+        // Taken nothing and failed for good nothing: try again until the bound.
         if (Clock::now() >= end) return false;
         Sleep(1);
       }
@@ -259,6 +237,67 @@ class WinSerialPort final : public SerialPort {
   }
 
  private:
+  void WaitForInputUntil(Clock::time_point end) {
+    if (gone_.load()) {
+      WaitForSingleObject(wake_, MillisecondsUntil(end));
+      return;
+    }
+    std::lock_guard<std::mutex> hold(readLock_);
+    for (;;) {
+      DWORD queued = 0;
+      if (stashed_ || (DriverQueue(queued) && queued > 0)) return;
+      if (gone_.load()) {
+        WaitForSingleObject(wake_, MillisecondsUntil(end));
+        return;
+      }
+      OVERLAPPED overlapped{};
+      overlapped.hEvent = readEvent_;
+      ResetEvent(readEvent_);
+      DWORD got = 0;
+      DWORD error = ERROR_SUCCESS;
+      bool ended = false;  // by the wake-up or the bound, not by the read
+      if (!ReadFile(handle_, &stash_, 1, &got, &overlapped)) {
+        error = GetLastError();
+        if (error == ERROR_IO_PENDING) {
+          const HANDLE events[2] = {readEvent_, wake_};
+          ended = WaitForMultipleObjects(2, events, FALSE, MillisecondsUntil(end)) != WAIT_OBJECT_0;
+          if (ended) CancelIoEx(handle_, &overlapped);
+          // Bounded: the read has completed or has just been cancelled.
+          error = GetOverlappedResult(handle_, &overlapped, &got, TRUE) ? ERROR_SUCCESS : GetLastError();
+        }
+      }
+      if (got > 0) {
+        stashed_ = true;
+        return;
+      }
+      if (ended) return;
+      if (error != ERROR_SUCCESS && MarkIfGone(error)) continue;  // gone: only the wake-up ends the wait now
+      // The driver's own read time-out passed, or the read failed without
+      // the device being gone (one aborted after a line error goes on once
+      // ClearCommError at the top has cleared it): wait on, but never spin on
+      // a driver that ends such reads at once.
+      const DWORD pause = error == ERROR_SUCCESS ? 1 : static_cast<DWORD>(POLL_PERIOD.count());
+      if (WaitForSingleObject(wake_, std::min(pause, MillisecondsUntil(end))) == WAIT_OBJECT_0) return;
+      if (Clock::now() >= end) return;
+    }
+  }
+
+  // The bytes the driver holds, not counting the stash.
+  bool DriverQueue(DWORD& queued) {
+    queued = 0;
+    DWORD errors = 0;
+    COMSTAT status{};
+    if (!ClearCommError(handle_, &errors, &status)) return Failed();
+    queued = status.cbInQue;
+    return true;
+  }
+
+  // Lets I/O go on after a driver that aborts it on a line error did so.
+  void ClearLineErrors() {
+    DWORD errors = 0;
+    if (!ClearCommError(handle_, &errors, nullptr)) Failed();
+  }
+
   bool Failed() { return Failed(GetLastError()); }
   bool Failed(DWORD error) {
     MarkIfGone(error);
@@ -274,7 +313,7 @@ class WinSerialPort final : public SerialPort {
   HANDLE readEvent_;   // the receive thread's reads
   HANDLE writeEvent_;  // the senders' writes
   bool finerTimer_ = false;
-  std::atomic<bool> gone_{false};
+  std::atomic<bool> gone_{false};  // set by the receive thread's reads and the senders' writes
   std::mutex readLock_;  // the byte a wait took off the line
   uint8_t stash_ = 0;
   bool stashed_ = false;
@@ -289,7 +328,7 @@ std::unique_ptr<SerialPort> OpenWinSerialPort(const std::string& devicePath) {
   const HANDLE handle = OpenExclusive(devicePath, FILE_FLAG_OVERLAPPED);
   if (handle == INVALID_HANDLE_VALUE) return nullptr;
   auto port = std::make_unique<WinSerialPort>(handle);
-  if (!port->Prepare()) {
+  if (!port->Prepare()) {  // not a serial port
     const DWORD error = GetLastError();
     port.reset();
     SetLastError(error);
