@@ -20,6 +20,7 @@
 #include "SerialDeviceMapDetail.h"
 #include "MessageTexts.h"
 #include "SerialPort.h"
+#include "SettingsFolder.h"
 
 namespace {
 
@@ -70,8 +71,12 @@ QString ChosenExecutableFolder() {
   return ExecutableFolderOverride().isEmpty() ? ExecutableFolder() : ExecutableFolderOverride();
 }
 
-std::string LoaderStateFile(const QString& executableFolder) {
-  return (SavePathFolder(executableFolder) + QStringLiteral("/LoaderState.txt")).toUtf8().toStdString();
+std::string LoaderStateFile(const QString& settingsFolder) {
+  return (SavePathFolder(settingsFolder) + QStringLiteral("/LoaderState.txt")).toUtf8().toStdString();
+}
+
+QString ChosenSettingsFolder(const QString& executableFolder) {
+  return QString::fromUtf8(SettingsFolder(executableFolder.toUtf8().toStdString()));
 }
 
 }  // namespace
@@ -79,9 +84,10 @@ std::string LoaderStateFile(const QString& executableFolder) {
 TLumo_Q31NTX_DownloadAP::TLumo_Q31NTX_DownloadAP(QWidget* Owner, PortFactory* ports)
     : QDialog(Owner),
       Executable_Folder(ChosenExecutableFolder()),
+      Settings_Folder(ChosenSettingsFolder(Executable_Folder)),
       Own_Ports(ports ? nullptr : MakePlatformPortFactory()),
       Ports(ports ? *ports : *Own_Ports),
-      Loader_State(LoaderStateFile(Executable_Folder)),
+      Loader_State(LoaderStateFile(Settings_Folder)),
       Session(Ports, &Loader_State),
       Job(Session, this) {
   // The layout.
@@ -146,7 +152,7 @@ void TLumo_Q31NTX_DownloadAP::DiscoverPorts() {
   if (found) ComPort_ComboBox->setCurrentIndex(0);
 }
 
-QString TLumo_Q31NTX_DownloadAP::IniFilePath() const { return SavedPathsIniFile(Executable_Folder); }
+QString TLumo_Q31NTX_DownloadAP::IniFilePath() const { return SavedPathsIniFile(Settings_Folder); }
 
 void TLumo_Q31NTX_DownloadAP::showEvent(QShowEvent* event) {
   QDialog::showEvent(event);
@@ -199,9 +205,10 @@ void TLumo_Q31NTX_DownloadAP::Browse(QLineEdit* edit, const char* key) {
     ShowErrorBox(QString::fromLatin1(kUnsavablePathMessage));
     return;
   }
-  // One level, result ignored: the write decides.
-  const QString folder = SavePathFolder(Executable_Folder);
-  if (!QFileInfo(folder).isDir()) QDir().mkdir(folder);
+  // Result ignored: the write decides. Beside the executable that is one
+  // level; a configuration folder may need its parents too.
+  const QString folder = SavePathFolder(Settings_Folder);
+  if (!QFileInfo(folder).isDir()) QDir().mkpath(folder);
   // Throws "Unable to write to <ini>" for the exception display.
   WriteIniString(IniFilePath(), kPathSection, key, edit->text());
 }

@@ -82,6 +82,9 @@ class TLumo_Q31NTX_DownloadAP : public QDialog, public Ui::Lumo_Q31NTX_DownloadA
   void DiscoverPorts();
   void Browse(QLineEdit* edit, const char* key);
   QString Executable_Folder;
+  // Holds SavePath/: the executable's folder while it is writable, else the
+  // user's configuration folder for the tool (an installed tool).
+  QString Settings_Folder;
   std::unique_ptr<PortFactory> Own_Ports;  // when no seam was given
   PortFactory& Ports;
   // Boards whose loaders a job may have left listening, per port; kept in

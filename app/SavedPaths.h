@@ -1,5 +1,5 @@
-// The remembered image paths: SavePath/Save.ini beside the
-// executable, read and written with the semantics of the platform's profile
+// The remembered image paths: SavePath/Save.ini in the settings folder
+// (beside the executable, or the user's configuration folder), read and written with the semantics of the platform's profile
 // functions (GetPrivateProfileStringW / WritePrivateProfileStringW).
 #pragma once
 

@@ -82,9 +82,10 @@ Examples:
     lumo-download --port COM34 --motor motor.bin --trace fault.trace
 
 Files:
-  SavePath/LoaderState.txt beside the executable: the boards whose loaders
-  an unfinished job may have left listening, per port, shared with the
-  window. A job that would reach such a loader with anything but that
+  SavePath/LoaderState.txt beside the executable, or, when this user may
+  not write there (an installed tool), under $XDG_CONFIG_HOME (else
+  ~/.config) in Lumo_DownloadTool/: the boards whose loaders an unfinished
+  job may have left listening, per port, shared with the window. A job that would reach such a loader with anything but that
   board's image is refused (exit status 4).
 )";
 

@@ -26,6 +26,7 @@
 #include "PortDetails.h"
 #include "PortDiagnosis.h"
 #include "SerialPort.h"
+#include "SettingsFolder.h"
 #include "TracingPort.h"
 #include "WireTrace.h"
 
@@ -95,14 +96,11 @@ std::vector<std::string> SplitLines(const std::string& text) {
 }
 
 // The records of loaders left listening, shared with the window: the same
-// file beside the executable.
+// file in the same settings folder. Made when there is a first record.
 std::string LoaderStateFile() {
   const std::string folder = ExecutableFolder();
   if (folder.empty()) return {};
-  const std::filesystem::path savePath = PathFromUtf8(folder) / "SavePath";
-  std::error_code ignored;
-  std::filesystem::create_directories(savePath, ignored);
-  return Utf8FromPath(savePath / "LoaderState.txt");
+  return Utf8FromPath(PathFromUtf8(SettingsFolder(folder)) / "SavePath" / "LoaderState.txt");
 }
 
 int ListPorts(PortFactory& ports, bool json) {

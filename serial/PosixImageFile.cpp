@@ -2,7 +2,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdlib>
+
 #include "ImageFile.h"
+#include "SettingsFolder.h"
 
 std::FILE* OpenRegularFileForReading(const std::string& path) {
   // O_NONBLOCK so that a FIFO or a device cannot stop us in the open; the
@@ -25,3 +28,9 @@ std::FILE* OpenRegularFileForReading(const std::string& path) {
 }
 
 std::FILE* OpenFileForWriting(const std::string& path) { return std::fopen(path.c_str(), "w"); }
+
+std::string SettingsFolder(const std::string& executableFolder) {
+  const bool writable = !executableFolder.empty() && access(executableFolder.c_str(), W_OK) == 0;
+  return ChooseSettingsFolder(executableFolder, writable,
+                              XdgConfigFolder(std::getenv("XDG_CONFIG_HOME"), std::getenv("HOME")));
+}

@@ -5,6 +5,7 @@
 #include <io.h>
 
 #include "ImageFile.h"
+#include "SettingsFolder.h"
 #include "WinText.h"
 
 std::FILE* OpenRegularFileForReading(const std::string& path) {
@@ -35,4 +36,20 @@ std::FILE* OpenRegularFileForReading(const std::string& path) {
 std::FILE* OpenFileForWriting(const std::string& path) {
   const std::wstring wide = Widen(path);
   return wide.empty() ? nullptr : _wfopen(wide.c_str(), L"w");
+}
+
+// Windows' access check looks at the read-only attribute only, not at who may
+// write (Program Files): a file made and deleted at once tells.
+std::string SettingsFolder(const std::string& executableFolder) {
+  bool writable = false;
+  if (!executableFolder.empty()) {
+    const std::wstring probe = Widen(executableFolder) + L"\\.lumo-write-test";
+    const HANDLE handle = CreateFileW(probe.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                      FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+    writable = handle != INVALID_HANDLE_VALUE;
+    if (writable) CloseHandle(handle);
+  }
+  std::string config;
+  if (const wchar_t* appData = _wgetenv(L"APPDATA")) config = Narrow(appData) + "\\Lumo_DownloadTool";
+  return ChooseSettingsFolder(executableFolder, writable, config);
 }

@@ -88,6 +88,50 @@ TEST_F(SavedPaths, BrowseWritesOnlyItsKeyAndSurvivesARestart) {
   EXPECT_TRUE(recorder.Boxes().empty());
 }
 
+// An installed tool's folder is not the user's to write: the same file goes
+// to the user's configuration folder instead, and only when a Browse writes
+// it. A tool whose folder is writable keeps it beside itself.
+TEST_F(SavedPaths, AnInstalledToolKeepsThemInTheUsersConfigurationFolder) {
+  QTemporaryDir config;
+  ASSERT_TRUE(config.isValid());
+  const QByteArray oldConfig = qgetenv("XDG_CONFIG_HOME");
+  qputenv("XDG_CONFIG_HOME", config.path().toUtf8());
+  struct Case {
+    const char* name;
+    QString executableFolder;  // one that does not exist is writable to nobody, root included
+    QString ini;
+  } cases[] = {
+      {"a writable folder", exe_.path(), exe_.path() + "/SavePath/Save.ini"},
+      {"an installed tool", exe_.path() + "/installed/bin", config.path() + "/Lumo_DownloadTool/SavePath/Save.ini"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TLumo_Q31NTX_DownloadAP::SetExecutableFolderForTesting(c.executableFolder);
+    MessageRecorder recorder;
+    Start();
+    EXPECT_EQ(form_->IniFilePath(), c.ini);
+    EXPECT_EQ(Texts(), (QStringList{"0", "0", "0"}));
+    EXPECT_TRUE(QDir(exe_.path()).isEmpty()) << "the first start creates nothing";
+    EXPECT_TRUE(QDir(config.path()).isEmpty()) << "the first start creates nothing";
+    const QString cm = Image("cm.bin");
+    Browse(form_->SelectCMFile, cm);
+    EXPECT_EQ(ReadIniString(c.ini, "FILE_PATH", "CM_PTAH", "none"), cm);
+    Start();
+    EXPECT_EQ(Texts(), (QStringList{"0", cm, "0"}));
+    EXPECT_TRUE(recorder.Boxes().empty());
+    form_.reset();
+    QDir(exe_.path()).removeRecursively();
+    QDir().mkpath(exe_.path());
+    QDir(config.path()).removeRecursively();
+    QDir().mkpath(config.path());
+  }
+  if (oldConfig.isNull()) {
+    qunsetenv("XDG_CONFIG_HOME");
+  } else {
+    qputenv("XDG_CONFIG_HOME", oldConfig);
+  }
+}
+
 TEST_F(SavedPaths, EachButtonWritesItsOwnKeyAndTheLastChoiceWins) {
   Start();
   const QString cm = Image("cm.bin"), motor = Image("motor.bin"), dsp1 = Image("a.bin"), dsp2 = Image("b.bin");
