@@ -288,7 +288,7 @@ void TLumo_Q31NTX_DownloadAP::DownLoadAPClick(QObject*) {
     const QLineEdit* edits[] = {DSP_PATH_Edit, CM_PATH_Edit, Motor_PATH_Edit};
     for (int i = 0; i < 3; ++i) {
       request.Targets[i].Selected = boxes[i]->isChecked();
-      // File names go to the file system in the local 8-bit encoding.
+      // The core takes paths as UTF-8.
       request.Targets[i].Path = edits[i]->text().toUtf8().toStdString();
     }
     Job_Running = true;
