@@ -12,6 +12,10 @@
 #include "SampleImages.h"
 #include "SimUnit.h"
 
+#ifndef LUMO_VERSION
+#define LUMO_VERSION "unknown"
+#endif
+
 namespace {
 
 const char* const USAGE = R"(Usage: lumo-unit-sim [options]
@@ -51,6 +55,7 @@ Options:
   --dsp-layout          print the DSP image's header size and body size
                         (the body follows the header) and exit
   --help                this text
+  --version             the version
 )";
 
 bool ParsePart(const std::string& text, sim::UnitPart& part) {
@@ -150,6 +155,9 @@ int main(int argc, char** argv) {
     try {
       if (arg == "--help" || arg == "-h") {
         std::cout << USAGE;
+        return 0;
+      } else if (arg == "--version") {
+        std::cout << "lumo-unit-sim " << LUMO_VERSION << "\n";
         return 0;
       } else if (arg == "--com-dir") {
         options.ComDir = value();
