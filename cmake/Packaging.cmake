@@ -18,6 +18,18 @@ set(CMAKE_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS
     OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
 
 install(TARGETS Lumo_DownloadTool lumo-download lumo-unit-sim RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+# A stripped install (CPACK_STRIP_FILES) also drops the compiler's .comment
+# and .note sections, as Debian's own packages do.
+install(CODE "set(LUMO_STRIP \"${CMAKE_STRIP}\")
+  set(LUMO_BINDIR \"${CMAKE_INSTALL_BINDIR}\")")
+install(CODE [[
+  if(CMAKE_INSTALL_DO_STRIP)
+    foreach(program Lumo_DownloadTool lumo-download lumo-unit-sim)
+      execute_process(COMMAND "${LUMO_STRIP}" --remove-section=.comment --remove-section=.note
+                              "$ENV{DESTDIR}${CMAKE_INSTALL_PREFIX}/${LUMO_BINDIR}/${program}" COMMAND_ERROR_IS_FATAL ANY)
+    endforeach()
+  endif()
+]])
 
 find_program(LUMO_HELP2MAN help2man)
 find_program(LUMO_RSVG_CONVERT rsvg-convert)
