@@ -65,6 +65,10 @@ if(LUMO_HELP2MAN AND LUMO_GZIP)
     add_custom_command(OUTPUT ${page}.gz
       COMMAND ${LUMO_HELP2MAN} --no-info --no-discard-stderr --section=1 --source=Lumo_DownloadTool
               --include=${LUMO_PACKAGING}/${program}.h2m --output=${page} $<TARGET_FILE:${program}>
+      # The help's own "Exit status:" and "Messages:" headings become the
+      # page's sections of those names.
+      COMMAND sed -i -e "s/^\\.SS \"Exit status:\"/.SH \"EXIT STATUS\"/"
+                     -e "s/^\\.SS \"Messages:\"/.SH DIAGNOSTICS/" ${page}
       COMMAND ${LUMO_GZIP} -9nf ${page}
       DEPENDS ${program} ${LUMO_PACKAGING}/${program}.h2m VERBATIM)
     list(APPEND LUMO_PACKAGE_FILES ${page}.gz)

@@ -40,13 +40,13 @@ Options:
                         that board's loader hears the line from the start
   --fault FAULT         inject a fault; repeatable. FAULT is
                         kind[:part[:match[:occurrence[:times[:param]]]]]
-                        kind: silence refuse-block ignore-version nak
-                              drop-reply corrupt-reply corrupt-incoming
-                              late-reply noise-flood hang-up late-erase
-                              flash-failure reset-not-taken
-                        part: camera camera-board control-board
-                        match: message class in hex (-1: every message);
-                        times -1: from occurrence on, every one
+                        with kind one of silence, refuse-block,
+                        ignore-version, nak, drop-reply, corrupt-reply,
+                        corrupt-incoming, late-reply, noise-flood, hang-up,
+                        late-erase, flash-failure, reset-not-taken; part one
+                        of camera, camera-board, control-board; match a
+                        message class in hex (-1: every message); times -1:
+                        from occurrence on, every one
   --dump DIR            at exit (SIGINT, SIGTERM) write dsp.bin,
                         camera-board.bin, control-board.bin, versions.txt
                         and wire.csv into DIR
