@@ -63,7 +63,7 @@ if(LUMO_HELP2MAN AND LUMO_GZIP)
   foreach(program lumo-download lumo-unit-sim)
     set(page ${LUMO_PACKAGE_OUT}/${program}.1)
     add_custom_command(OUTPUT ${page}.gz
-      COMMAND ${LUMO_HELP2MAN} --no-info --no-discard-stderr --section=1 --source=Lumo_DownloadTool
+      COMMAND ${LUMO_HELP2MAN} --no-info --section=1 --source=Lumo_DownloadTool
               --include=${LUMO_PACKAGING}/${program}.h2m --output=${page} $<TARGET_FILE:${program}>
       # The help's own "Exit status:" and "Messages:" headings become the
       # page's sections of those names.
