@@ -12,6 +12,10 @@
 #include "SampleImages.h"
 #include "SimUnit.h"
 
+#ifndef LUMO_VERSION
+#define LUMO_VERSION "unknown"
+#endif
+
 namespace {
 
 const char* const USAGE = R"(Usage: lumo-unit-sim [options]
@@ -36,13 +40,13 @@ Options:
                         that board's loader hears the line from the start
   --fault FAULT         inject a fault; repeatable. FAULT is
                         kind[:part[:match[:occurrence[:times[:param]]]]]
-                        kind: silence refuse-block ignore-version nak
-                              drop-reply corrupt-reply corrupt-incoming
-                              late-reply noise-flood hang-up late-erase
-                              flash-failure reset-not-taken
-                        part: camera camera-board control-board
-                        match: message class in hex (-1: every message);
-                        times -1: from occurrence on, every one
+                        with kind one of silence, refuse-block,
+                        ignore-version, nak, drop-reply, corrupt-reply,
+                        corrupt-incoming, late-reply, noise-flood, hang-up,
+                        late-erase, flash-failure, reset-not-taken; part one
+                        of camera, camera-board, control-board; match a
+                        message class in hex (-1: every message); times -1:
+                        from occurrence on, every one
   --dump DIR            at exit (SIGINT, SIGTERM) write dsp.bin,
                         camera-board.bin, control-board.bin, versions.txt
                         and wire.csv into DIR
@@ -51,6 +55,7 @@ Options:
   --dsp-layout          print the DSP image's header size and body size
                         (the body follows the header) and exit
   --help                this text
+  --version             the version
 )";
 
 bool ParsePart(const std::string& text, sim::UnitPart& part) {
@@ -150,6 +155,9 @@ int main(int argc, char** argv) {
     try {
       if (arg == "--help" || arg == "-h") {
         std::cout << USAGE;
+        return 0;
+      } else if (arg == "--version") {
+        std::cout << "lumo-unit-sim " << LUMO_VERSION << "\n";
         return 0;
       } else if (arg == "--com-dir") {
         options.ComDir = value();

@@ -1,4 +1,4 @@
-// lumo-unit-sim as a process: its help, a COM folder the tool opens through,
+// lumo-unit-sim as a process: its help and version, a COM folder the tool opens through,
 // and the files it writes at exit.
 #include <gtest/gtest.h>
 #include <poll.h>
@@ -99,6 +99,14 @@ TEST(SimProcessTest, HelpSaysHowToStartOnAComFolder) {
   const std::string help = sim.Output(std::chrono::seconds(3), false);
   EXPECT_NE(help.find("--com-dir"), std::string::npos);
   EXPECT_NE(help.find("LUMO_COMPORT_DIR"), std::string::npos);
+  EXPECT_NE(help.find("--version"), std::string::npos);
+  EXPECT_EQ(sim.Terminate(), 0);
+}
+
+// The man page's header line comes from this output.
+TEST(SimProcessTest, VersionIsTheProjectVersion) {
+  SimProcess sim({"--version"});
+  EXPECT_EQ(sim.Output(std::chrono::seconds(3), false), std::string("lumo-unit-sim ") + LUMO_VERSION + "\n");
   EXPECT_EQ(sim.Terminate(), 0);
 }
 
