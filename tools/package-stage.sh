@@ -1,0 +1,85 @@
+#!/usr/bin/env bash
+# The Debian package as a user gets it: ./run package's .deb installed on this
+# machine (as root, or with sudo), used from the installed paths, removed.
+#   tools/package-stage.sh DEB
+# Checks: lintian reports no error; the three programs are on PATH and print
+# the project's version; the window starts offscreen from /usr/bin and keeps
+# running; lumo-download loads all three sample images into lumo-unit-sim, and
+# the unit's memories equal the images; the desktop entry and the AppStream
+# file validate; the man pages render without warnings; purging the package
+# leaves none of its files behind.
+set -euo pipefail
+DEB=$(realpath "${1:?usage: tools/package-stage.sh DEB}")  # apt takes a path, not a name
+ROOT=$(cd "$(dirname "$0")/.." && pwd)
+VERSION=$(sed -n 's/^project(Lumo_DownloadTool VERSION \([0-9.]*\).*/\1/p' "$ROOT/CMakeLists.txt")
+PKG=lumo-downloadtool
+SUDO=""
+[ "$(id -u)" -ne 0 ] && SUDO=sudo
+WORK=$(mktemp -d /tmp/lumo-package-XXXXXX)
+UNIT_PID=
+cleanup() {
+  [ -n "$UNIT_PID" ] && kill "$UNIT_PID" 2>/dev/null || true
+  rm -rf "$WORK"
+}
+trap cleanup EXIT
+fail() { echo "package: $*" >&2; exit 1; }
+
+echo "-- lintian"
+lintian --fail-on error "$DEB" || fail "lintian reports errors"
+
+echo "-- install"
+DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq "$DEB" >/dev/null
+mapfile -t FILES < <(dpkg -L "$PKG" | while read -r f; do [ -f "$f" ] && echo "$f"; done)
+
+echo "-- on PATH, with the project's version"
+for program in Lumo_DownloadTool lumo-download lumo-unit-sim; do
+  [ "$(command -v "$program")" = "/usr/bin/$program" ] || fail "$program is not /usr/bin/$program"
+done
+[ "$(lumo-download --version)" = "lumo-download $VERSION" ] || fail "lumo-download --version"
+[ "$(lumo-unit-sim --version)" = "lumo-unit-sim $VERSION" ] || fail "lumo-unit-sim --version"
+
+echo "-- the window starts from the installed path"
+set +e
+(cd "$WORK" && XDG_CONFIG_HOME=$WORK/config QT_QPA_PLATFORM=offscreen timeout 3 /usr/bin/Lumo_DownloadTool \
+  >"$WORK/window.log" 2>&1)
+rc=$?
+set -e
+[ $rc -eq 124 ] || { cat "$WORK/window.log" >&2; fail "the window ended by itself (status $rc)"; }
+[ ! -e "$WORK/config" ] || fail "the window's first start created $WORK/config"
+
+echo "-- lumo-download loads all three images into lumo-unit-sim"
+mkdir -p "$WORK/com" "$WORK/images" "$WORK/unit"
+lumo-unit-sim --write-samples "$WORK/images"
+lumo-unit-sim --com-dir "$WORK/com" --com-number 9 --dump "$WORK/unit" >"$WORK/unit.log" 2>&1 &
+UNIT_PID=$!
+for _ in $(seq 100); do [ -e "$WORK/com/COM9" ] && break; sleep 0.1; done
+[ -e "$WORK/com/COM9" ] || fail "lumo-unit-sim made no COM9"
+LUMO_COMPORT_DIR=$WORK/com XDG_CONFIG_HOME=$WORK/config timeout 300 lumo-download --port COM9 \
+  --dsp "$WORK/images/dsp.bin" --cm "$WORK/images/camera-board.bin" --motor "$WORK/images/control-board.bin" \
+  || fail "lumo-download failed"
+kill -TERM "$UNIT_PID"
+wait "$UNIT_PID" || true
+UNIT_PID=
+read -r HEADER BODY < <(lumo-unit-sim --dsp-layout)
+tail -c +"$((HEADER + 1))" "$WORK/images/dsp.bin" | head -c "$BODY" | cmp - "$WORK/unit/dsp.bin" || fail "DSP memory"
+cmp "$WORK/images/camera-board.bin" "$WORK/unit/camera-board.bin" || fail "camera board flash"
+cmp "$WORK/images/control-board.bin" "$WORK/unit/control-board.bin" || fail "control board flash"
+
+echo "-- desktop entry, AppStream metadata, man pages"
+for f in "${FILES[@]}"; do
+  case "$f" in
+    /usr/share/applications/*.desktop) desktop-file-validate "$f" || fail "desktop entry $f" ;;
+    /usr/share/metainfo/*.metainfo.xml) appstreamcli validate --no-net "$f" || fail "AppStream metadata $f" ;;
+  esac
+done
+for page in lumo-download lumo-unit-sim Lumo_DownloadTool; do
+  warnings=$(MANWIDTH=80 man --warnings -l "/usr/share/man/man1/$page.1.gz" 2>&1 >/dev/null)
+  [ -z "$warnings" ] || fail "man page $page: $warnings"
+done
+
+echo "-- purge"
+DEBIAN_FRONTEND=noninteractive $SUDO apt-get purge -y -qq "$PKG" >/dev/null
+for f in "${FILES[@]}"; do
+  [ ! -e "$f" ] || fail "$f is left after the purge"
+done
+echo "-- the package passed (${#FILES[@]} files installed and removed)"
