@@ -117,29 +117,30 @@ void CallMessageBoxHook(const ShownMessageBox& box) {
 }
 
 namespace {
-QMessageBox* NewErrorBox(const QString& text) {
+QMessageBox* NewErrorBox(const QString& text, const QString& details) {
   auto* box = new QMessageBox(QMessageBox::NoIcon, QStringLiteral("Error"), text, QMessageBox::Ok);
   box->setTextInteractionFlags(Qt::TextSelectableByMouse);
+  if (!details.isEmpty()) box->setInformativeText(details);
   return box;
 }
 }  // namespace
 
-void ShowErrorBox(const QString& text) {
+void ShowErrorBox(const QString& text, const QString& details) {
   if (HasMessageBoxHook()) {
-    CallMessageBoxHook({ShownMessageBox::ErrorBox, QStringLiteral("Error"), text});
+    CallMessageBoxHook({ShownMessageBox::ErrorBox, QStringLiteral("Error"), text, details});
     return;
   }
-  std::unique_ptr<QMessageBox> box(NewErrorBox(text));
+  std::unique_ptr<QMessageBox> box(NewErrorBox(text, details));
   box->exec();
 }
 
-void OpenErrorBox(const QString& text, std::function<void()> closed) {
+void OpenErrorBox(const QString& text, std::function<void()> closed, const QString& details) {
   if (HasMessageBoxHook()) {
-    CallMessageBoxHook({ShownMessageBox::ErrorBox, QStringLiteral("Error"), text});
+    CallMessageBoxHook({ShownMessageBox::ErrorBox, QStringLiteral("Error"), text, details});
     closed();
     return;
   }
-  QMessageBox* box = NewErrorBox(text);
+  QMessageBox* box = NewErrorBox(text, details);
   box->setAttribute(Qt::WA_DeleteOnClose);
   box->setWindowModality(Qt::ApplicationModal);
   QObject::connect(box, &QDialog::finished, box, [closed = std::move(closed)](int) { closed(); });
@@ -148,7 +149,7 @@ void OpenErrorBox(const QString& text, std::function<void()> closed) {
 
 void ShowExceptionDisplay(const QString& message) {
   const ShownMessageBox shown{ShownMessageBox::ExceptionDisplay, ApplicationTitle(),
-                              ExceptionDisplayText(message)};
+                              ExceptionDisplayText(message), QString()};
   if (HasMessageBoxHook()) {
     CallMessageBoxHook(shown);
     return;

@@ -50,6 +50,7 @@ struct ShownMessageBox {
   Kind kind;
   QString caption;
   QString text;
+  QString details;  // shown under the text; empty for none
 };
 
 // Test seam: when a hook is set, every box (error box or exception display) is
@@ -64,8 +65,9 @@ void CallMessageBoxHook(const ShownMessageBox& box);
 // icon, one OK button), on the window thread. ShowErrorBox returns when the
 // box is closed; OpenErrorBox shows it without waiting and calls closed once
 // it has been closed (right away when a hook took it).
-void ShowErrorBox(const QString& text);
-void OpenErrorBox(const QString& text, std::function<void()> closed);
+// details, when given, go under the text (what was found, what to do).
+void ShowErrorBox(const QString& text, const QString& details = QString());
+void OpenErrorBox(const QString& text, std::function<void()> closed, const QString& details = QString());
 
 // The framework's exception display, on the window thread: a modal box with
 // the error icon, caption ApplicationTitle(), text ExceptionDisplayText(message).

@@ -19,6 +19,7 @@
 #include "SerialDeviceMap.h"
 #include "SerialDeviceMapDetail.h"
 #include "MessageTexts.h"
+#include "PortDiagnosis.h"
 #include "SerialPort.h"
 #include "SettingsFolder.h"
 
@@ -213,10 +214,18 @@ void TLumo_Q31NTX_DownloadAP::Browse(QLineEdit* edit, const char* key) {
   WriteIniString(IniFilePath(), kPathSection, key, edit->text());
 }
 
+// Under a port that did not open, what was found and what to do, as the
+// command line gives it (this user not in the port's group, another program
+// holding it, no such port).
+QString TLumo_Q31NTX_DownloadAP::PortOpenAdvice() {
+  const OpenFailure failure = DiagnoseOpenFailure(Job_Device, Ports);
+  return QString::fromUtf8(failure.Detail + "\n\n" + failure.Hint);
+}
+
 void TLumo_Q31NTX_DownloadAP::ShowErrorMessage(const std::string& text) {
   const QString message = QString::fromUtf8(text);
   if (OnWindowThread()) {
-    ShowErrorBox(message);
+    ShowErrorBox(message, text == TEXT_COMPORT_CANNOT_OPEN ? PortOpenAdvice() : QString());
     return;
   }
   // The window thread shows the box and keeps pumping; this thread waits.
@@ -291,6 +300,7 @@ void TLumo_Q31NTX_DownloadAP::DownLoadAPClick(QObject*) {
       // The core takes paths as UTF-8.
       request.Targets[i].Path = edits[i]->text().toUtf8().toStdString();
     }
+    Job_Device = request.Device;
     Job_Running = true;
     // The outcome has been shown to the user already, message by message.
     static_cast<void>(RunDownloadJob(&Job, request));

@@ -85,6 +85,8 @@ class TLumo_Q31NTX_DownloadAP : public QDialog, public Ui::Lumo_Q31NTX_DownloadA
   // Holds SavePath/: the executable's folder while it is writable, else the
   // user's configuration folder for the tool (an installed tool).
   QString Settings_Folder;
+  std::string Job_Device;  // the device the last job was to open
+  QString PortOpenAdvice();
   std::unique_ptr<PortFactory> Own_Ports;  // when no seam was given
   PortFactory& Ports;
   // Boards whose loaders a job may have left listening, per port; kept in

@@ -724,6 +724,10 @@ TEST(DownloadJob, PortHeldElsewhereStartsNothing) {
   bench.Press();
 
   EXPECT_EQ(bench.messages.Texts(), std::vector<QString>{QStringLiteral("Comport cannot open!!")});
+  // Under the message, what the command line would say: who holds it.
+  const std::vector<ShownMessageBox> boxes = bench.messages.Boxes();
+  ASSERT_EQ(boxes.size(), 1u);
+  EXPECT_TRUE(boxes[0].details.contains(QStringLiteral(" is held by "))) << boxes[0].details.toStdString();
   EXPECT_TRUE(bench.statuses.empty()) << "a status text without a job";
   EXPECT_TRUE(bench.ControlsEnabled());
   EXPECT_FALSE(bench.form->Job.Link.ComPort_Opened.load());
