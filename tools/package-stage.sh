@@ -4,7 +4,8 @@
 #   tools/package-stage.sh DEB
 # Checks: lintian reports no error; the three programs are on PATH and print
 # the project's version; the window starts offscreen from /usr/bin and keeps
-# running; lumo-download loads all three sample images into lumo-unit-sim, and
+# running, and on a virtual display its status box reads "Ready" (read back
+# from a picture of the window by OCR); lumo-download loads all three sample images into lumo-unit-sim, and
 # the unit's memories equal the images; the desktop entry and the AppStream
 # file validate; the man pages render without warnings; purging the package
 # leaves none of its files behind.
@@ -17,8 +18,10 @@ SUDO=""
 [ "$(id -u)" -ne 0 ] && SUDO=sudo
 WORK=$(mktemp -d /tmp/lumo-package-XXXXXX)
 UNIT_PID=
+XVFB_PID=
 cleanup() {
   [ -n "$UNIT_PID" ] && kill "$UNIT_PID" 2>/dev/null || true
+  [ -n "$XVFB_PID" ] && kill "$XVFB_PID" 2>/dev/null || true
   rm -rf "$WORK"
 }
 trap cleanup EXIT
@@ -46,6 +49,32 @@ rc=$?
 set -e
 [ $rc -eq 124 ] || { cat "$WORK/window.log" >&2; fail "the window ended by itself (status $rc)"; }
 [ ! -e "$WORK/config" ] || fail "the window's first start created $WORK/config"
+
+echo "-- the installed window shows \"Ready\""
+Xvfb -displayfd 3 -screen 0 1024x768x24 3>"$WORK/display" >/dev/null 2>&1 &
+XVFB_PID=$!
+for _ in $(seq 100); do [ -s "$WORK/display" ] && break; sleep 0.1; done
+export DISPLAY=:$(cat "$WORK/display")
+XDG_CONFIG_HOME=$WORK/config timeout 60 /usr/bin/Lumo_DownloadTool >"$WORK/window.log" 2>&1 &
+WINDOW_PID=$!
+READ=""
+for _ in $(seq 30); do
+  sleep 1
+  id=$(xwininfo -root -tree | awk '/\("Lumo_DownloadTool" "Lumo_DownloadTool"\)/ {print $1; exit}')
+  [ -n "$id" ] || continue
+  # The status box sits where the window's layout puts it; its grey text is
+  # enlarged and stretched to full contrast for the OCR.
+  xwd -id "$id" -silent >"$WORK/window.xwd" || continue
+  /usr/bin/convert "xwd:$WORK/window.xwd" -crop 180x22+21+234 -colorspace Gray -resize 400% -normalize "$WORK/status.png"
+  READ=$(tesseract "$WORK/status.png" - --psm 7 2>/dev/null | tr -d '[:space:]')
+  [ "$READ" = "Ready" ] && break
+done
+kill "$WINDOW_PID" 2>/dev/null || true
+wait "$WINDOW_PID" 2>/dev/null || true
+kill "$XVFB_PID" 2>/dev/null || true
+XVFB_PID=
+unset DISPLAY
+[ "$READ" = "Ready" ] || fail "the window's status box reads \"$READ\", not \"Ready\""
 
 echo "-- lumo-download loads all three images into lumo-unit-sim"
 mkdir -p "$WORK/com" "$WORK/images" "$WORK/unit"
