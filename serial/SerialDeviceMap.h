@@ -1,6 +1,8 @@
-// The serial device map: stands in for the registry's list of serial ports.
-// Pairs of (value name, data): the value name is a device path, the data the
-// port's name text (COM3 ...). See README for LUMO_COMPORT_DIR.
+// The serial device map: the list of serial ports. On Windows it is the
+// registry's SERIALCOMM key (WinSerialDeviceMap.cpp); on Linux it stands in
+// for it (LinuxSerialDeviceMap.cpp; see README for LUMO_COMPORT_DIR).
+// Pairs of (value name, data): the value name is the path that opens the
+// port, the data the port's name text (COM3 ...).
 #pragma once
 
 #include <optional>

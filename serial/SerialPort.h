@@ -1,7 +1,7 @@
 // The port backend: what the link needs of an open serial device, and the
 // factory that lists and opens ports. One implementation per platform, chosen
-// at build time: LinuxSerialPort.cpp here; a Win32 one maps each call onto
-// GetCommState/SetCommState, ClearCommError, ReadFile and WriteFile.
+// at build time: LinuxSerialPort.cpp, and WinSerialPort.cpp, which maps each
+// call onto GetCommState/SetCommState, ClearCommError, ReadFile and WriteFile.
 #pragma once
 
 #include <chrono>
