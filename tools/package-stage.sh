@@ -55,7 +55,8 @@ Xvfb -displayfd 3 -screen 0 1024x768x24 3>"$WORK/display" >/dev/null 2>&1 &
 XVFB_PID=$!
 for _ in $(seq 100); do [ -s "$WORK/display" ] && break; sleep 0.1; done
 export DISPLAY=:$(cat "$WORK/display")
-XDG_CONFIG_HOME=$WORK/config timeout 60 /usr/bin/Lumo_DownloadTool >"$WORK/window.log" 2>&1 &
+# On the display, whatever platform the caller chose for its own tests.
+QT_QPA_PLATFORM=xcb XDG_CONFIG_HOME=$WORK/config timeout 60 /usr/bin/Lumo_DownloadTool >"$WORK/window.log" 2>&1 &
 WINDOW_PID=$!
 READ=""
 for _ in $(seq 30); do
