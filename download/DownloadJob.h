@@ -47,6 +47,10 @@ struct JobOutcome {
   JobEnd End = JobEnd::Done;
   // Every message the job showed, in order.
   std::vector<std::string> Messages;
+  // A successful job that the user must still be told something about, once
+  // (a board that did not confirm its restart); empty when there is nothing.
+  // Not one of the job's messages: the job did what it was asked.
+  std::string Notice;
 };
 
 // What the core tells its front end, and the window thread's part in a job.
