@@ -7,6 +7,8 @@
 
 #include "DownloadJob.h"
 
+constexpr int32_t DOWNLOAD_BAUD_RATE = 115200;  // the camera's download mode and both loaders
+
 struct CameraCommand {
   uint8_t address;
   uint8_t payload[15];
@@ -42,5 +44,9 @@ int32_t ScanCameraReply(TDownloadJob* form, uint32_t mode, uint8_t z);
 [[nodiscard]] int32_t SendCameraCommand(TDownloadJob* form, const CameraCommand* command, uint32_t mode);
 // The broadcast address set, up to six attempts: 0 on its reply, else -1.
 [[nodiscard]] int32_t CameraAddressSet(TDownloadJob* form);
+// Download mode: the enter-download command at the user's rate, then the
+// line to 115200. False when that last change was refused (reported by the
+// window thread).
+[[nodiscard]] bool EnterDownloadMode(TDownloadJob* form);
 // The camera board's loader entry, awaiting nothing: always -1.
 [[nodiscard]] int32_t EnterCameraLoader(TDownloadJob* form);

@@ -22,7 +22,6 @@
 
 namespace {
 
-constexpr int32_t LOADER_RATE = 115200;
 constexpr size_t READ_PIECE = 1024;
 
 // The window side's pump step, on the real clock.
@@ -88,16 +87,32 @@ void TargetEnded(TDownloadJob* form, PathIndex target, int32_t r) {
   if (form->UI) form->UI->TargetEnded(target, done);
 }
 
-void RecordLoader(TDownloadJob* form, int32_t board) {
-  if (form->Session.Loader_Records) form->Session.Loader_Records->Set(form->Link.ComPort_Device, board);
+// The job must not enter a loader it could not record: a later job would not
+// know whose loader answers it.
+std::string LoaderNotRecordedText(int32_t board, const std::string& file) {
+  return std::string(board == CAMERA_BOARD ? "Camera" : "Control") +
+         " board was not loaded: the record of the loader it enters cannot be written" +
+         (file.empty() ? std::string() : " (" + file + ")") +
+         ". Check that this folder can be written, then load again !!";
+}
+
+// Records the board whose loader the job is about to enter, or clears the
+// record (NO_BOARD). False when the record could not be kept where a later
+// run would find it.
+bool RecordLoader(TDownloadJob* form, int32_t board) {
+  if (!form->Session.Loader_Records) return true;
+  return form->Session.Loader_Records->Set(form->Link.ComPort_Device, board);
+}
+
+int32_t RecordedLoader(TDownloadJob* form) {
+  return form->Session.Loader_Records ? form->Session.Loader_Records->Get(form->Link.ComPort_Device) : NO_BOARD;
 }
 
 // A board whose loader an earlier job may have left listening must be the
 // first loader this job talks to, before any other byte goes out: anything
 // else would reach that loader, another board's image included.
 int32_t CheckLoaderLeftListening(TDownloadJob* form, const Target& dsp, const Target& cm, const Target& motor) {
-  if (!form->Session.Loader_Records) return 0;
-  switch (form->Session.Loader_Records->Get(form->Link.ComPort_Device)) {
+  switch (RecordedLoader(form)) {
     case CAMERA_BOARD:
       if (cm.selected && !dsp.selected) return 0;
       ReportMessage(form, TEXT_CAMERA_LOADER_LEFT);
@@ -114,28 +129,66 @@ int32_t CheckLoaderLeftListening(TDownloadJob* form, const Target& dsp, const Ta
 // Loads one board, again while it asks for it (-2), at most three calls. A
 // third -2 means the board's flash could not be confirmed: a failure. The
 // board stays recorded as possibly listening until its restart is confirmed.
-JobResult LoadBoard(TDownloadJob* form, int32_t board, Target& t) {
+JobResult LoadBoard(TDownloadJob* form, int32_t board, Target& t, bool confirmByPing) {
+  form->Image_Sent = true;
   JobResult r = RESULT_RELOAD;
   for (int call = 0; call < LOADER_CALLS && r == RESULT_RELOAD; ++call) {
-    r = DownloadByLoader(form, board, t.block.data(), t.size);
+    r = DownloadByLoader(form, board, t.block.data(), t.size, confirmByPing);
   }
   Release(t);
-  if (r == RESULT_DONE) RecordLoader(form, NO_BOARD);
+  if (r == RESULT_DONE) static_cast<void>(RecordLoader(form, NO_BOARD));
   return r == RESULT_RELOAD ? RESULT_FAILED : r;
+}
+
+// No loader answered: none listens, so the record goes. When the camera
+// does not answer either (it may still be in download mode from a job cut
+// short), only switching the unit off and on brings it back.
+JobResult NoLoaderAnswered(TDownloadJob* form) {
+  static_cast<void>(RecordLoader(form, NO_BOARD));
+  if (form->Link.Line_Gone.load()) return RESULT_REPORTED;
+  // A refused rate has been reported by the window thread; the address set tells.
+  static_cast<void>(ChangeBaudRate(&form->Link, form->User_BaudRate.load()));
+  if (CameraAddressSet(form) != 0) ShowRoutineError(&form->Link, TEXT_UNIT_NOT_ANSWERING);
+  return RESULT_REPORTED;
+}
+
+// Brings the board's loader to the line and loads the board.
+JobResult PrepareAndLoadBoard(TDownloadJob* form, int32_t board, Target& t, bool confirmByPing) {
+  const bool known = RecordedLoader(form) == board;
+  const RecordEntry record = [form, board] { return RecordLoader(form, board); };
+  const LoaderEntry entry =
+      board == CAMERA_BOARD ? PrepareCameraBoard(form, known, record) : PrepareControlBoard(form, known, record);
+  switch (entry) {
+    case LoaderEntry::AlreadyListening:
+    case LoaderEntry::Entered:
+      break;
+    case LoaderEntry::BaudRefused:
+      return RESULT_FAILED;
+    case LoaderEntry::NotRestarted:
+      // Refused before any image byte went out, when none had.
+      form->Refused_Before_Sending = !form->Image_Sent;
+      ShowRoutineError(&form->Link, TEXT_LOADER_NOT_RESTARTED);
+      return RESULT_FAILED;
+    case LoaderEntry::NotRecorded: {
+      // Nothing was entered: the record this object still keeps in memory goes.
+      static_cast<void>(RecordLoader(form, NO_BOARD));
+      form->Refused_Before_Sending = !form->Image_Sent;
+      const std::string file = form->Session.Loader_Records ? form->Session.Loader_Records->File() : std::string();
+      ShowRoutineError(&form->Link, LoaderNotRecordedText(board, file).c_str());
+      return RESULT_FAILED;
+    }
+  }
+  const JobResult r = LoadBoard(form, board, t, confirmByPing);
+  return r == RESULT_NO_LOADER ? NoLoaderAnswered(form) : r;
 }
 
 int32_t RunTargets(TDownloadJob* form, Target& dsp, Target& cm, Target& motor) {
   int32_t r = 0;
   if (dsp.selected || cm.selected) {
-    // A refused user rate has been reported by the window thread; the job goes on.
-    static_cast<void>(ChangeBaudRate(&form->Link, form->User_BaudRate.load()));
-    const CameraCommand enter = EnterDownloadCommand();
-    // Its reply is not needed: the baud change and the first block tell.
-    static_cast<void>(SendCameraCommand(form, &enter, WAIT_ACK_AND_COMPLETION));
-    r = ChangeBaudRate(&form->Link, LOADER_RATE);
-    if (r == -1) return RESULT_FAILED;
+    if (!EnterDownloadMode(form)) return RESULT_FAILED;
     if (dsp.selected) {
       TargetStarted(form, DSP_PATH, DSP_BODY_SIZE);
+      form->Image_Sent = true;
       r = DownloadDSP(form, dsp.block.data(), dsp.size);
       Release(dsp);
       TargetEnded(form, DSP_PATH, r);
@@ -144,34 +197,37 @@ int32_t RunTargets(TDownloadJob* form, Target& dsp, Target& cm, Target& motor) {
     }
     if (cm.selected) {
       TargetStarted(form, CM_PATH, cm.size);
-      RecordLoader(form, CAMERA_BOARD);
-      // The entry command awaits no reply: the loader's PING tells.
-      if (PingLoader(form) == -1) static_cast<void>(EnterCameraLoader(form));
-      r = LoadBoard(form, CAMERA_BOARD, cm);
+      // With the control board next, the camera board's restart must be
+      // proven: its loader would take the control board's image.
+      r = PrepareAndLoadBoard(form, CAMERA_BOARD, cm, motor.selected);
       TargetEnded(form, CM_PATH, r);
       if (r == RESULT_FAILED || r == RESULT_REPORTED) return r;
-      // The control board's entry command and image would reach the camera
-      // board's loader if it is still listening.
-      if (r == RESULT_DONE_RESTART_UNCONFIRMED && motor.selected) {
-        ShowRoutineError(&form->Link, TEXT_CAMERA_NOT_RESTARTED);
-        return RESULT_FAILED;
+      if (r == RESULT_DONE_RESTART_UNCONFIRMED) {
+        if (motor.selected) {
+          ShowRoutineError(&form->Link, TEXT_CAMERA_NOT_RESTARTED);
+          return RESULT_FAILED;
+        }
+        form->Notice = TEXT_CAMERA_RESTART_UNCONFIRMED;
       }
       static_cast<void>(CameraAddressSet(form));  // the unit answers or not; the board is in
     }
   }
   if (motor.selected) {
     TargetStarted(form, MOTOR_PATH, motor.size);
-    RecordLoader(form, CONTROL_BOARD);
-    r = PrepareControlBoard(form) == -1 ? RESULT_FAILED : LoadBoard(form, CONTROL_BOARD, motor);
+    r = PrepareAndLoadBoard(form, CONTROL_BOARD, motor, false);
     TargetEnded(form, MOTOR_PATH, r);
+    if (r == RESULT_DONE_RESTART_UNCONFIRMED) form->Notice = TEXT_CONTROL_RESTART_UNCONFIRMED;
   }
-  // The image is in; an unconfirmed restart stays recorded for the next job.
+  // The image is in; an unconfirmed restart stays recorded for the next job,
+  // and the user is told once.
   return r == RESULT_DONE_RESTART_UNCONFIRMED ? RESULT_DONE : r;
 }
 
 // Every return before RunTargets refuses the job before any byte went out.
 int32_t PrepareAndRun(TDownloadJob* form) {
   form->Refused_Before_Sending = true;
+  form->Image_Sent = false;
+  form->Notice.clear();
   Target dsp{form->DSP_Selected != 0, DSP_PATH, TEXT_OPEN_DSP_ERROR, TEXT_DSP_SIZE_ERROR};
   Target cm{form->CM_Selected != 0, CM_PATH, TEXT_OPEN_CAMERA_ERROR, TEXT_CAMERA_SIZE_ERROR};
   Target motor{form->Motor_Selected != 0, MOTOR_PATH, TEXT_OPEN_CONTROL_ERROR, TEXT_CONTROL_SIZE_ERROR};
@@ -303,6 +359,7 @@ JobOutcome Outcome(TDownloadJob* form, JobEnd end) {
   outcome.End = end;
   outcome.Messages = form->Messages();
   if (!outcome.Success && !outcome.Messages.empty()) outcome.Message = outcome.Messages.back();
+  if (outcome.Success) outcome.Notice = form->Notice;
   return outcome;
 }
 

@@ -109,6 +109,11 @@ class TDownloadJob : public JobThreadFlags, public LinkObserver {
   std::atomic<int32_t> Job_Result{0};
   // Set by the worker when it refused the job before any image byte went out.
   std::atomic<bool> Refused_Before_Sending{false};
+  // Worker only: whether an image's transfer has begun in this job.
+  bool Image_Sent = false;
+  // Worker only, read once the worker has ended: what a successful job must
+  // still tell the user (JobOutcome::Notice).
+  std::string Notice;
 
   // Any thread: ends the job as soon as the exchange under way has ended.
   // Nothing more is written to the unit; the job fails. It holds also when

@@ -23,7 +23,6 @@ constexpr uint8_t STATUS_SUCCESS = 0x40;
 constexpr uint8_t RESYNC_BYTE = 0x03;
 
 constexpr int32_t LOAD_ADDRESS = 0x1000;
-constexpr int32_t LOADER_BAUD_RATE = 115200;
 
 // Whether the count bytes went out whole. A short write has already been
 // reported by WriteComm; it means the line is gone or stalled.
@@ -153,21 +152,6 @@ int32_t PingLoader(TDownloadJob* form) {
   return REPLY_NONE;
 }
 
-int32_t PrepareControlBoard(TDownloadJob* form) {
-  if (form->DSP_Selected.load() == 0 && form->CM_Selected.load() == 0) {
-    // The control board alone: its loader may still be listening from an
-    // earlier job. A refused rate shows in the ping.
-    static_cast<void>(ChangeBaudRate(&form->Link, LOADER_BAUD_RATE));
-    const int32_t ping = PingLoader(form);
-    if (ping != REPLY_NONE) return ping;
-  }
-  // A refused user rate has been reported; the entry command goes out anyway.
-  static_cast<void>(ChangeBaudRate(&form->Link, form->User_BaudRate.load()));
-  const CameraCommand enter = ControlLoaderEntryCommand();
-  static_cast<void>(SendCameraCommand(form, &enter, WAIT_NONE));  // awaits nothing
-  return ChangeBaudRate(&form->Link, LOADER_BAUD_RATE);
-}
-
 namespace {
 
 enum class Packet { Ping, Download, GetStatus, SendData, Reset };
@@ -191,7 +175,7 @@ struct LoaderStep {
 
 constexpr std::chrono::milliseconds NO_PAUSE{0};
 const LoaderStep CONNECT{Packet::Ping, NO_PAUSE, Wait::Ack, CONNECT_POLLS, REPLY_ACK, CONNECT_TRIES, false,
-                         TEXT_LOADER_CONNECTION_ERROR, RESULT_REPORTED};
+                         TEXT_LOADER_CONNECTION_ERROR, RESULT_NO_LOADER};
 // The loader erases before it acknowledges the DOWNLOAD packet.
 const LoaderStep ERASE{Packet::Download, ERASE_PAUSE, Wait::Ack, ERASE_POLLS, REPLY_ACK, ERASE_TRIES, false,
                        TEXT_ERASE_ERROR, RESULT_REPORTED};
@@ -265,29 +249,34 @@ JobResult RunStep(TDownloadJob* form, uint8_t* packet, const LoaderStep& step, c
 // acknowledge carries nothing that ties it to the RESET, so each RESET waits
 // for a quiet line first: what is still coming from the exchange before
 // (a reply sent twice, noise behind it) is dropped by the RESET's reply reset
-// instead of passing for its acknowledge.
-bool RestartBoard(TDownloadJob* form, uint8_t* packet) {
+// instead of passing for its acknowledge. A copy that comes later still can
+// pass for it; with confirmByPing an acknowledged RESET counts only once a
+// PING after it goes unanswered, and an answered one means RESET again.
+bool RestartBoard(TDownloadJob* form, uint8_t* packet, bool confirmByPing) {
   for (int attempt = 0; attempt < RESET_TRIES; ++attempt) {
     WaitForQuietLine(&form->Link, RESET_SETTLE, RESET_SETTLE_BOUND);
     const std::optional<int32_t> r = Exchange(form, packet, Packet::Reset, {}, NO_PAUSE, Wait::Ack, RESET_POLLS);
     if (!r) return false;
-    if (*r == REPLY_ACK) return true;
     if (*r == REPLY_NAK) continue;
-    if (form->Link.Rx.Count() > 0) {  // something came, but no reply
+    if (*r == REPLY_ACK) {
+      if (!confirmByPing) return true;
+      WaitForQuietLine(&form->Link, RESET_SETTLE, RESET_SETTLE_BOUND);
+    } else if (form->Link.Rx.Count() > 0) {  // something came, but no reply
       if (!Resync(form)) return false;
       continue;
     }
     const std::optional<int32_t> ping =
         Exchange(form, packet, Packet::Ping, {}, NO_PAUSE, Wait::Ack, RESTART_PING_POLLS);
     if (!ping) return false;
-    if (*ping != REPLY_ACK && *ping != REPLY_NAK) return false;
+    if (*ping != REPLY_ACK && *ping != REPLY_NAK) return *r == REPLY_ACK;
   }
   return false;
 }
 
 }  // namespace
 
-JobResult DownloadByLoader(TDownloadJob* form, int32_t target, const uint8_t* image, int32_t length) {
+JobResult DownloadByLoader(TDownloadJob* form, int32_t target, const uint8_t* image, int32_t length,
+                           bool confirmByPing) {
   uint8_t packet[LOADER_PACKET_BUFFER];
   const int32_t total = form->Total_Size.load();
   // Without a job total (a direct call) the image is the whole of it; a zero
@@ -318,5 +307,43 @@ JobResult DownloadByLoader(TDownloadJob* form, int32_t target, const uint8_t* im
     data += chunk;
   }
 
-  return RestartBoard(form, packet) ? RESULT_DONE : RESULT_DONE_RESTART_UNCONFIRMED;
+  return RestartBoard(form, packet, confirmByPing) ? RESULT_DONE : RESULT_DONE_RESTART_UNCONFIRMED;
+}
+
+bool RestartBoardThatListens(TDownloadJob* form) {
+  uint8_t packet[LOADER_PACKET_BUFFER];
+  return RestartBoard(form, packet, false);
+}
+
+LoaderEntry PrepareCameraBoard(TDownloadJob* form, bool known, const RecordEntry& record) {
+  if (PingLoader(form) == REPLY_ACK) {
+    if (known) return LoaderEntry::AlreadyListening;
+    if (!RestartBoardThatListens(form)) return LoaderEntry::NotRestarted;
+    // The line is back with the camera, which heard none of the job's
+    // enter-download: the way in again, and the PINGs that must go unanswered.
+    if (!EnterDownloadMode(form)) return LoaderEntry::BaudRefused;
+    if (PingLoader(form) == REPLY_ACK) return LoaderEntry::NotRestarted;
+  }
+  if (!record()) return LoaderEntry::NotRecorded;
+  // The entry command awaits no reply: the loader's PING tells.
+  static_cast<void>(EnterCameraLoader(form));
+  return LoaderEntry::Entered;
+}
+
+LoaderEntry PrepareControlBoard(TDownloadJob* form, bool known, const RecordEntry& record) {
+  if (form->DSP_Selected.load() == 0 && form->CM_Selected.load() == 0) {
+    // The control board alone: its loader may still be listening from an
+    // earlier job. A refused rate shows in the ping.
+    static_cast<void>(ChangeBaudRate(&form->Link, DOWNLOAD_BAUD_RATE));
+    if (PingLoader(form) == REPLY_ACK) {
+      if (known) return LoaderEntry::AlreadyListening;
+      if (!RestartBoardThatListens(form) || PingLoader(form) == REPLY_ACK) return LoaderEntry::NotRestarted;
+    }
+  }
+  if (!record()) return LoaderEntry::NotRecorded;
+  // A refused user rate has been reported; the entry command goes out anyway.
+  static_cast<void>(ChangeBaudRate(&form->Link, form->User_BaudRate.load()));
+  const CameraCommand enter = ControlLoaderEntryCommand();
+  static_cast<void>(SendCameraCommand(form, &enter, WAIT_NONE));  // awaits nothing
+  return ChangeBaudRate(&form->Link, DOWNLOAD_BAUD_RATE) == -1 ? LoaderEntry::BaudRefused : LoaderEntry::Entered;
 }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 
 #include "DownloadJob.h"
 #include "Results.h"
@@ -26,9 +27,27 @@ int32_t BuildResetPacket(TDownloadJob* form, uint8_t* packet);
 [[nodiscard]] int32_t WaitLoaderStatus(TDownloadJob* form, int32_t polls);
 // REPLY_ACK when the loader acknowledged a PING, else REPLY_NONE.
 [[nodiscard]] int32_t PingLoader(TDownloadJob* form);
-// Gets the control board's loader listening: REPLY_ACK when it already was,
-// 0 after the entry command and the change to 115200, -1 when that change
-// was refused.
-[[nodiscard]] int32_t PrepareControlBoard(TDownloadJob* form);
-// Erases, writes and restarts one board.
-[[nodiscard]] JobResult DownloadByLoader(TDownloadJob* form, int32_t target, const uint8_t* image, int32_t length);
+// Restarts whichever loader listens (a RESET, with the restart's
+// confirmation rules): false when the restart could not be confirmed.
+[[nodiscard]] bool RestartBoardThatListens(TDownloadJob* form);
+
+// Gets a board's loader listening on the line at 115200. A loader that
+// answers before any entry command is taken for the board's own only when
+// known says so (the record of the port names that board); any other is
+// restarted first, since nothing on the line tells which board answers; then
+// the PINGs must go unanswered, or it did not restart.
+// record is called just before the entry command: false when the board
+// could not be recorded, and then nothing is entered.
+using RecordEntry = std::function<bool()>;
+// The camera board, with the line already at 115200 (the job's enter-download
+// and baud change come first).
+[[nodiscard]] LoaderEntry PrepareCameraBoard(TDownloadJob* form, bool known, const RecordEntry& record);
+// The control board: asks for the loader only when it is the job's one
+// target; otherwise the entry command goes out at once.
+[[nodiscard]] LoaderEntry PrepareControlBoard(TDownloadJob* form, bool known, const RecordEntry& record);
+// Erases, writes and restarts one board. confirmByPing: a RESET's acknowledge
+// is taken as the board's restart only once a PING then goes unanswered (the
+// job sends the other board's entry command and image next, and a late copy
+// of an earlier reply must not pass for the acknowledge).
+[[nodiscard]] JobResult DownloadByLoader(TDownloadJob* form, int32_t target, const uint8_t* image, int32_t length,
+                                         bool confirmByPing = false);

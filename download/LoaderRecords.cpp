@@ -42,8 +42,10 @@ bool LoaderRecords::Write(const Map& records) const {
     }
   }
   std::filesystem::rename(temporary, target, error);
-  if (error) std::filesystem::remove(temporary, error);
-  return !error;
+  if (!error) return true;
+  std::error_code ignored;  // the rename's failure is what counts
+  std::filesystem::remove(temporary, ignored);
+  return false;
 }
 
 int32_t LoaderRecords::Get(const std::string& device) const {
@@ -54,7 +56,7 @@ int32_t LoaderRecords::Get(const std::string& device) const {
   return found == records.end() ? NO_BOARD : found->second;
 }
 
-void LoaderRecords::Set(const std::string& device, int32_t board) {
+bool LoaderRecords::Set(const std::string& device, int32_t board) {
   std::lock_guard<std::mutex> hold(lock_);
   Map records = Read();
   if (board == NO_BOARD) {
@@ -63,9 +65,14 @@ void LoaderRecords::Set(const std::string& device, int32_t board) {
     records[device] = board;
   }
   const bool storable = device.find_first_of("\r\n") == std::string::npos;
+  if (file_.empty()) {
+    unsaved_[device] = board;
+    return true;
+  }
   if (storable && Write(records)) {
     unsaved_.erase(device);
-  } else {
-    unsaved_[device] = board;
+    return true;
   }
+  unsaved_[device] = board;
+  return false;
 }

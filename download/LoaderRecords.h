@@ -22,8 +22,9 @@ class LoaderRecords {
   // The board whose loader may be listening on the device, or NO_BOARD.
   int32_t Get(const std::string& device) const;
   // Records the board (NO_BOARD clears). What cannot be written to the file
-  // is still kept for the life of this object.
-  void Set(const std::string& device, int32_t board);
+  // is still kept for the life of this object. True when the record is kept
+  // where later runs will see it (or the object keeps none in a file).
+  [[nodiscard]] bool Set(const std::string& device, int32_t board);
 
   const std::string& File() const { return file_; }
 

@@ -11,6 +11,17 @@ enum JobResult : int32_t {
   RESULT_FAILED = -1,    // the job adds "Download Error !!"
   RESULT_RELOAD = -2,    // load the same target again
   RESULT_REPORTED = -3,  // failed, and the user has been told: the job adds nothing
+  // As RESULT_REPORTED, and no loader answered at all: nothing was entered.
+  RESULT_NO_LOADER = -4,
+};
+
+// How a board's loader came to listen on the line, or why it did not.
+enum class LoaderEntry {
+  AlreadyListening,  // the loader the record names answered: no entry command
+  Entered,           // the entry command went out and the line is at 115200
+  BaudRefused,       // the change to 115200 was refused (the window thread reported it)
+  NotRestarted,      // a loader that no record explains answered and did not restart
+  NotRecorded,       // the loader to be entered could not be recorded: nothing was entered
 };
 
 // A loader reply wait's result; a status reply other than success gives its

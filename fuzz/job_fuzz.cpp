@@ -46,7 +46,7 @@
 #include "MessageTexts.h"
 #include "SampleImages.h"
 #include "SerialLink.h"
-#include "VirtualUnit.h"
+#include "VirtualLine.h"
 
 namespace {
 
@@ -59,7 +59,7 @@ constexpr sim::ReplyFault FAULTS[] = {sim::ReplyFault::Drop,   sim::ReplyFault::
                                       sim::ReplyFault::Double, sim::ReplyFault::Garble, sim::ReplyFault::Noise,
                                       sim::ReplyFault::HangUp};
 constexpr auto VIRTUAL_LIMIT = std::chrono::hours(1);
-const char* const DEVICE = "virtual-line";
+const char* const DEVICE = sim::VirtualLine::DEVICE;
 
 struct Scenario {
   bool selected[3] = {false, false, false};
@@ -110,103 +110,6 @@ Scenario Decode(const uint8_t* data, size_t size) {
   }
   return s;
 }
-
-// The line between the tool's port and the unit, and the job's virtual clock.
-class VirtualLine final : public JobClock {
- public:
-  explicit VirtualLine(const sim::VirtualUnitOptions& options) : unit(options) {}
-  void Attach(SerialLink& link) { link_ = &link; }
-
-  class Port final : public SerialPort {
-   public:
-    explicit Port(VirtualLine& line) : line_(line) {}
-    bool GetCommState(LineSettings& settings) override {
-      settings.BaudRate = line_.rate_;
-      return true;
-    }
-    bool SetCommState(const LineSettings& settings) override {
-      if (settings.BaudRate == 0 || settings.BaudRate > 4000000) return false;
-      line_.rate_ = settings.BaudRate;
-      return true;
-    }
-    bool QueuedInput(uint32_t& count) override {
-      line_.unit.RunUntil(line_.now_);
-      count = static_cast<uint32_t>(line_.unit.QueuedForHost(line_.now_));
-      return true;
-    }
-    bool Read(uint8_t* buffer, uint32_t size, uint32_t& got) override {
-      got = static_cast<uint32_t>(line_.unit.TakeForHost(buffer, size, line_.now_, static_cast<int>(line_.rate_)));
-      return true;
-    }
-    bool Write(const uint8_t* buffer, uint32_t size, uint32_t& written) override {
-      written = 0;
-      if (line_.unit.HungUp()) return false;
-      line_.unit.HostWrite(buffer, size, static_cast<int>(line_.rate_), line_.now_);
-      written = size;
-      return true;
-    }
-    bool Gone() const override { return line_.unit.HungUp(); }
-
-   private:
-    VirtualLine& line_;
-  };
-
-  class Ports final : public PortFactory {
-   public:
-    explicit Ports(VirtualLine& line) : line_(line) {}
-    std::optional<std::vector<SerialDeviceEntry>> ListPorts() override {
-      return std::vector<SerialDeviceEntry>{{DEVICE, "COM1"}};
-    }
-    bool Probe(const std::string& device) override { return device == DEVICE; }
-    std::unique_ptr<SerialPort> Open(const std::string& device) override {
-      return device == DEVICE ? std::make_unique<Port>(line_) : nullptr;
-    }
-
-   private:
-    VirtualLine& line_;
-  };
-
-  // JobClock
-  TimePoint Now() override { return now_; }
-  void Pause(std::chrono::nanoseconds duration) override { AdvanceTo(now_ + duration); }
-  bool WaitForStore(SerialLink& link, uint64_t& seen, TimePoint deadline) override {
-    for (;;) {
-      if (link.Rx.Stores() != seen) {
-        seen = link.Rx.Stores();
-        return true;
-      }
-      if (now_ >= deadline) return false;
-      const Time next = std::min(unit.NextEvent(now_), deadline);
-      AdvanceTo(std::max(next, now_ + std::chrono::nanoseconds(1)));
-    }
-  }
-  void WaitForBaudAnswer(SerialLink& link) override {
-    // The window's timer would serve it within its period.
-    AdvanceTo(now_ + BAUD_SERVICE_PERIOD);
-    ServeBaudRequest(&link);
-  }
-
-  sim::VirtualUnit unit;
-
- private:
-  // Time moves on: the unit hears and answers, and the receive thread's
-  // passes store what reached the port.
-  void AdvanceTo(Time target) {
-    FUZZ_CHECK(target - Time{} < VIRTUAL_LIMIT);  // no wait without a bound
-    while (now_ < target) {
-      const Time next = std::min(unit.NextEvent(now_), target);
-      now_ = std::max(next, now_);
-      if (next >= target) now_ = target;
-      unit.RunUntil(now_);
-      link_->Rx.StorePass(link_->ComPort_Handle.get());
-      if (next >= target) break;
-    }
-  }
-
-  SerialLink* link_ = nullptr;
-  Time now_{};
-  uint32_t rate_ = 0;
-};
 
 class Recorder final : public JobObserver {
  public:
@@ -281,12 +184,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const Scenario s = Decode(data, size);
 
   struct Bench {
-    explicit Bench(const Scenario& s) : line(s.unit), ports(line), session(ports, &records), job(session, &ui) {
+    explicit Bench(const Scenario& s) : line(s.unit, VIRTUAL_LIMIT), session(line.Ports(), &records), job(session, &ui) {
       line.Attach(job.Link);
-      job.Link.Clock = &line;
     }
-    VirtualLine line;
-    VirtualLine::Ports ports;
+    sim::VirtualLine line;
     LoaderRecords records;  // in memory
     Recorder ui;
     JobSession session;
@@ -295,8 +196,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   // A loader an unfinished job left listening is on the record, as that job
   // recorded it before it entered the loader.
-  if (s.start == 1) bench.records.Set(DEVICE, CAMERA_BOARD);
-  if (s.start == 2) bench.records.Set(DEVICE, CONTROL_BOARD);
+  if (s.start == 1) static_cast<void>(bench.records.Set(DEVICE, CAMERA_BOARD));
+  if (s.start == 2) static_cast<void>(bench.records.Set(DEVICE, CONTROL_BOARD));
 
   JobRequest request;
   request.Device = DEVICE;

@@ -24,6 +24,15 @@ inline constexpr const char* TEXT_CAMERA_LOADER_LEFT =
 inline constexpr const char* TEXT_CONTROL_LOADER_LEFT =
     "Control board loader may still be active from a job that did not finish. Load the Control board (Motor) "
     "alone first !!";
+inline constexpr const char* TEXT_LOADER_NOT_RESTARTED =
+    "A board's loader was already listening and did not restart, so no image was loaded. Switch the unit off and "
+    "on, then load again !!";
+inline constexpr const char* TEXT_UNIT_NOT_ANSWERING =
+    "Neither the board's loader nor the camera answers. Switch the unit off and on, then load again !!";
+inline constexpr const char* TEXT_CAMERA_RESTART_UNCONFIRMED =
+    "Camera board was loaded, but it did not confirm its restart. Switch the unit off and on before using it !!";
+inline constexpr const char* TEXT_CONTROL_RESTART_UNCONFIRMED =
+    "Control board was loaded, but it did not confirm its restart. Switch the unit off and on before using it !!";
 inline constexpr const char* TEXT_CAMERA_NOT_RESTARTED =
     "Camera board did not restart, so the Control board was not loaded. Load the Camera board (CM) again first !!";
 

@@ -25,7 +25,7 @@ const std::vector<uint8_t> NAK = {0x00, 0x33};
 // The faults that hit one packet.
 struct PacketFaults {
   std::optional<Fault> Silence, Nak, Drop, Corrupt, Late, Noise, HangUp, LateErase, FlashFailure, ResetNotTaken,
-      CorruptIncoming;
+      CorruptIncoming, LateCopy;
 };
 
 class LoaderModel : public UnitPartModel, public LoaderFlashView {
@@ -101,6 +101,7 @@ class LoaderModel : public UnitPartModel, public LoaderFlashView {
     f.FlashFailure = find(FaultKind::FlashFailure);
     f.ResetNotTaken = find(FaultKind::ResetNotTaken);
     f.CorruptIncoming = find(FaultKind::CorruptIncoming);
+    f.LateCopy = find(FaultKind::LateCopy);
     return f;
   }
 
@@ -120,6 +121,7 @@ class LoaderModel : public UnitPartModel, public LoaderFlashView {
     } else {
       line_.Send(bytes);
     }
+    if (f.LateCopy) line_.SendAfter(delay + std::chrono::milliseconds(f.LateCopy->Param), bytes);
   }
 
   void TakePacket() {

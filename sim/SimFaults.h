@@ -25,6 +25,7 @@ enum class FaultKind {
   LateErase,           // an erase takes Param ms more
   FlashFailure,        // a loader command ends with status 0x44
   ResetNotTaken,       // a loader's RESET is neither acknowledged nor acted on: the loader keeps the line
+  LateCopy,            // a loader's reply to a message comes again Param ms after it (a relay that repeats it)
 };
 
 // A message is one command or packet heard by a part. Match narrows the kind

@@ -43,7 +43,9 @@ Options:
                         with kind one of silence, refuse-block,
                         ignore-version, nak, drop-reply, corrupt-reply,
                         corrupt-incoming, late-reply, noise-flood, hang-up,
-                        late-erase, flash-failure, reset-not-taken; part one
+                        late-erase, flash-failure, reset-not-taken,
+                        late-copy (a loader's reply again param ms later);
+                        part one
                         of camera, camera-board, control-board; match a
                         message class in hex (-1: every message); times -1:
                         from occurrence on, every one
@@ -77,7 +79,7 @@ bool ParseFault(const std::string& text, sim::Fault& fault) {
       {"corrupt-incoming", sim::FaultKind::CorruptIncoming}, {"late-reply", sim::FaultKind::LateReply},
       {"noise-flood", sim::FaultKind::NoiseFlood}, {"hang-up", sim::FaultKind::HangUp},
       {"late-erase", sim::FaultKind::LateErase},   {"flash-failure", sim::FaultKind::FlashFailure},
-      {"reset-not-taken", sim::FaultKind::ResetNotTaken},
+      {"reset-not-taken", sim::FaultKind::ResetNotTaken}, {"late-copy", sim::FaultKind::LateCopy},
   };
   std::vector<std::string> fields;
   size_t start = 0;

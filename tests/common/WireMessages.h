@@ -7,7 +7,10 @@
 #include <string>
 #include <vector>
 
+#include "LineRules.h"
+#ifndef _WIN32
 #include "SimUnit.h"
+#endif
 
 namespace lumo_test {
 
@@ -28,7 +31,7 @@ inline bool StartsWith(const std::vector<sim::WireByte>& wire, size_t i, const s
 // the DSP block packet that follows an announce up to its 0xFF, loader
 // packets by their size byte (a GET_STATUS with the host's acknowledge, a
 // lone 0x03 as a resync byte); anything else byte by byte in hex.
-inline std::vector<Sent> SentMessages(const sim::SimUnit& unit) {
+inline std::vector<Sent> SentMessages(const std::vector<sim::WireByte>& record) {
   struct Known {
     const char* Name;
     std::vector<uint8_t> Prefix;
@@ -43,7 +46,7 @@ inline std::vector<Sent> SentMessages(const sim::SimUnit& unit) {
       {"ADDRESS", {0x88, 0x30, 0x01, 0xFF}, 4},
   };
   std::vector<sim::WireByte> wire;
-  for (const sim::WireByte& w : unit.Wire()) {
+  for (const sim::WireByte& w : record) {
     if (w.Direction == sim::WireDirection::ToUnit) wire.push_back(w);
   }
   std::vector<Sent> sent;
@@ -90,6 +93,10 @@ inline std::vector<Sent> SentMessages(const sim::SimUnit& unit) {
   }
   return sent;
 }
+
+#ifndef _WIN32
+inline std::vector<Sent> SentMessages(const sim::SimUnit& unit) { return SentMessages(unit.Wire()); }
+#endif
 
 // "NAME@rate" for each message: a short form for expectations.
 inline std::vector<std::string> Labels(const std::vector<Sent>& sent) {

@@ -261,7 +261,8 @@ const RecoveryCase RECOVERIES[] = {
        EXPECT_EQ(CountOf(sent, ChunkPacket(image, 7)), 0u);
        EXPECT_EQ(CountOf(sent, RESET), 0u);
      }},
-    {"six unanswered PINGs", {{FaultKind::Silence, BOARD, 0x20, 0, -1}}, -3, {"Stellaries Connection Error !!"},
+    // -4: reported, and no loader answered at all (the job then clears its record).
+    {"six unanswered PINGs", {{FaultKind::Silence, BOARD, 0x20, 0, -1}}, -4, {"Stellaries Connection Error !!"},
      FlashAfter::Untouched,
      [](const std::vector<Bytes>& sent, const Image&) {
        EXPECT_EQ(CountOf(sent, PING), 6u);

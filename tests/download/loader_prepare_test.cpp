@@ -106,10 +106,11 @@ using lumo_test::RefusingPort;
 struct PrepareCase {
   const char* Name;
   std::optional<UnitPart> Listening;  // at start; the camera otherwise
+  bool Known;                         // the port's record names the control board
   int32_t Dsp;
   int32_t Cm;
   bool Refuse115200;
-  int32_t Result;
+  LoaderEntry Result;
   std::vector<std::string> Wire;
   std::vector<std::string> Messages;
   UnitPart ListeningAtEnd;
@@ -125,20 +126,27 @@ std::vector<std::string> Concat(std::vector<std::string> a, const std::vector<st
   return a;
 }
 
+constexpr LoaderEntry LISTENING = LoaderEntry::AlreadyListening;
+constexpr LoaderEntry ENTERED = LoaderEntry::Entered;
+
 const PrepareCase PREPARES[] = {
-    {"control board alone, its loader still listening", UnitPart::ControlBoardLoader, 0, 0, false, 204,
+    {"control board alone, its loader still listening", UnitPart::ControlBoardLoader, true, 0, 0, false, LISTENING,
      {"PING@115200"}, {}, UnitPart::ControlBoardLoader, 115200},
-    {"control board alone, the camera listening", std::nullopt, 0, 0, false, 0,
+    // Nothing says whose loader answered: restarted, then the way in as usual.
+    {"control board alone, an unknown loader listening", UnitPart::ControlBoardLoader, false, 0, 0, false, ENTERED,
+     {"PING@115200", "RESET@115200", "PING@115200", "PING@115200", "CONTROL_ENTRY@9600"}, {},
+     UnitPart::ControlBoardLoader, 115200},
+    {"control board alone, the camera listening", std::nullopt, false, 0, 0, false, ENTERED,
      {"PING@115200", "PING@115200", "CONTROL_ENTRY@9600"}, {}, UnitPart::ControlBoardLoader, 115200},
-    {"with the DSP in the job: no ping", std::nullopt, 1, 0, false, 0, {"CONTROL_ENTRY@9600"}, {},
+    {"with the DSP in the job: no ping", std::nullopt, false, 1, 0, false, ENTERED, {"CONTROL_ENTRY@9600"}, {},
      UnitPart::ControlBoardLoader, 115200},
-    {"with the camera board in the job: no ping", std::nullopt, 0, 1, false, 0, {"CONTROL_ENTRY@9600"}, {},
-     UnitPart::ControlBoardLoader, 115200},
+    {"with the camera board in the job: no ping", std::nullopt, false, 0, 1, false, ENTERED, {"CONTROL_ENTRY@9600"},
+     {}, UnitPart::ControlBoardLoader, 115200},
     // The window thread marks the request failed, runs the address set at the
     // rate the port still has (the control board's loader does not hear it),
     // then shows its message.
-    {"the change to 115200 refused", std::nullopt, 1, 0, true, -1, Concat({"CONTROL_ENTRY@9600"}, ADDRESS_SET_SIX_TIMES),
-     {"ComPort  Error !!"}, UnitPart::ControlBoardLoader, 9600},
+    {"the change to 115200 refused", std::nullopt, false, 1, 0, true, LoaderEntry::BaudRefused,
+     Concat({"CONTROL_ENTRY@9600"}, ADDRESS_SET_SIX_TIMES), {"ComPort  Error !!"}, UnitPart::ControlBoardLoader, 9600},
 };
 
 class PrepareControlBoardTest : public testing::TestWithParam<PrepareCase> {};
@@ -155,7 +163,10 @@ TEST_P(PrepareControlBoardTest, BringsTheLoaderToTheLine) {
   job.form.Motor_Selected.store(1);
   job.Start();
 
-  EXPECT_EQ(PrepareControlBoard(&job.form), c.Result);
+  bool recorded = false;
+  EXPECT_EQ(PrepareControlBoard(&job.form, c.Known, [&] { return recorded = true; }), c.Result);
+  // The board is recorded before its entry command, never when none goes out.
+  EXPECT_EQ(recorded, c.Result != LISTENING);
   EXPECT_EQ(job.unit.HostRate(), c.HostRateAtEnd);
   job.Stop();  // lets the window thread finish what it was serving
   job.unit.WaitIdle();

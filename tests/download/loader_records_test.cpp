@@ -38,9 +38,9 @@ TEST_F(LoaderRecordsTest, OutliveTheObjectPerDevice) {
     LoaderRecords records(File());
     EXPECT_EQ(records.Get("/dev/ttyUSB0"), NO_BOARD);  // nothing there yet, and nothing created by asking
     EXPECT_FALSE(fs::exists(folder));
-    records.Set("/dev/ttyUSB0", CAMERA_BOARD);
-    records.Set("/dev/ttyS0", CONTROL_BOARD);
-    records.Set("/tmp/com dir/COM3", CAMERA_BOARD);  // blanks in a path are kept
+    EXPECT_TRUE(records.Set("/dev/ttyUSB0", CAMERA_BOARD));
+    EXPECT_TRUE(records.Set("/dev/ttyS0", CONTROL_BOARD));
+    EXPECT_TRUE(records.Set("/tmp/com dir/COM3", CAMERA_BOARD));  // blanks in a path are kept
   }
   LoaderRecords later(File());
   EXPECT_EQ(later.Get("/dev/ttyUSB0"), CAMERA_BOARD);
@@ -48,7 +48,7 @@ TEST_F(LoaderRecordsTest, OutliveTheObjectPerDevice) {
   EXPECT_EQ(later.Get("/tmp/com dir/COM3"), CAMERA_BOARD);
   EXPECT_EQ(later.Get("/dev/ttyUSB1"), NO_BOARD);
 
-  later.Set("/dev/ttyUSB0", NO_BOARD);
+  EXPECT_TRUE(later.Set("/dev/ttyUSB0", NO_BOARD));
   EXPECT_EQ(LoaderRecords(File()).Get("/dev/ttyUSB0"), NO_BOARD);
   EXPECT_EQ(LoaderRecords(File()).Get("/dev/ttyS0"), CONTROL_BOARD);
 }
@@ -74,13 +74,13 @@ TEST_F(LoaderRecordsTest, KeptInMemoryWhatTheFileCannotTake) {
     std::ofstream(folder / "SavePath") << "";
   }
   LoaderRecords records(File());
-  records.Set("/dev/ttyUSB0", CONTROL_BOARD);
+  EXPECT_FALSE(records.Set("/dev/ttyUSB0", CONTROL_BOARD));
   EXPECT_EQ(records.Get("/dev/ttyUSB0"), CONTROL_BOARD);
-  records.Set("/dev/ttyUSB0", NO_BOARD);
+  EXPECT_FALSE(records.Set("/dev/ttyUSB0", NO_BOARD));
   EXPECT_EQ(records.Get("/dev/ttyUSB0"), NO_BOARD);
 
   LoaderRecords writable((folder.string() + "-ok/LoaderState.txt"));
-  writable.Set("/tmp/odd\nname", CAMERA_BOARD);
+  EXPECT_FALSE(writable.Set("/tmp/odd\nname", CAMERA_BOARD));
   EXPECT_EQ(writable.Get("/tmp/odd\nname"), CAMERA_BOARD);
   EXPECT_EQ(writable.Get("name"), NO_BOARD);  // no line injected into the file
   EXPECT_EQ(LoaderRecords(writable.File()).Get("name"), NO_BOARD);
