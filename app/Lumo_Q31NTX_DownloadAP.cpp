@@ -302,9 +302,11 @@ void TLumo_Q31NTX_DownloadAP::DownLoadAPClick(QObject*) {
     }
     Job_Device = request.Device;
     Job_Running = true;
-    // The outcome has been shown to the user already, message by message.
-    static_cast<void>(RunDownloadJob(&Job, request));
+    // The outcome has been shown to the user already, message by message; a
+    // job that did what it was asked may still have something to say once.
+    const JobOutcome outcome = RunDownloadJob(&Job, request);
     Job_Running = false;
+    if (!outcome.Notice.empty()) ShowErrorBox(QString::fromUtf8(outcome.Notice), QString());
   });
   Job_Running = false;
   if (Close_Requested) {

@@ -54,14 +54,16 @@ struct Job {
   const char* Name;
   bool Dsp, Cm, Motor;
   int BaudRequests;      // the job's requests, each after a mandated 100 ms pause
-  int PingTimeOuts;      // unanswered PINGs of PING_POLLS before a loader is entered
+  // Unanswered PINGs of PING_POLLS: before a loader is entered, and the one
+  // that proves the camera board's restart when the control board follows.
+  int PingTimeOuts;
 };
 
 const Job JOBS[] = {
     {"DSP alone", true, false, false, 2, 0},
     {"camera board alone, 64 KiB", false, true, false, 2, 2},
     {"control board alone, 64 KiB", false, false, true, 3, 2},
-    {"all three", true, true, true, 4, 2},
+    {"all three", true, true, true, 4, 3},
 };
 
 struct WireTotals {

@@ -7,7 +7,7 @@
 //   1  rates: low nibble the user's rate, high nibble the camera's own (RATES)
 //   2  start: 0 nothing listening; 1 the camera board's loader listens, as a
 //      job that did not finish left it (and recorded it); 2 the same for the
-//      control board
+//      control board; 3 and 4 the same without a record (a unit from elsewhere)
 //   3  camera board image size: 1 + 4 * b bytes
 //   4  control board image size: 1 + 4 * b bytes
 //   5  DSP image: 0-5 a good one, 6 not a DSP image, 7 too short
@@ -76,7 +76,7 @@ Scenario Decode(const uint8_t* data, size_t size) {
   for (int t = 0; t < 3; ++t) s.selected[t] = (at(0) >> t) & 1;
   s.userRate = RATES[at(1) & 0x0F];
   s.cameraRate = RATES[at(1) >> 4];
-  s.start = at(2) % 3;
+  s.start = at(2) % 5;
   s.images[CM_PATH] = sim::MakeSampleBoardImage(1 + 4 * at(3), 21);
   s.images[MOTOR_PATH] = sim::MakeSampleBoardImage(1 + 4 * at(4), 22);
   s.images[DSP_PATH] = sim::MakeSampleDspImage(0x11223344, 23);
@@ -86,8 +86,8 @@ Scenario Decode(const uint8_t* data, size_t size) {
     default: break;
   }
   s.unit.CameraRate = s.cameraRate;
-  if (s.start == 1) s.unit.ListeningAtStart = sim::UnitPart::CameraBoardLoader;
-  if (s.start == 2) s.unit.ListeningAtStart = sim::UnitPart::ControlBoardLoader;
+  if (s.start == 1 || s.start == 3) s.unit.ListeningAtStart = sim::UnitPart::CameraBoardLoader;
+  if (s.start == 2 || s.start == 4) s.unit.ListeningAtStart = sim::UnitPart::ControlBoardLoader;
   const int cmResets = at(6) & 0x07, motorResets = (at(6) >> 4) & 0x07;
   if (cmResets > 0) {
     s.unit.Faults.push_back({sim::FaultKind::ResetNotTaken, sim::UnitPart::CameraBoardLoader, 0x25, 0, cmResets});

@@ -295,9 +295,17 @@ const JobCase JOBS[] = {
     {"camera board alone", false, true, false, DspFile::Valid, CM_SIZE, 0, std::nullopt, {}, false, {}, true,
      {"ENTER@9600", "LOADER@115200", "CAMERA_ENTRY@115200", "LOADER@115200", "ADDRESS@115200"}, 1, false, true,
      false},
-    // Its loader still listening from an earlier job: no camera command at all.
+    // A loader listening that no record of this tool explains: the ping is
+    // answered, so it is restarted (RESET), and the control board's entry
+    // command follows the unanswered PINGs.
     {"control board alone", false, false, true, DspFile::Valid, 0, MOTOR_SIZE, UnitPart::ControlBoardLoader, {},
-     false, {}, true, {"LOADER@115200"}, 1, false, false, true},
+     false, {}, true, {"LOADER@115200", "CONTROL_ENTRY@9600", "LOADER@115200"}, 1, false, false, true},
+    // The board never acknowledges its RESET: the image is in, and after the
+    // job one box says to switch the unit off and on.
+    {"control board does not confirm its restart", false, false, true, DspFile::Valid, 0, MOTOR_SIZE, std::nullopt,
+     {{FaultKind::NakPacket, UnitPart::ControlBoardLoader, 0x25, 0, -1}}, false,
+     {"Control board was loaded, but it did not confirm its restart. Switch the unit off and on before using it !!"},
+     true, {"LOADER@115200", "CONTROL_ENTRY@9600", "LOADER@115200"}, 1, false, false, true},
     // At a user rate other than the default: the camera commands follow the
     // baud box, the address set returns the camera to its own rate.
     {"all three", true, true, true, DspFile::Valid, CM_SIZE, MOTOR_SIZE, std::nullopt, {}, false, {}, true,
