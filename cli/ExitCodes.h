@@ -7,6 +7,7 @@ enum ExitCode : int {
   EXIT_USAGE = 2,            // wrong usage; no port was opened
   EXIT_PORT_NOT_OPENED = 3,  // a port could not be opened or set to the rate
   EXIT_REFUSED = 4,          // refused before any image byte went out (image unreadable, wrong size, not a DSP image, a board's loader left listening)
+  EXIT_HANGUP = 129,         // SIGHUP: the terminal or the session closed
   EXIT_INTERRUPTED = 130,    // Ctrl+C
   EXIT_TERMINATED = 143,     // SIGTERM
 };

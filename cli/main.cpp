@@ -159,6 +159,7 @@ std::string TraceFileFor(const std::string& trace, const std::string& port, bool
 }  // namespace
 
 int main(int argc, char** argv) {
+  PrepareProcessSignals();  // before anything can start a thread
   std::vector<std::string> arguments = CommandLineArguments(argc, argv);
   std::vector<char*> rawArguments;
   for (std::string& argument : arguments) rawArguments.push_back(argument.data());

@@ -419,24 +419,37 @@ TEST(LumoDownloadInterrupt, SignalEndsEachJobAfterItsExchangeAndClosesItsPort) {
   Images images;
   const Bytes big = sim::MakeSampleBoardImage(76 * 300, 12);
   const std::string bigPath = images.Write("big.bin", big);
+  const std::string stopNote = "Stopping: each unit ends after its current exchange and closes its port.";
+  enum Output { Terminal, Plain, Json };
   struct Case {
     const char* name;
-    bool terminal;
+    Output output;
+    bool trace;  // the trace's own thread must not take the signal either
     std::vector<int> signals;
     int exitCode;
   } cases[] = {
-      {"Ctrl+C twice on a terminal", true, {SIGINT, SIGINT}, 130},
-      {"SIGTERM with JSON lines", false, {SIGTERM}, 143},
+      {"Ctrl+C twice on a terminal", Terminal, false, {SIGINT, SIGINT}, 130},
+      {"SIGTERM with JSON lines", Json, false, {SIGTERM}, 143},
+      {"Ctrl+C with a trace and JSON lines", Json, true, {SIGINT}, 130},
+      {"SIGTERM with a trace", Plain, true, {SIGTERM}, 143},
+      {"SIGHUP: the terminal or the session closed", Plain, false, {SIGHUP}, 129},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     sim::SimUnit unit;
+    const std::string trace = images.folder + "/stop.trace";
+    fs::remove(trace);
     std::vector<std::string> args{"--port", unit.SlavePath(), "--cm", bigPath};
-    if (!c.terminal) args.push_back("--json");
-    CliProcess run(args, c.terminal ? lumo_test::CliRun::OnTerminal() : lumo_test::CliRun());
+    if (c.output == Json) args.push_back("--json");
+    if (c.trace) args.insert(args.end(), {"--trace", trace});
+    CliProcess run(args, c.output == Terminal ? lumo_test::CliRun::OnTerminal() : lumo_test::CliRun());
     // Once the board's data is going out.
-    ASSERT_TRUE(run.WaitForOutput(c.terminal ? " CM    [" : "\"event\":\"progress\"")) << run.Out();
+    ASSERT_TRUE(run.WaitForOutput(c.output == Terminal ? " CM    ["
+                                  : c.output == Json   ? "\"event\":\"progress\""
+                                                       : ": CM started"))
+        << run.Out();
     for (int signal : c.signals) run.Signal(signal);
+    // A signal's default action gives the same code: what the tool said tells the two apart.
     ASSERT_EQ(run.Wait(), c.exitCode) << run.Out() << run.Err();
 
     // Part of the image went in, and the rest never went out.
@@ -449,15 +462,30 @@ TEST(LumoDownloadInterrupt, SignalEndsEachJobAfterItsExchangeAndClosesItsPort) {
       const std::string lock = std::string(locks) + "/LCK.." + fs::path(unit.SlavePath()).filename().string();
       EXPECT_FALSE(fs::exists(lock)) << lock;
     }
-    if (c.terminal) {
-      EXPECT_TRUE(Contains(run.Out(), unit.SlavePath() + ": stopped while writing CM: load this unit again")) << run.Out();
-      EXPECT_TRUE(run.TerminalUnchanged());
-    } else {
+    if (c.output == Json) {
       const std::vector<nlohmann::json> events = JsonLines(run.Out());
       ASSERT_FALSE(events.empty());
+      EXPECT_TRUE(std::any_of(events.begin(), events.end(), [&](const nlohmann::json& e) {
+        return e.at("event") == "note" && e.at("text") == stopNote;
+      })) << run.Out();
       EXPECT_EQ(events.back().at("event"), "job_end");
       EXPECT_EQ(events.back().at("outcome"), "stopped");
       EXPECT_EQ(events.back().at("cut_short"), "cm");
+      EXPECT_EQ(events.back().at("exit_code"), 1);
+    } else {
+      EXPECT_TRUE(Contains(run.Out(), stopNote)) << run.Out();
+      EXPECT_TRUE(Contains(run.Out(), unit.SlavePath() + ": stopped while writing CM: load this unit again")) << run.Out();
+    }
+    if (c.output == Terminal) {
+      EXPECT_TRUE(run.TerminalUnchanged());
+    }
+    if (c.trace) {
+      // The trace ends as a closed port ends it, not where the process died.
+      const lumo_test::TraceFile file = lumo_test::ReadTraceFile(trace);
+      ASSERT_TRUE(file.Read);
+      EXPECT_TRUE(file.Malformed.empty());
+      ASSERT_FALSE(file.Notes.empty());
+      EXPECT_TRUE(Contains(file.Notes.back(), "port closed")) << file.Notes.back();
     }
   }
 }
