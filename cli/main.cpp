@@ -156,6 +156,16 @@ std::string TraceFileFor(const std::string& trace, const std::string& port, bool
   return Utf8FromPath(path.parent_path() / PathFromUtf8(stem + "-" + name + extension));
 }
 
+// The given image that path is, by identity (device and inode, whatever the
+// path's spelling or links); null when it is none of them.
+const std::string* ImageThatIs(const std::string& path, const CliOptions& options) {
+  for (const std::string& image : options.Images) {
+    std::error_code ec;  // a path that does not exist is no image
+    if (!image.empty() && std::filesystem::equivalent(PathFromUtf8(path), PathFromUtf8(image), ec)) return &image;
+  }
+  return nullptr;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -189,16 +199,29 @@ int main(int argc, char** argv) {
     }
   }
 
+  // A trace replaces its file: one that is an image would destroy it before
+  // the job reads it. Refused before any file is made or port opened.
+  std::vector<std::string> traceFiles(states.size());
+  for (size_t i = 0; i < states.size() && !options.Trace.empty(); ++i) {
+    traceFiles[i] = TraceFileFor(options.Trace, states[i].Port, states.size() > 1);
+    if (const std::string* image = ImageThatIs(traceFiles[i], options)) {
+      UsageError(std::cerr, "--trace: " + traceFiles[i] + " is the image " + *image +
+                                "; the trace would overwrite it: give the trace a file of its own");
+      return EXIT_USAGE;
+    }
+  }
+
   const Console::Mode mode = options.Json                                 ? Console::Mode::Json
                              : options.Quiet || !OutputIsTerminal() ? Console::Mode::Plain
                                                                           : Console::Mode::Terminal;
   Console console(mode, stdout);
   LoaderRecords records(LoaderStateFile());
   std::vector<std::unique_ptr<UnitRun>> units;
-  for (UnitState& state : states) {
+  for (size_t i = 0; i < states.size(); ++i) {
+    UnitState& state = states[i];
     std::unique_ptr<WireTrace> trace;
     if (!options.Trace.empty()) {
-      trace = std::make_unique<WireTrace>(TraceFileFor(options.Trace, state.Port, states.size() > 1));
+      trace = std::make_unique<WireTrace>(traceFiles[i]);
       if (!trace->IsOpen()) {
         std::cerr << "lumo-download: --trace: cannot write " << trace->Path() << "\n";
         return EXIT_USAGE;

@@ -544,4 +544,63 @@ TEST(LumoDownloadTrace, TheWireIsTheSameWithAndWithoutATrace) {
   EXPECT_TRUE(lumo_test::ReadTraceFile(images.folder + "/one.trace").Read);
 }
 
+Bytes FileBytes(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// A trace is never one of the job's images, however its path is spelled: the
+// tool refuses before it opens or writes anything, and every image keeps its bytes.
+TEST(LumoDownloadTrace, ATraceThatIsAnImageIsRefusedBeforeAnythingIsWritten) {
+  Images images;
+  lumo_test::ComFolder com;
+  std::vector<std::unique_ptr<sim::SimUnit>> units;
+  for (int number : {3, 4}) {
+    sim::SimOptions options;
+    options.ComDir = com.Path();
+    options.ComNumber = number;
+    units.push_back(std::make_unique<sim::SimUnit>(options));
+  }
+  const std::string symlink = images.folder + "/link.trace";
+  fs::create_symlink(images.cmPath, symlink);
+  const std::string hardLink = images.folder + "/hard.trace";
+  fs::create_hard_link(images.motorPath, hardLink);
+  const std::string folderName = fs::path(images.folder).filename().string();
+  const std::string roundabout = images.folder + "/../" + folderName + "/./cm.bin";
+  // With several ports "fault.bin" becomes fault-COM3.bin and fault-COM4.bin.
+  const std::string portImage = images.Write("fault-COM4.bin", images.cm);
+  const std::string portTrace = images.folder + "/fault.bin";
+  struct Case {
+    const char* name;
+    std::vector<std::string> args;
+    std::string trace, image;  // as the message must name them
+  } cases[] = {
+      {"the image's own path", {"--port", "COM3", "--cm", images.cmPath, "--trace", images.cmPath}, images.cmPath,
+       images.cmPath},
+      {"a symbolic link to the image", {"--port", "COM3", "--cm", images.cmPath, "--trace", symlink}, symlink, images.cmPath},
+      {"a hard link to the second image", {"--port", "COM3", "--cm", images.cmPath, "--motor", images.motorPath, "--trace", hardLink},
+       hardLink, images.motorPath},
+      {"another spelling of the image's path", {"--port", "COM3", "--cm", images.cmPath, "--trace", roundabout}, roundabout,
+       images.cmPath},
+      {"the second port's trace", {"--port", "COM3", "--port", "COM4", "--cm", portImage, "--trace", portTrace},
+       portImage, portImage},
+  };
+  const std::vector<std::string> files{images.dspPath, images.cmPath, images.motorPath, portImage};
+  std::vector<Bytes> before;
+  for (const std::string& f : files) before.push_back(FileBytes(f));
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    CliProcess run(c.args, lumo_test::CliRun::WithEnvironment({"LUMO_COMPORT_DIR=" + com.Path()}));
+    EXPECT_EQ(run.Wait(), 2) << run.Out() << run.Err();
+    const std::vector<std::string> lines = Lines(run.Err());
+    ASSERT_FALSE(lines.empty());
+    EXPECT_TRUE(Contains(lines[0], "--trace") && Contains(lines[0], c.trace) && Contains(lines[0], c.image)) << lines[0];
+    EXPECT_EQ(run.Out(), "");
+    for (size_t i = 0; i < files.size(); ++i) EXPECT_EQ(FileBytes(files[i]), before[i]) << files[i];
+    EXPECT_TRUE(fs::is_symlink(symlink));
+    EXPECT_FALSE(fs::exists(images.folder + "/fault-COM3.bin")) << "no trace made for the other port either";
+    for (const auto& unit : units) EXPECT_TRUE(unit->Wire().empty());
+  }
+}
+
 }  // namespace
