@@ -61,6 +61,11 @@ class UnitRun : public JobObserver {
 
   int32_t Total() const { return total_; }
 
+  // Ends the unit's trace once its job is over: false when one was asked
+  // for and did not reach its file whole.
+  bool CloseTrace() { return !trace_ || trace_->Close(); }
+  std::string TracePath() const { return trace_ ? trace_->Path() : std::string(); }
+
  private:
   UnitState& state_;
   Console& console_;
@@ -70,17 +75,6 @@ class UnitRun : public JobObserver {
   TDownloadJob job_;
   int32_t total_ = 0;  // the worker's, read by the unit's thread after the job
 };
-
-int ExitCodeOf(JobEnd end) {
-  switch (end) {
-    case JobEnd::Done: return EXIT_ALL_DONE;
-    case JobEnd::PortNotOpened: return EXIT_PORT_NOT_OPENED;
-    case JobEnd::Refused: return EXIT_REFUSED;
-    case JobEnd::LineFailure: return EXIT_LINE_FAILURE;
-    case JobEnd::Stopped: return EXIT_LINE_FAILURE;  // the signal's code overrides it
-  }
-  return EXIT_LINE_FAILURE;
-}
 
 std::vector<std::string> SplitLines(const std::string& text) {
   std::vector<std::string> lines;
@@ -244,8 +238,10 @@ int main(int argc, char** argv) {
 
   console.Begin(states);
   std::vector<std::thread> threads;
-  for (auto& unit : units) {
-    threads.emplace_back([&, run = unit.get()] {
+  // By unit: the trace that did not reach its file, each written by its unit's thread only.
+  std::vector<std::string> traceErrors(units.size());
+  for (size_t i = 0; i < units.size(); ++i) {
+    threads.emplace_back([&, i, run = units[i].get()] {
       UnitState& state = run->State();
       JobRequest request;
       request.Device = state.Device;
@@ -275,18 +271,29 @@ int main(int argc, char** argv) {
           for (const std::string& line : SplitLines(why.Hint)) notes.push_back("hint: " + line);
         }
       }
-      console.JobEnded(state, outcome, ExitCodeOf(outcome.End), notes, run->Total());
+      // The port is closed: the trace holds all it will.
+      if (!run->CloseTrace()) traceErrors[i] = "the wire trace " + run->TracePath() + " could not be written";
+      console.JobEnded(state, outcome, UnitExitCode(outcome), notes, run->Total(), traceErrors[i]);
     });
   }
   for (std::thread& t : threads) t.join();
   console.Finish();
 
-  {
-    std::lock_guard<std::mutex> hold(signalLock);
-    if (signalCode != 0) return signalCode;
+  // A closed output cuts no load: every job went on to its end (a stop
+  // would leave units half loaded for a reader that merely went away).
+  bool notWritten = false;
+  for (const std::string& error : traceErrors) {
+    if (error.empty()) continue;
+    std::cerr << "lumo-download: --trace: " << error << "\n";
+    notWritten = true;
   }
-  for (const UnitState& state : states) {
-    if (state.ExitCode != EXIT_ALL_DONE) return state.ExitCode;
+  if (const std::string error = console.OutputError(); !error.empty()) {
+    std::cerr << "lumo-download: standard output could not be written (" << error
+              << "); every job went on to its end\n";
+    notWritten = true;
   }
-  return EXIT_ALL_DONE;
+  std::vector<int> codes;
+  for (const UnitState& state : states) codes.push_back(state.ExitCode);
+  std::lock_guard<std::mutex> hold(signalLock);
+  return ToolExitCode(signalCode, codes, notWritten);
 }

@@ -490,6 +490,28 @@ TEST(LumoDownloadInterrupt, SignalEndsEachJobAfterItsExchangeAndClosesItsPort) {
   }
 }
 
+// A reader that went away (`| head -1`, a closed log) must not leave a unit
+// half loaded: the job goes on to its end, then the exit status says so.
+TEST(LumoDownloadOutput, AClosedOutputNeverCutsALoad) {
+  Images images;
+  for (const bool json : {true, false}) {
+    SCOPED_TRACE(json ? "JSON lines" : "plain lines");
+    sim::SimUnit unit;
+    lumo_test::CliRun closed;
+    closed.closedOutput = true;
+    std::vector<std::string> args{"--port", unit.SlavePath(), "--cm", images.cmPath};
+    if (json) args.push_back("--json");
+    CliProcess run(args, closed);
+    EXPECT_EQ(run.Wait(), 6) << run.Err();
+    EXPECT_EQ(unit.Flash(UnitPart::CameraBoardLoader), images.cm);
+    const char* locks = std::getenv("LUMO_LOCK_DIR");
+    if (locks) {
+      EXPECT_FALSE(fs::exists(std::string(locks) + "/LCK.." + fs::path(unit.SlavePath()).filename().string()));
+    }
+    EXPECT_TRUE(Contains(run.Err(), "standard output could not be written")) << run.Err();
+  }
+}
+
 // ---------------------------------------------------------------------------
 
 // With two ports, one trace each, named after the port; each holds exactly
@@ -601,6 +623,23 @@ TEST(LumoDownloadTrace, ATraceThatIsAnImageIsRefusedBeforeAnythingIsWritten) {
     EXPECT_FALSE(fs::exists(images.folder + "/fault-COM3.bin")) << "no trace made for the other port either";
     for (const auto& unit : units) EXPECT_TRUE(unit->Wire().empty());
   }
+}
+
+// A trace that does not reach its file is said, and the exit status tells
+// it from a clean run; the job itself is not held up by it.
+TEST(LumoDownloadTrace, ATraceThatCannotBeWrittenIsReported) {
+  Images images;
+  sim::SimUnit unit;
+  CliProcess run({"--port", unit.SlavePath(), "--cm", images.cmPath, "--json", "--trace", "/dev/full"});
+  EXPECT_EQ(run.Wait(), 6) << run.Out() << run.Err();
+  EXPECT_EQ(unit.Flash(UnitPart::CameraBoardLoader), images.cm);
+  EXPECT_TRUE(Contains(run.Err(), "/dev/full could not be written")) << run.Err();
+  const std::vector<nlohmann::json> events = JsonLines(run.Out());
+  ASSERT_FALSE(events.empty());
+  const nlohmann::json& end = events.back();
+  EXPECT_EQ(end.at("event"), "job_end");
+  EXPECT_EQ(end.at("outcome"), "done");
+  EXPECT_TRUE(Contains(end.value("trace_error", ""), "/dev/full")) << end.dump();
 }
 
 }  // namespace
