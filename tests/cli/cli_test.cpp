@@ -94,7 +94,8 @@ TEST(LumoDownloadUsage, HelpIsCompleteAndVersionIsTheProjects) {
   CliProcess help({"--help"});
   EXPECT_EQ(help.Wait(), 0);
   for (const char* part : {"--port PORT", "--baud RATE", "--dsp FILE", "--cm FILE", "--motor FILE", "--trace FILE",
-                           "--json", "--quiet", "--list-ports", "--version", "Exit status:", "130", "Examples:",
+                           "--json", "--quiet", "--list-ports", "--version", "Exit status:", "130", "129", "switch the unit off and on",
+                           "the wire trace or standard output", "Examples:",
                            "LoaderState.txt"}) {
     EXPECT_TRUE(Contains(help.Out(), part)) << part;
   }
