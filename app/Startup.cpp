@@ -2,9 +2,14 @@
 
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <memory>
+#include <system_error>
 
 #include "Framework.h"
+#include "ImageFile.h"
+#include "SavedPaths.h"
+#include "SettingsFolder.h"
 #include "Lumo_Q31NTX_DownloadAP.h"
 #include "TracingPort.h"
 #include "WireTrace.h"
@@ -17,8 +22,15 @@ StartupOptions ReadStartupOptions(int argc, char** argv) {
   return options;
 }
 
-WindowPorts::WindowPorts(const StartupOptions& options) {
+WindowPorts::WindowPorts(const StartupOptions& options, const std::vector<std::string>& images) {
   if (options.TracePath.empty()) return;
+  for (const std::string& image : images) {
+    std::error_code ec;  // an image that does not exist is not the trace
+    if (!image.empty() && std::filesystem::equivalent(PathFromUtf8(options.TracePath), PathFromUtf8(image), ec)) {
+      traceIsImage_ = image;
+      return;
+    }
+  }
   platform_ = MakePlatformPortFactory();
   trace_ = std::make_unique<WireTrace>(options.TracePath);
   tracing_ = std::make_unique<TracingPortFactory>(*platform_, *trace_);
@@ -35,6 +47,20 @@ bool WindowPorts::TraceFailed() const { return trace_ && !trace_->IsOpen(); }
 
 bool WindowPorts::CloseTrace() { return !trace_ || trace_->Close(); }
 
+namespace {
+
+// The image paths the form will show at start: what Save.ini remembers.
+std::vector<std::string> SavedImagePaths() {
+  const QString ini = SavedPathsIniFile(QString::fromUtf8(SettingsFolder(ExecutableFolder().toUtf8().toStdString())));
+  std::vector<std::string> paths;
+  for (const char* key : {kDspPathKey, kCmPathKey, kMotorPathKey}) {
+    paths.push_back(ReadIniString(ini, kPathSection, key, QString()).toUtf8().toStdString());
+  }
+  return paths;
+}
+
+}  // namespace
+
 int RunLumoDownloadTool(char* argv0, const StartupOptions& options) {
   int qtArgc = 1;
   char* qtArgv[] = {argv0, nullptr};
@@ -42,8 +68,11 @@ int RunLumoDownloadTool(char* argv0, const StartupOptions& options) {
   std::unique_ptr<LumoApplication> application;
   std::unique_ptr<TLumo_Q31NTX_DownloadAP> form;
   GuardedStartup([&] {
-    ports = std::make_unique<WindowPorts>(options);
+    ports = std::make_unique<WindowPorts>(options, SavedImagePaths());
     // The tool runs all the same; whoever asked for the trace is told.
+    if (!ports->TraceIsImage().empty())
+      std::fprintf(stderr, "Lumo_DownloadTool: the wire trace %s is the image %s; no trace is written\n",
+                   options.TracePath.c_str(), ports->TraceIsImage().c_str());
     if (ports->TraceFailed())
       std::fprintf(stderr, "Lumo_DownloadTool: the wire trace %s cannot be written\n", options.TracePath.c_str());
     application = std::make_unique<LumoApplication>(qtArgc, qtArgv);            // 1.

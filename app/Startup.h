@@ -3,6 +3,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "SerialPort.h"
 
@@ -24,7 +25,10 @@ StartupOptions ReadStartupOptions(int argc, char** argv);
 // asked for. It outlives the form that uses it.
 class WindowPorts {
  public:
-  explicit WindowPorts(const StartupOptions& options);
+  // images: the image files the window will offer (its saved paths); a
+  // trace that is one of them (by identity, whatever its name) would replace
+  // it, and is not made.
+  explicit WindowPorts(const StartupOptions& options, const std::vector<std::string>& images = {});
   ~WindowPorts();
   WindowPorts(const WindowPorts&) = delete;
   WindowPorts& operator=(const WindowPorts&) = delete;
@@ -34,6 +38,8 @@ class WindowPorts {
   PortFactory* Ports();
   // A trace was asked for and its file could not be made.
   bool TraceFailed() const;
+  // The image the trace asked for is, when it was refused for that; else empty.
+  const std::string& TraceIsImage() const { return traceIsImage_; }
   // Ends the trace: false when one was asked for and did not reach its file
   // whole. No port may be open.
   bool CloseTrace();
@@ -42,6 +48,7 @@ class WindowPorts {
   std::unique_ptr<PortFactory> platform_;
   std::unique_ptr<WireTrace> trace_;
   std::unique_ptr<TracingPortFactory> tracing_;
+  std::string traceIsImage_;
 };
 
 // Creates the application object and the one form, runs the message loop,

@@ -3,8 +3,10 @@
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 
 namespace {
 
@@ -193,7 +195,7 @@ void Console::Message(UnitState& unit, const std::string& text) {
 }
 
 void Console::JobEnded(UnitState& unit, const JobOutcome& outcome, int exitCode,
-                       const std::vector<std::string>& notes, int32_t total) {
+                       const std::vector<std::string>& notes, int32_t total, const std::string& traceError) {
   std::lock_guard<std::mutex> hold(lock_);
   unit.Ended = Clock::now();
   unit.Finished = true;
@@ -217,10 +219,13 @@ void Console::JobEnded(UnitState& unit, const JobOutcome& outcome, int exitCode,
                {"seconds", unit.Seconds()},   {"exit_code", exitCode}};
     if (!notes.empty()) event["hint"] = notes;
     if (outcome.End == JobEnd::Stopped && cut) event["cut_short"] = TargetKey(*cut);
+    if (!outcome.Notice.empty()) event["notice"] = outcome.Notice;
+    if (!traceError.empty()) event["trace_error"] = traceError;
     Print(event.dump(-1, ' ', false, Json::error_handler_t::replace));
     return;
   }
   for (const std::string& note : notes) Print("  " + note);
+  if (!outcome.Notice.empty()) Print("  note: " + outcome.Notice);
   std::string line = Label(unit) + ": " + EndWords(outcome.End);
   if (outcome.End == JobEnd::Done) {
     line += ", " + std::to_string(unit.Done()) + " bytes in " + Clock_(unit.Seconds());
@@ -255,30 +260,43 @@ void Console::Finish() {
   if (redrawer_.joinable()) redrawer_.join();
 }
 
+std::string Console::OutputError() {
+  std::lock_guard<std::mutex> hold(lock_);
+  return outputError_;
+}
+
 void Console::Print(const std::string& line) {
+  if (!outputError_.empty()) return;
   Clear();
   std::fputs(line.c_str(), out_);
   std::fputc('\n', out_);
   if (!finished_) Redraw();
-  std::fflush(out_);
+  Flush();
+}
+
+void Console::Flush() {
+  if (!outputError_.empty()) return;
+  errno = 0;
+  if (std::fflush(out_) == 0 && !std::ferror(out_)) return;
+  outputError_ = errno != 0 ? std::strerror(errno) : "write error";
 }
 
 void Console::Clear() {
-  if (mode_ != Mode::Terminal || drawn_ == 0) return;
+  if (mode_ != Mode::Terminal || drawn_ == 0 || !outputError_.empty()) return;
   // Up to the first progress line, and away with everything from there.
   std::fprintf(out_, "\x1b[%dA\r\x1b[J", drawn_);
   drawn_ = 0;
 }
 
 void Console::Redraw() {
-  if (mode_ != Mode::Terminal || !units_) return;
+  if (mode_ != Mode::Terminal || !units_ || !outputError_.empty()) return;
   Clear();
   for (const UnitState& unit : *units_) {
     std::fputs(ProgressLine(unit).c_str(), out_);
     std::fputc('\n', out_);
     ++drawn_;
   }
-  std::fflush(out_);
+  Flush();
 }
 
 std::string Console::ProgressLine(const UnitState& unit) const {
@@ -317,7 +335,7 @@ std::string Console::Summary() const {
   for (const UnitState& unit : *units_) {
     const std::string result = !unit.Outcome ? "not run"
                                : unit.Outcome->End == JobEnd::Done
-                                   ? "done"
+                                   ? (unit.Outcome->Notice.empty() ? "done" : "done: " + unit.Outcome->Notice)
                                    : std::string(EndWords(unit.Outcome->End)) +
                                          (unit.Outcome->Message.empty() ? "" : ": " + unit.Outcome->Message);
     std::snprintf(row, sizeof row, "\n%-14s %-8s %-8s %-8s %8s  %s", unit.Port.c_str(),

@@ -33,17 +33,24 @@ class Console {
   void Status(UnitState& unit, const std::string& text);
   void TargetEnded(UnitState& unit, PathIndex target, bool done);
   void Message(UnitState& unit, const std::string& text);
+  // traceError: what became of a wire trace that did not reach its file;
+  // empty when there was none or it was written.
   void JobEnded(UnitState& unit, const JobOutcome& outcome, int exitCode, const std::vector<std::string>& notes,
-                int32_t total);
+                int32_t total, const std::string& traceError = {});
   // A line of the tool's own, not of a unit (the interrupt notice).
   void Note(const std::string& text);
   // Stops redrawing; with several units, the summary table.
   void Finish();
+  // A write to the output failed (a reader that went away, a full disk):
+  // from then on nothing more is written, and the jobs go on. Empty while
+  // every write worked; else why the first one failed.
+  std::string OutputError();
 
  private:
   void Print(const std::string& line);  // under lock_
   void Redraw();                        // under lock_
   void Clear();                         // under lock_
+  void Flush();                         // under lock_; notes a failed write
   std::string ProgressLine(const UnitState& unit) const;
   std::string Label(const UnitState& unit) const;
   std::string Summary() const;
@@ -54,6 +61,7 @@ class Console {
   std::vector<UnitState>* units_ = nullptr;
   int drawn_ = 0;  // progress lines on the screen below the last printed line
   bool finished_ = false;
+  std::string outputError_;  // the first failed write's cause; nothing is written after it
   std::condition_variable tick_;
   std::thread redrawer_;
 };

@@ -18,10 +18,18 @@ bool OutputIsTerminal();
 // The folder of the running executable; empty when it cannot be told.
 std::string ExecutableFolder();
 
-// Hears Ctrl+C and the termination request while it lives: each one calls
-// onSignal with the exit code it asks for (130 for Ctrl+C, 143 for a
-// termination request), on a thread of its own. Neither ends the process by
-// itself; the front end ends its jobs and exits.
+// First thing in main, before anything can start a thread: the signals the
+// watch below hears are blocked here, and every thread started later (the
+// wire trace's writer, the console's redrawer) inherits that, so none of
+// them can take a signal with its default action. A write to a closed pipe
+// fails (EPIPE) instead of ending the process mid-load.
+void PrepareProcessSignals();
+
+// Hears Ctrl+C, the termination request and a hang-up (the terminal or the
+// session closed) while it lives: each one calls onSignal with the exit code
+// it asks for (130 for Ctrl+C, 143 for a termination request, 129 for a
+// hang-up), on a thread of its own. None ends the process by itself; the
+// front end ends its jobs and exits.
 class InterruptWatch {
  public:
   explicit InterruptWatch(std::function<void(int exitCode)> onSignal);

@@ -40,10 +40,13 @@ Options:
   --trace FILE    write every byte of the line both ways, one line per frame
                   with a timestamp, the line rate and the frame's name; with
                   several ports, one file per port (FILE with the port's name
-                  added before its extension)
+                  added before its extension). A trace file that is one of
+                  the images (by any name or link) is refused.
   --json          one JSON object per line on standard output instead of
                   text: job_start, target_start, progress (at most every
-                  250 ms), message, target_end, job_end
+                  250 ms), message, target_end, job_end (with "notice" when
+                  a board did not confirm its restart, and "trace_error"
+                  when the unit's trace could not be written)
   --quiet         no progress bars: one line per target started and ended,
                   and the result (also the output when standard output is
                   not a terminal)
@@ -56,15 +59,22 @@ Exit status:
   0    every unit was loaded
   1    a failure on the line: the unit stopped answering, refused a block,
        a loader reported an error, or the port went away
-  2    wrong usage, or a trace file that cannot be written (nothing was
-       opened)
+  2    wrong usage, or a trace file that cannot be made or is one of the
+       images (nothing was opened)
   3    a port could not be opened or set to the line rate
   4    a job was refused before any image byte went out: an image that
        cannot be read or has the wrong size, a file that is not a DSP image,
        or a board's loader that an unfinished job left listening
-  130  stopped by Ctrl+C (143 by SIGTERM): each unit ended after its current
-       exchange, and a unit that was being written must be loaded again
-  With several units, the code of the first failed unit in --port order.
+  5    loaded, but a board did not confirm its restart:
+       switch the unit off and on
+  6    the jobs ended, but the wire trace or standard output could not be
+       written (a reader that went away does not cut a load: every job goes
+       on to its end)
+  130  stopped by Ctrl+C (143 by SIGTERM, 129 by SIGHUP when the terminal or
+       the session closed): each unit ended after its current exchange, and
+       a unit that was being written must be loaded again
+  With several units, the code of the first failed unit in --port order;
+  5 only when no unit failed otherwise, 6 only when no other code applies.
 
 Messages:
   Each message is the window's own text, with the port and target:

@@ -5,6 +5,7 @@
 #include <atomic>
 #include <cerrno>
 #include <climits>
+#include <csignal>
 #include <cstdlib>
 #include <ctime>
 #include <string>
@@ -29,11 +30,30 @@ std::string ExecutableFolder() {
   return slash == std::string::npos ? std::string() : exe.substr(0, slash == 0 ? 1 : slash);
 }
 
-// The two signals are blocked in every thread (the watch is made before any
-// job thread starts, and threads inherit the mask), and one thread takes
+namespace {
+
+sigset_t StopSignals() {
+  sigset_t signals;
+  sigemptyset(&signals);
+  sigaddset(&signals, SIGINT);
+  sigaddset(&signals, SIGTERM);
+  sigaddset(&signals, SIGHUP);
+  return signals;
+}
+
+}  // namespace
+
+void PrepareProcessSignals() {
+  const sigset_t signals = StopSignals();
+  pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+  std::signal(SIGPIPE, SIG_IGN);
+}
+
+// The stop signals are blocked in every thread (PrepareProcessSignals came
+// before any thread, and threads inherit the mask), and one thread takes
 // them with sigtimedwait: nothing runs in signal context, and a second
 // Ctrl+C is heard like the first instead of killing the process with its
-// ports open.
+// ports open. One that came before the watch stayed pending and is heard now.
 struct InterruptWatch::State {
   std::atomic<bool> stop{false};
   sigset_t signals{};
@@ -41,9 +61,7 @@ struct InterruptWatch::State {
 };
 
 InterruptWatch::InterruptWatch(std::function<void(int)> onSignal) : state_(std::make_unique<State>()) {
-  sigemptyset(&state_->signals);
-  sigaddset(&state_->signals, SIGINT);
-  sigaddset(&state_->signals, SIGTERM);
+  state_->signals = StopSignals();
   pthread_sigmask(SIG_BLOCK, &state_->signals, nullptr);
   state_->watcher = std::thread([state = state_.get(), onSignal = std::move(onSignal)] {
     const timespec period{0, 100 * 1000 * 1000};  // to see the watch end
@@ -51,6 +69,7 @@ InterruptWatch::InterruptWatch(std::function<void(int)> onSignal) : state_(std::
       const int taken = sigtimedwait(&state->signals, nullptr, &period);
       if (taken == SIGINT) onSignal(130);
       if (taken == SIGTERM) onSignal(143);
+      if (taken == SIGHUP) onSignal(129);
     }
   });
 }

@@ -72,6 +72,10 @@ std::string ExecutableFolder() {
   return Narrow(std::filesystem::path(path).parent_path().wstring());
 }
 
+// The console's control handler below stands in for the signals; no pipe
+// raises a signal here.
+void PrepareProcessSignals() {}
+
 // The console calls its control handler on a thread of its own. It takes a
 // plain function, so the one watch that lives is reached through this.
 namespace {

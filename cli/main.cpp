@@ -61,6 +61,11 @@ class UnitRun : public JobObserver {
 
   int32_t Total() const { return total_; }
 
+  // Ends the unit's trace once its job is over: false when one was asked
+  // for and did not reach its file whole.
+  bool CloseTrace() { return !trace_ || trace_->Close(); }
+  std::string TracePath() const { return trace_ ? trace_->Path() : std::string(); }
+
  private:
   UnitState& state_;
   Console& console_;
@@ -70,17 +75,6 @@ class UnitRun : public JobObserver {
   TDownloadJob job_;
   int32_t total_ = 0;  // the worker's, read by the unit's thread after the job
 };
-
-int ExitCodeOf(JobEnd end) {
-  switch (end) {
-    case JobEnd::Done: return EXIT_ALL_DONE;
-    case JobEnd::PortNotOpened: return EXIT_PORT_NOT_OPENED;
-    case JobEnd::Refused: return EXIT_REFUSED;
-    case JobEnd::LineFailure: return EXIT_LINE_FAILURE;
-    case JobEnd::Stopped: return EXIT_LINE_FAILURE;  // the signal's code overrides it
-  }
-  return EXIT_LINE_FAILURE;
-}
 
 std::vector<std::string> SplitLines(const std::string& text) {
   std::vector<std::string> lines;
@@ -156,9 +150,20 @@ std::string TraceFileFor(const std::string& trace, const std::string& port, bool
   return Utf8FromPath(path.parent_path() / PathFromUtf8(stem + "-" + name + extension));
 }
 
+// The given image that path is, by identity (device and inode, whatever the
+// path's spelling or links); null when it is none of them.
+const std::string* ImageThatIs(const std::string& path, const CliOptions& options) {
+  for (const std::string& image : options.Images) {
+    std::error_code ec;  // a path that does not exist is no image
+    if (!image.empty() && std::filesystem::equivalent(PathFromUtf8(path), PathFromUtf8(image), ec)) return &image;
+  }
+  return nullptr;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+  PrepareProcessSignals();  // before anything can start a thread
   std::vector<std::string> arguments = CommandLineArguments(argc, argv);
   std::vector<char*> rawArguments;
   for (std::string& argument : arguments) rawArguments.push_back(argument.data());
@@ -188,16 +193,29 @@ int main(int argc, char** argv) {
     }
   }
 
+  // A trace replaces its file: one that is an image would destroy it before
+  // the job reads it. Refused before any file is made or port opened.
+  std::vector<std::string> traceFiles(states.size());
+  for (size_t i = 0; i < states.size() && !options.Trace.empty(); ++i) {
+    traceFiles[i] = TraceFileFor(options.Trace, states[i].Port, states.size() > 1);
+    if (const std::string* image = ImageThatIs(traceFiles[i], options)) {
+      UsageError(std::cerr, "--trace: " + traceFiles[i] + " is the image " + *image +
+                                "; the trace would overwrite it: give the trace a file of its own");
+      return EXIT_USAGE;
+    }
+  }
+
   const Console::Mode mode = options.Json                                 ? Console::Mode::Json
                              : options.Quiet || !OutputIsTerminal() ? Console::Mode::Plain
                                                                           : Console::Mode::Terminal;
   Console console(mode, stdout);
   LoaderRecords records(LoaderStateFile());
   std::vector<std::unique_ptr<UnitRun>> units;
-  for (UnitState& state : states) {
+  for (size_t i = 0; i < states.size(); ++i) {
+    UnitState& state = states[i];
     std::unique_ptr<WireTrace> trace;
     if (!options.Trace.empty()) {
-      trace = std::make_unique<WireTrace>(TraceFileFor(options.Trace, state.Port, states.size() > 1));
+      trace = std::make_unique<WireTrace>(traceFiles[i]);
       if (!trace->IsOpen()) {
         std::cerr << "lumo-download: --trace: cannot write " << trace->Path() << "\n";
         return EXIT_USAGE;
@@ -220,8 +238,10 @@ int main(int argc, char** argv) {
 
   console.Begin(states);
   std::vector<std::thread> threads;
-  for (auto& unit : units) {
-    threads.emplace_back([&, run = unit.get()] {
+  // By unit: the trace that did not reach its file, each written by its unit's thread only.
+  std::vector<std::string> traceErrors(units.size());
+  for (size_t i = 0; i < units.size(); ++i) {
+    threads.emplace_back([&, i, run = units[i].get()] {
       UnitState& state = run->State();
       JobRequest request;
       request.Device = state.Device;
@@ -251,18 +271,29 @@ int main(int argc, char** argv) {
           for (const std::string& line : SplitLines(why.Hint)) notes.push_back("hint: " + line);
         }
       }
-      console.JobEnded(state, outcome, ExitCodeOf(outcome.End), notes, run->Total());
+      // The port is closed: the trace holds all it will.
+      if (!run->CloseTrace()) traceErrors[i] = "the wire trace " + run->TracePath() + " could not be written";
+      console.JobEnded(state, outcome, UnitExitCode(outcome), notes, run->Total(), traceErrors[i]);
     });
   }
   for (std::thread& t : threads) t.join();
   console.Finish();
 
-  {
-    std::lock_guard<std::mutex> hold(signalLock);
-    if (signalCode != 0) return signalCode;
+  // A closed output cuts no load: every job went on to its end (a stop
+  // would leave units half loaded for a reader that merely went away).
+  bool notWritten = false;
+  for (const std::string& error : traceErrors) {
+    if (error.empty()) continue;
+    std::cerr << "lumo-download: --trace: " << error << "\n";
+    notWritten = true;
   }
-  for (const UnitState& state : states) {
-    if (state.ExitCode != EXIT_ALL_DONE) return state.ExitCode;
+  if (const std::string error = console.OutputError(); !error.empty()) {
+    std::cerr << "lumo-download: standard output could not be written (" << error
+              << "); every job went on to its end\n";
+    notWritten = true;
   }
-  return EXIT_ALL_DONE;
+  std::vector<int> codes;
+  for (const UnitState& state : states) codes.push_back(state.ExitCode);
+  std::lock_guard<std::mutex> hold(signalLock);
+  return ToolExitCode(signalCode, codes, notWritten);
 }

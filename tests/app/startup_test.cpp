@@ -1,10 +1,14 @@
 // What the tool takes from its command line: --trace FILE, and nothing else.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
 #include "Startup.h"
+#include "TempFolder.h"
 
 namespace {
 
@@ -51,6 +55,31 @@ TEST(Startup, TheWindowsPortsFollowTheOptions) {
   WindowPorts unwritable(StartupOptions{"/nonexistent-folder/wire.txt"});
   EXPECT_TRUE(unwritable.TraceFailed());
   EXPECT_NE(unwritable.Ports(), nullptr);
+}
+
+// A trace replaces its file: one that is an image the window offers (by a
+// link or the same name) is not made, and the image keeps its bytes.
+TEST(Startup, ATraceThatIsAnImageIsNotMade) {
+  lumo_test::TempFolder folder;
+  const std::string image = folder.File("cm.bin"), other = folder.File("motor.bin");
+  std::ofstream(image) << "the camera board's image";
+  std::ofstream(other) << "the control board's image";
+  const std::string link = folder.File("wire.txt");
+  std::filesystem::create_symlink(image, link);
+  {
+    WindowPorts ports(StartupOptions{link}, {"", other, image});
+    EXPECT_EQ(ports.TraceIsImage(), image);
+    EXPECT_EQ(ports.Ports(), nullptr) << "the window runs without a trace";
+    EXPECT_FALSE(ports.TraceFailed());
+    EXPECT_TRUE(ports.CloseTrace());
+  }
+  std::ifstream in(image);
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()),
+            "the camera board's image");
+
+  WindowPorts elsewhere(StartupOptions{folder.File("trace.txt")}, {image, other});
+  EXPECT_EQ(elsewhere.TraceIsImage(), "");
+  EXPECT_NE(elsewhere.Ports(), nullptr);
 }
 
 }  // namespace

@@ -63,6 +63,7 @@ class PrivateLumoDownload {
 // How a CliProcess runs the tool.
 struct CliRun {
   bool terminal = false;                 // standard output is a pseudo-terminal
+  bool closedOutput = false;             // standard output is a pipe that nobody reads: writes fail (EPIPE)
   std::string tool = BuiltLumoDownload();  // the executable, copied for the run
   std::vector<std::string> prefix;       // a command that runs the tool (setpriv ..., wine)
   std::vector<std::string> environment;  // NAME=value added to the test's own
@@ -98,6 +99,11 @@ class CliProcess {
     } else if (pipe(out) != 0) {
       return;
     }
+    if (options.closedOutput) {
+      // The only read end closed before the fork: the tool's first write already fails.
+      close(out[0]);
+      out[0] = -1;
+    }
     if (pipe(err) != 0) return;
     // Everything the child needs is made before the fork: only system calls after it.
     // Ours first: a name given twice takes its first value.
@@ -113,14 +119,16 @@ class CliProcess {
     if (pid_ == 0) {
       dup2(out[1], 1);
       dup2(err[1], 2);
-      for (int fd : {out[0], err[0], err[1]}) close(fd);
+      for (int fd : {out[0], err[0], err[1]}) {
+        if (fd >= 0) close(fd);
+      }
       if (out[1] != 1) close(out[1]);
       execvpe(raw[0], raw.data(), rawEnvironment.data());
       _exit(127);
     }
     close(err[1]);
     if (!options.terminal) close(out[1]);
-    readers_.emplace_back([this, fd = out[0]] { Drain(fd, out_); });
+    if (out[0] >= 0) readers_.emplace_back([this, fd = out[0]] { Drain(fd, out_); });
     readers_.emplace_back([this, fd = err[0]] { Drain(fd, err_); });
   }
 

@@ -94,7 +94,8 @@ TEST(LumoDownloadUsage, HelpIsCompleteAndVersionIsTheProjects) {
   CliProcess help({"--help"});
   EXPECT_EQ(help.Wait(), 0);
   for (const char* part : {"--port PORT", "--baud RATE", "--dsp FILE", "--cm FILE", "--motor FILE", "--trace FILE",
-                           "--json", "--quiet", "--list-ports", "--version", "Exit status:", "130", "Examples:",
+                           "--json", "--quiet", "--list-ports", "--version", "Exit status:", "130", "129", "switch the unit off and on",
+                           "the wire trace or standard output", "Examples:",
                            "LoaderState.txt"}) {
     EXPECT_TRUE(Contains(help.Out(), part)) << part;
   }
@@ -419,24 +420,37 @@ TEST(LumoDownloadInterrupt, SignalEndsEachJobAfterItsExchangeAndClosesItsPort) {
   Images images;
   const Bytes big = sim::MakeSampleBoardImage(76 * 300, 12);
   const std::string bigPath = images.Write("big.bin", big);
+  const std::string stopNote = "Stopping: each unit ends after its current exchange and closes its port.";
+  enum Output { Terminal, Plain, Json };
   struct Case {
     const char* name;
-    bool terminal;
+    Output output;
+    bool trace;  // the trace's own thread must not take the signal either
     std::vector<int> signals;
     int exitCode;
   } cases[] = {
-      {"Ctrl+C twice on a terminal", true, {SIGINT, SIGINT}, 130},
-      {"SIGTERM with JSON lines", false, {SIGTERM}, 143},
+      {"Ctrl+C twice on a terminal", Terminal, false, {SIGINT, SIGINT}, 130},
+      {"SIGTERM with JSON lines", Json, false, {SIGTERM}, 143},
+      {"Ctrl+C with a trace and JSON lines", Json, true, {SIGINT}, 130},
+      {"SIGTERM with a trace", Plain, true, {SIGTERM}, 143},
+      {"SIGHUP: the terminal or the session closed", Plain, false, {SIGHUP}, 129},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     sim::SimUnit unit;
+    const std::string trace = images.folder + "/stop.trace";
+    fs::remove(trace);
     std::vector<std::string> args{"--port", unit.SlavePath(), "--cm", bigPath};
-    if (!c.terminal) args.push_back("--json");
-    CliProcess run(args, c.terminal ? lumo_test::CliRun::OnTerminal() : lumo_test::CliRun());
+    if (c.output == Json) args.push_back("--json");
+    if (c.trace) args.insert(args.end(), {"--trace", trace});
+    CliProcess run(args, c.output == Terminal ? lumo_test::CliRun::OnTerminal() : lumo_test::CliRun());
     // Once the board's data is going out.
-    ASSERT_TRUE(run.WaitForOutput(c.terminal ? " CM    [" : "\"event\":\"progress\"")) << run.Out();
+    ASSERT_TRUE(run.WaitForOutput(c.output == Terminal ? " CM    ["
+                                  : c.output == Json   ? "\"event\":\"progress\""
+                                                       : ": CM started"))
+        << run.Out();
     for (int signal : c.signals) run.Signal(signal);
+    // A signal's default action gives the same code: what the tool said tells the two apart.
     ASSERT_EQ(run.Wait(), c.exitCode) << run.Out() << run.Err();
 
     // Part of the image went in, and the rest never went out.
@@ -449,16 +463,53 @@ TEST(LumoDownloadInterrupt, SignalEndsEachJobAfterItsExchangeAndClosesItsPort) {
       const std::string lock = std::string(locks) + "/LCK.." + fs::path(unit.SlavePath()).filename().string();
       EXPECT_FALSE(fs::exists(lock)) << lock;
     }
-    if (c.terminal) {
-      EXPECT_TRUE(Contains(run.Out(), unit.SlavePath() + ": stopped while writing CM: load this unit again")) << run.Out();
-      EXPECT_TRUE(run.TerminalUnchanged());
-    } else {
+    if (c.output == Json) {
       const std::vector<nlohmann::json> events = JsonLines(run.Out());
       ASSERT_FALSE(events.empty());
+      EXPECT_TRUE(std::any_of(events.begin(), events.end(), [&](const nlohmann::json& e) {
+        return e.at("event") == "note" && e.at("text") == stopNote;
+      })) << run.Out();
       EXPECT_EQ(events.back().at("event"), "job_end");
       EXPECT_EQ(events.back().at("outcome"), "stopped");
       EXPECT_EQ(events.back().at("cut_short"), "cm");
+      EXPECT_EQ(events.back().at("exit_code"), 1);
+    } else {
+      EXPECT_TRUE(Contains(run.Out(), stopNote)) << run.Out();
+      EXPECT_TRUE(Contains(run.Out(), unit.SlavePath() + ": stopped while writing CM: load this unit again")) << run.Out();
     }
+    if (c.output == Terminal) {
+      EXPECT_TRUE(run.TerminalUnchanged());
+    }
+    if (c.trace) {
+      // The trace ends as a closed port ends it, not where the process died.
+      const lumo_test::TraceFile file = lumo_test::ReadTraceFile(trace);
+      ASSERT_TRUE(file.Read);
+      EXPECT_TRUE(file.Malformed.empty());
+      ASSERT_FALSE(file.Notes.empty());
+      EXPECT_TRUE(Contains(file.Notes.back(), "port closed")) << file.Notes.back();
+    }
+  }
+}
+
+// A reader that went away (`| head -1`, a closed log) must not leave a unit
+// half loaded: the job goes on to its end, then the exit status says so.
+TEST(LumoDownloadOutput, AClosedOutputNeverCutsALoad) {
+  Images images;
+  for (const bool json : {true, false}) {
+    SCOPED_TRACE(json ? "JSON lines" : "plain lines");
+    sim::SimUnit unit;
+    lumo_test::CliRun closed;
+    closed.closedOutput = true;
+    std::vector<std::string> args{"--port", unit.SlavePath(), "--cm", images.cmPath};
+    if (json) args.push_back("--json");
+    CliProcess run(args, closed);
+    EXPECT_EQ(run.Wait(), 6) << run.Err();
+    EXPECT_EQ(unit.Flash(UnitPart::CameraBoardLoader), images.cm);
+    const char* locks = std::getenv("LUMO_LOCK_DIR");
+    if (locks) {
+      EXPECT_FALSE(fs::exists(std::string(locks) + "/LCK.." + fs::path(unit.SlavePath()).filename().string()));
+    }
+    EXPECT_TRUE(Contains(run.Err(), "standard output could not be written")) << run.Err();
   }
 }
 
@@ -514,6 +565,82 @@ TEST(LumoDownloadTrace, TheWireIsTheSameWithAndWithoutATrace) {
   }
   EXPECT_EQ(wire[0], wire[1]);
   EXPECT_TRUE(lumo_test::ReadTraceFile(images.folder + "/one.trace").Read);
+}
+
+Bytes FileBytes(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// A trace is never one of the job's images, however its path is spelled: the
+// tool refuses before it opens or writes anything, and every image keeps its bytes.
+TEST(LumoDownloadTrace, ATraceThatIsAnImageIsRefusedBeforeAnythingIsWritten) {
+  Images images;
+  lumo_test::ComFolder com;
+  std::vector<std::unique_ptr<sim::SimUnit>> units;
+  for (int number : {3, 4}) {
+    sim::SimOptions options;
+    options.ComDir = com.Path();
+    options.ComNumber = number;
+    units.push_back(std::make_unique<sim::SimUnit>(options));
+  }
+  const std::string symlink = images.folder + "/link.trace";
+  fs::create_symlink(images.cmPath, symlink);
+  const std::string hardLink = images.folder + "/hard.trace";
+  fs::create_hard_link(images.motorPath, hardLink);
+  const std::string folderName = fs::path(images.folder).filename().string();
+  const std::string roundabout = images.folder + "/../" + folderName + "/./cm.bin";
+  // With several ports "fault.bin" becomes fault-COM3.bin and fault-COM4.bin.
+  const std::string portImage = images.Write("fault-COM4.bin", images.cm);
+  const std::string portTrace = images.folder + "/fault.bin";
+  struct Case {
+    const char* name;
+    std::vector<std::string> args;
+    std::string trace, image;  // as the message must name them
+  } cases[] = {
+      {"the image's own path", {"--port", "COM3", "--cm", images.cmPath, "--trace", images.cmPath}, images.cmPath,
+       images.cmPath},
+      {"a symbolic link to the image", {"--port", "COM3", "--cm", images.cmPath, "--trace", symlink}, symlink, images.cmPath},
+      {"a hard link to the second image", {"--port", "COM3", "--cm", images.cmPath, "--motor", images.motorPath, "--trace", hardLink},
+       hardLink, images.motorPath},
+      {"another spelling of the image's path", {"--port", "COM3", "--cm", images.cmPath, "--trace", roundabout}, roundabout,
+       images.cmPath},
+      {"the second port's trace", {"--port", "COM3", "--port", "COM4", "--cm", portImage, "--trace", portTrace},
+       portImage, portImage},
+  };
+  const std::vector<std::string> files{images.dspPath, images.cmPath, images.motorPath, portImage};
+  std::vector<Bytes> before;
+  for (const std::string& f : files) before.push_back(FileBytes(f));
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    CliProcess run(c.args, lumo_test::CliRun::WithEnvironment({"LUMO_COMPORT_DIR=" + com.Path()}));
+    EXPECT_EQ(run.Wait(), 2) << run.Out() << run.Err();
+    const std::vector<std::string> lines = Lines(run.Err());
+    ASSERT_FALSE(lines.empty());
+    EXPECT_TRUE(Contains(lines[0], "--trace") && Contains(lines[0], c.trace) && Contains(lines[0], c.image)) << lines[0];
+    EXPECT_EQ(run.Out(), "");
+    for (size_t i = 0; i < files.size(); ++i) EXPECT_EQ(FileBytes(files[i]), before[i]) << files[i];
+    EXPECT_TRUE(fs::is_symlink(symlink));
+    EXPECT_FALSE(fs::exists(images.folder + "/fault-COM3.bin")) << "no trace made for the other port either";
+    for (const auto& unit : units) EXPECT_TRUE(unit->Wire().empty());
+  }
+}
+
+// A trace that does not reach its file is said, and the exit status tells
+// it from a clean run; the job itself is not held up by it.
+TEST(LumoDownloadTrace, ATraceThatCannotBeWrittenIsReported) {
+  Images images;
+  sim::SimUnit unit;
+  CliProcess run({"--port", unit.SlavePath(), "--cm", images.cmPath, "--json", "--trace", "/dev/full"});
+  EXPECT_EQ(run.Wait(), 6) << run.Out() << run.Err();
+  EXPECT_EQ(unit.Flash(UnitPart::CameraBoardLoader), images.cm);
+  EXPECT_TRUE(Contains(run.Err(), "/dev/full could not be written")) << run.Err();
+  const std::vector<nlohmann::json> events = JsonLines(run.Out());
+  ASSERT_FALSE(events.empty());
+  const nlohmann::json& end = events.back();
+  EXPECT_EQ(end.at("event"), "job_end");
+  EXPECT_EQ(end.at("outcome"), "done");
+  EXPECT_TRUE(Contains(end.value("trace_error", ""), "/dev/full")) << end.dump();
 }
 
 }  // namespace
