@@ -140,6 +140,22 @@ int ListPorts(PortFactory& ports, bool json) {
   return EXIT_ALL_DONE;
 }
 
+// What to do after a job whose messages say the unit itself must be reset.
+std::vector<std::string> JobHints(const JobOutcome& outcome) {
+  const auto shown = [&](const char* text) {
+    return std::find(outcome.Messages.begin(), outcome.Messages.end(), text) != outcome.Messages.end();
+  };
+  if (shown(TEXT_LOADER_NOT_RESTARTED)) {
+    return {"a loader was listening when the job began, and no record of this tool says whose; it did not take "
+            "its restart, so nothing was written. Switch the unit off and on, then run the same command again."};
+  }
+  if (shown(TEXT_UNIT_NOT_ANSWERING)) {
+    return {"the unit may still be in download mode from a job that was cut short. Switch it off and on, then "
+            "run the same command again."};
+  }
+  return {};
+}
+
 // With several ports, one trace per port: "fault.trace" becomes
 // "fault-COM34.trace".
 std::string TraceFileFor(const std::string& trace, const std::string& port, bool several) {
@@ -270,6 +286,7 @@ int main(int argc, char** argv) {
           notes.push_back("cause: " + why.Detail);
           for (const std::string& line : SplitLines(why.Hint)) notes.push_back("hint: " + line);
         }
+        for (const std::string& hint : JobHints(outcome)) notes.push_back("hint: " + hint);
       }
       // The port is closed: the trace holds all it will.
       if (!run->CloseTrace()) traceErrors[i] = "the wire trace " + run->TracePath() + " could not be written";

@@ -196,6 +196,32 @@ TEST(LumoDownload, ExitCodesTellWhatFailedWithTheWindowsMessage) {
   }
 }
 
+// A unit that arrives with the camera board's loader listening and no record
+// of it here: the control board's image goes into the control board once
+// that loader has restarted; a loader that will not restart ends the job
+// before any image byte, exit 4, with what to do.
+TEST(LumoDownload, AnUnknownListeningLoaderIsRestartedNeverWrittenTo) {
+  Images images;
+  for (const bool restarts : {true, false}) {
+    SCOPED_TRACE(restarts ? "restarts" : "never restarts");
+    sim::SimOptions options;
+    options.ListeningAtStart = UnitPart::CameraBoardLoader;
+    if (!restarts) options.Faults = {{sim::FaultKind::NakPacket, UnitPart::CameraBoardLoader, 0x25, 0, -1}};
+    sim::SimUnit unit(options);
+    CliProcess run({"--port", unit.SlavePath(), "--motor", images.motorPath});
+    EXPECT_EQ(run.Wait(), restarts ? 0 : 4) << run.Out() << run.Err();
+    EXPECT_TRUE(unit.Flash(UnitPart::CameraBoardLoader).empty());
+    if (restarts) {
+      EXPECT_EQ(unit.Flash(UnitPart::ControlBoardLoader), images.motor);
+    } else {
+      EXPECT_TRUE(unit.Flash(UnitPart::ControlBoardLoader).empty());
+      EXPECT_NE(run.Out().find(": A board's loader was already listening and did not restart"), std::string::npos)
+          << run.Out();
+      EXPECT_NE(run.Out().find("hint: a loader was listening when the job began"), std::string::npos) << run.Out();
+    }
+  }
+}
+
 TEST(LumoDownload, JsonLinesTellTheWholeJob) {
   Images images;
   sim::SimUnit unit;
