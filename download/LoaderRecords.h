@@ -19,11 +19,13 @@ class LoaderRecords {
   // file: where the records are kept; empty keeps them in memory only.
   explicit LoaderRecords(std::string file = {});
 
-  // The board whose loader may be listening on the device, or NO_BOARD.
+  // The board whose loader may be listening on the device, or NO_BOARD. Any
+  // name of the device finds its record (a COM link or the device path).
   int32_t Get(const std::string& device) const;
-  // Records the board (NO_BOARD clears). What cannot be written to the file
-  // is still kept for the life of this object. True when the record is kept
-  // where later runs will see it (or the object keeps none in a file).
+  // Records the board (NO_BOARD clears). True when the record is where later
+  // runs will see it (in the file; always for an object without a file).
+  // What cannot be written to the file is still kept for the life of this
+  // object, and false tells that later runs will not know it.
   [[nodiscard]] bool Set(const std::string& device, int32_t board);
 
   const std::string& File() const { return file_; }
@@ -32,8 +34,9 @@ class LoaderRecords {
   using Map = std::map<std::string, int32_t>;
   Map Read() const;
   bool Write(const Map& records) const;
+  std::string LockFile() const { return file_ + ".lock"; }
 
   std::string file_;
   mutable std::mutex lock_;
-  Map unsaved_;  // changes the file did not take, board NO_BOARD meaning cleared
+  Map unsaved_;  // by device key: changes the file did not take, board NO_BOARD meaning cleared
 };

@@ -12,6 +12,7 @@
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -177,9 +178,19 @@ std::string DescribeProcess(pid_t pid) {
   return name + " (pid " + std::to_string(pid) + ")";
 }
 
+// The majors of the Unix 98 pseudo-terminal slaves (/dev/pts/<n>).
+constexpr unsigned PTY_SLAVE_MAJOR_FIRST = 136;
+constexpr unsigned PTY_SLAVE_MAJOR_LAST = 143;
+
+bool PseudoTerminal(const struct stat& st) {
+  const unsigned m = major(st.st_rdev);
+  return m >= PTY_SLAVE_MAJOR_FIRST && m <= PTY_SLAVE_MAJOR_LAST;
+}
+
 // locked: the device refused us (exclusive mode, an flock) without saying
-// who. nullopt when nothing holds the device.
-std::optional<OpenFailure> Held(const std::string& path, const struct stat& st, bool locked) {
+// who; exclusive: it is marked exclusive (TIOCEXCL). nullopt when nothing
+// holds the device.
+std::optional<OpenFailure> Held(const std::string& path, const struct stat& st, bool locked, bool exclusive) {
   const std::vector<pid_t> others = ProcessesHolding(st.st_rdev);
   const auto lockFile = UucpLockHolding(path);
   // Only other descriptors of ours are open on the device now.
@@ -196,6 +207,13 @@ std::optional<OpenFailure> Held(const std::string& path, const struct stat& st, 
     holders.push_back("the lock file " + lockFile->Path + ", which names no process yet");
   }
   if (self) holders.push_back(DescribeProcess(getpid()));
+  const std::string node = RealPath(path).value_or(path);
+  if (holders.empty() && exclusive && SeesEveryProcess()) {
+    // Nobody at all: an flock, too, needs a descriptor that some process has.
+    return OpenFailure{OpenFailureCause::ExclusiveLeftBehind,
+                       path + " is marked exclusive (TIOCEXCL) but no process holds it",
+                       ExclusiveLeftHint(node, PseudoTerminal(st))};
+  }
   if (holders.empty()) holders.push_back("another process that this user may not see");
 
   Lines hint;
@@ -216,12 +234,30 @@ std::optional<OpenFailure> Held(const std::string& path, const struct stat& st, 
   if (hint.empty()) {
     hint.push_back("Close the program that uses the port (a terminal program, another download) or wait until it is "
                    "done; sudo fuser -v " + path + " shows which one it is.");
+    // Whoever this user cannot see may be nobody.
+    if (exclusive) {
+      hint.push_back("If it shows none, the port is marked exclusive (TIOCEXCL) with nobody holding it:");
+      hint.push_back(ExclusiveLeftHint(node, PseudoTerminal(st)));
+    }
   }
   return OpenFailure{OpenFailureCause::HeldByAnotherProcess, path + " is held by " + Join(holders, ", "),
                      Join(hint, "\n")};
 }
 
 }  // namespace
+
+std::string ExclusiveLeftHint(const std::string& device, bool pseudoTerminal) {
+  Lines hint{"A program that ended without clearing the mark left it so, and the port refuses every open until it is "
+             "cleared."};
+  if (pseudoTerminal) {
+    hint.push_back("It is a pseudo-terminal: restart the program that provides it (a simulated unit, a serial bridge).");
+  } else {
+    hint.push_back("Unplug the port's adapter and plug it in again, or restart the computer.");
+  }
+  hint.push_back("Or clear the mark as root:\n  sudo python3 -c 'import os, fcntl, termios; fcntl.ioctl(os.open(\"" +
+                 device + "\", os.O_RDWR | os.O_NOCTTY | os.O_NONBLOCK), termios.TIOCNXCL)'");
+  return Join(hint, "\n");
+}
 
 std::string ModeText(mode_t mode) {
   std::string text = S_ISCHR(mode) ? "c" : S_ISBLK(mode) ? "b" : S_ISDIR(mode) ? "d" : S_ISLNK(mode) ? "l"
@@ -285,17 +321,17 @@ OpenFailure DiagnoseOpenFailure(const std::string& devicePath, PortFactory& port
     if (error == EACCES || error == EPERM) return PermissionDenied(devicePath, st);
     if (NoDevice(error)) return NoSuchDevice(devicePath, error, ports);
     // A tty in exclusive mode refuses everyone but root.
-    if (error == EBUSY) return *Held(devicePath, st, true);
+    if (error == EBUSY) return *Held(devicePath, st, true, true);
     return Other(devicePath, "opening " + devicePath + " failed: " + ErrorText(error), ports);
   }
   const bool terminal = isatty(fd) == 1;
-  int exclusive = 0;
-  bool locked = ioctl(fd, TIOCGEXCL, &exclusive) == 0 && exclusive != 0;
+  int mark = 0;
+  const bool exclusive = ioctl(fd, TIOCGEXCL, &mark) == 0 && mark != 0;
   // Tried only; closing the descriptor gives a lock we got back.
-  locked = locked || (flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK);
+  const bool locked = exclusive || (flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK);
   close(fd);
   if (!terminal) return Other(devicePath, devicePath + " is not a serial port (no terminal)", ports);
-  if (auto held = Held(devicePath, st, locked)) return *held;
+  if (auto held = Held(devicePath, st, locked, exclusive)) return *held;
   return {OpenFailureCause::Other, devicePath + " opens now and nothing holds it",
           "Whatever held the port has let it go: try again."};
 }

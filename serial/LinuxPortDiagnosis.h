@@ -25,3 +25,8 @@ std::string PermissionHint(const DeviceAccess& access);
 
 // The file type and permission bits as ls shows them: "crw-rw----".
 std::string ModeText(mode_t mode);
+
+// What to do about a port marked exclusive (TIOCEXCL) that nobody holds: the
+// mark outlives the program that set it while the device stays (a
+// pseudo-terminal's provider keeps it; a real port until it goes away).
+std::string ExclusiveLeftHint(const std::string& device, bool pseudoTerminal);

@@ -11,6 +11,7 @@ enum class OpenFailureCause {
   NoSuchDevice,          // nothing at that path, or the device has gone
   PermissionDenied,      // this user may not open it
   HeldByAnotherProcess,  // another program (or another job of this one) has it
+  ExclusiveLeftBehind,   // marked exclusive by a program that ended without clearing it; nobody has it
   Other,                 // none of those: not a serial port, an I/O error, ...
 };
 

@@ -227,6 +227,21 @@ std::vector<pid_t> ProcessesHolding(dev_t rdev) {
   return holders;
 }
 
+bool SeesEveryProcess() {
+  bool every = true;
+  ForEachOtherProcess([&](pid_t pid) {
+    const std::string fdFolder = "/proc/" + std::to_string(pid) + "/fd";
+    const int dirFd = open(fdFolder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dirFd >= 0) {
+      close(dirFd);
+    } else if (errno != ENOENT) {  // one that has just ended holds nothing
+      every = false;
+    }
+    return every;
+  });
+  return every;
+}
+
 bool OpenInThisProcess(dev_t rdev) { return HasOpen("self", rdev); }
 
 std::string ProcessName(pid_t pid) {

@@ -73,6 +73,11 @@ bool OpenInAnotherProcess(dev_t rdev);
 // shows, in the order /proc lists them.
 std::vector<pid_t> ProcessesHolding(dev_t rdev);
 
+// Whether this process may read every other process's descriptors in /proc,
+// so that a scan that finds no holder means there is none (false for an
+// ordinary user while another user's process runs).
+bool SeesEveryProcess();
+
 // Whether a descriptor of this process is open on rdev.
 bool OpenInThisProcess(dev_t rdev);
 

@@ -6,7 +6,10 @@
 #include <asm/termbits.h>
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/inotify.h>
 #include <sys/ioctl.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -16,6 +19,7 @@
 #include <stdexcept>
 
 #include "CameraModel.h"
+#include "PortHolders.h"
 
 namespace sim {
 
@@ -52,6 +56,42 @@ void SetRate(struct termios2& t, unsigned rate) {
 
 std::string Errno(const char* what) { return std::string(what) + ": " + std::strerror(errno); }
 
+// A descriptor sent into a socket waits there, open, in no process's table.
+bool Park(int socket, int fd) {
+  char byte = 0;
+  iovec data{&byte, 1};
+  alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int))] = {};
+  msghdr message{};
+  message.msg_iov = &data;
+  message.msg_iovlen = 1;
+  message.msg_control = control;
+  message.msg_controllen = sizeof control;
+  cmsghdr* rights = CMSG_FIRSTHDR(&message);
+  rights->cmsg_level = SOL_SOCKET;
+  rights->cmsg_type = SCM_RIGHTS;
+  rights->cmsg_len = CMSG_LEN(sizeof(int));
+  std::memcpy(CMSG_DATA(rights), &fd, sizeof fd);
+  return sendmsg(socket, &message, MSG_DONTWAIT | MSG_NOSIGNAL) == 1;
+}
+
+// The parked descriptor, taken out of the socket; -1 when none waits there.
+int Unpark(int socket) {
+  char byte = 0;
+  iovec data{&byte, 1};
+  alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int))] = {};
+  msghdr message{};
+  message.msg_iov = &data;
+  message.msg_iovlen = 1;
+  message.msg_control = control;
+  message.msg_controllen = sizeof control;
+  if (recvmsg(socket, &message, MSG_DONTWAIT | MSG_CMSG_CLOEXEC) != 1) return -1;
+  const cmsghdr* rights = CMSG_FIRSTHDR(&message);
+  if (!rights || rights->cmsg_type != SCM_RIGHTS || rights->cmsg_len != CMSG_LEN(sizeof(int))) return -1;
+  int fd = -1;
+  std::memcpy(&fd, CMSG_DATA(rights), sizeof fd);
+  return fd;
+}
+
 // How long a hang-up waits, after the last answer went out, for the host to
 // take it before the line goes dead.
 constexpr auto HANG_UP_GRACE = std::chrono::milliseconds(500);
@@ -76,8 +116,8 @@ SimUnit::SimUnit(const SimOptions& options)
   fcntl(master, F_SETFL, fcntl(master, F_GETFL) | O_NONBLOCK);
   master_ = master;
   slavePath_ = name;
-  // The unit never holds the slave open, so port discovery sees nobody on
-  // it. Terminal settings asked or set on the master are the slave's: the
+  // The unit keeps no descriptor of the slave in its table (the one it
+  // parks is in none), so port discovery sees nobody on it. Terminal settings asked or set on the master are the slave's: the
   // unit sets the slave raw at once, so nothing is echoed before the tool
   // has set it up, and reads the host's rate there.
   struct termios2 t {};
@@ -104,6 +144,7 @@ SimUnit::SimUnit(const SimOptions& options)
     comLink_ = link;
   }
 
+  ParkSlave();
   for (const Fault& f : options_.Faults) faults_.Add(f);
   thread_ = std::thread(&SimUnit::Run, this);
 }
@@ -117,6 +158,59 @@ SimUnit::~SimUnit() {
     if (n >= 0 && slavePath_ == std::string(target, static_cast<size_t>(n))) unlink(comLink_.c_str());
   }
   if (master_.load() >= 0) close(master_.load());
+  ReleaseParkedSlave();
+}
+
+// The unit works without it: then only a tool that ends in order clears its mark.
+void SimUnit::ParkSlave() {
+  if (socketpair(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0, parking_) != 0) {
+    parking_[0] = parking_[1] = -1;
+    return;
+  }
+  slaveCloses_ = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+  const int slave = open(slavePath_.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  const bool parked = slave >= 0 && slaveCloses_ >= 0 &&
+                      inotify_add_watch(slaveCloses_, slavePath_.c_str(), IN_CLOSE_WRITE | IN_CLOSE_NOWRITE) >= 0 &&
+                      Park(parking_[0], slave);
+  if (slave >= 0) close(slave);  // parked, it stays open in the socket
+  if (!parked) ReleaseParkedSlave();
+}
+
+void SimUnit::ReleaseParkedSlave() {
+  for (int* fd : {&parking_[0], &parking_[1], &slaveCloses_}) {
+    if (*fd >= 0) close(*fd);
+    *fd = -1;
+  }
+}
+
+void SimUnit::ClearExclusiveLeftBehind() {
+  if (slaveCloses_ < 0) return;
+  alignas(inotify_event) char events[4096];
+  bool closed = false;
+  while (read(slaveCloses_, events, sizeof events) > 0) closed = true;
+  if (!closed) return;
+  // The mark is asked for through the parked descriptor, which goes back at
+  // once: while it is out, a scan of this process would find it.
+  const int slave = Unpark(parking_[1]);
+  if (slave < 0) return;
+  int exclusive = 0;
+  const bool marked = ioctl(slave, TIOCGEXCL, &exclusive) == 0 && exclusive != 0;
+  struct stat st {};
+  const bool known = fstat(slave, &st) == 0;
+  const bool back = Park(parking_[0], slave);
+  close(slave);
+  if (!back) {
+    ReleaseParkedSlave();
+    return;
+  }
+  // Set by a tool that still has the port: its own.
+  if (!marked || !known || !ProcessesHolding(st.st_rdev).empty() || OpenInThisProcess(st.st_rdev)) return;
+  const int again = Unpark(parking_[1]);
+  if (again < 0) return;
+  ioctl(again, TIOCNXCL);
+  const bool parked = Park(parking_[0], again);
+  close(again);
+  if (!parked) ReleaseParkedSlave();
 }
 
 int SimUnit::HostRate() const {
@@ -235,18 +329,21 @@ void SimUnit::Run() {
           std::lock_guard<std::mutex> hold(masterLock_);
           close(master_.exchange(-1));
         }
+        ReleaseParkedSlave();
         hungUp_.store(true);
         pendingInput_.store(0);
         continue;
       }
     }
+    ClearExclusiveLeftBehind();
     Clock::time_point now = Clock::now();
     const bool waitingForRoom = FlushOutgoing(now);
 
     if (reading_.load() && in.empty() && !hangingUp) {
       pendingInput_.store(1);  // before the read, so WaitIdle never sees the bytes nowhere
       // EIO here means only that no host has the slave open now (the tool
-      // has closed the port); bytes come again once it opens the port.
+      // has closed the port, and the unit could park no descriptor of the
+      // slave); bytes come again once it opens the port.
       const ssize_t n = read(master_.load(), buffer, sizeof buffer);
       if (n > 0) {
         // The host's rate is read when the bytes arrive: that is the rate they were sent at.
@@ -283,7 +380,8 @@ void SimUnit::Run() {
     struct timespec ts {static_cast<time_t>(ns / 1000000000), static_cast<long>(ns % 1000000000)};
     bool slept = false;
     if (p.events != 0) {
-      // With no host on the slave, poll reports a hang-up at once: sleep instead.
+      // With nothing open on the slave (no parked descriptor either), poll
+      // reports a hang-up at once: sleep instead.
       slept = ppoll(&p, 1, &ts, nullptr) >= 0 && !(p.revents & POLLHUP);
     }
     if (!slept) nanosleep(&ts, nullptr);

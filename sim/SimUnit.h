@@ -82,6 +82,10 @@ class SimUnit final : public UnitLine {
   void Queue(const std::vector<uint8_t>& bytes, int rate, Clock::time_point due);
   bool FlushOutgoing(Clock::time_point now);  // true when bytes wait for room
   void Record(WireDirection direction, uint8_t byte, int rate);
+  void ParkSlave();
+  // After the slave was closed: clears an exclusive mark that nobody holds.
+  void ClearExclusiveLeftBehind();
+  void ReleaseParkedSlave();
   void RecordAt(Clock::time_point time, WireDirection direction, uint8_t byte, int rate);
 
   SimOptions options_;
@@ -109,6 +113,13 @@ class SimUnit final : public UnitLine {
   std::atomic<bool> hungUp_{false};
   std::atomic<bool> hangUpRequested_{false};
   Clock::time_point hangUpSince_{};  // the unit's thread only: when the last answer before a hang-up went out
+  // A descriptor of the slave, parked in a socket of the unit's own, where
+  // no scan of /proc finds it, so port discovery still sees nobody on the
+  // port. Through it the unit clears the exclusive mark (TIOCEXCL) that a
+  // killed tool leaves on the slave, which would refuse every later open.
+  // Made before the unit's thread starts, then used by that thread only.
+  int parking_[2] = {-1, -1};  // the socket pair; the descriptor waits in parking_[1]
+  int slaveCloses_ = -1;       // inotify: a close of the slave by anyone
   std::atomic<int> pendingInput_{0};  // bytes taken off the line but not yet heard (1 while reading)
   std::thread thread_;
 };

@@ -12,6 +12,7 @@
 #include <pwd.h>
 #include <stdlib.h>
 #include <sys/file.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -27,6 +28,7 @@
 #include "LinuxPortDiagnosis.h"
 #include "OtherProgram.h"
 #include "PortDiagnosis.h"
+#include "PortHolders.h"
 #include "PseudoTerminal.h"
 #include "TestContext.h"
 
@@ -44,6 +46,7 @@ const char* CauseName(OpenFailureCause cause) {
     case OpenFailureCause::NoSuchDevice: return "NoSuchDevice";
     case OpenFailureCause::PermissionDenied: return "PermissionDenied";
     case OpenFailureCause::HeldByAnotherProcess: return "HeldByAnotherProcess";
+    case OpenFailureCause::ExclusiveLeftBehind: return "ExclusiveLeftBehind";
     case OpenFailureCause::Other: return "Other";
   }
   return "?";
@@ -445,6 +448,72 @@ TEST_F(Diagnosis, HolderThisUserMayNotSee) {
     EXPECT_EQ(failure->Cause, OpenFailureCause::HeldByAnotherProcess) << Shown(*failure);
     EXPECT_EQ(failure->Detail, port.Link() + " is held by another process that this user may not see");
     ExpectAll(failure->Hint, {"sudo fuser -v " + port.Link()}, "Hint");
+  }
+}
+
+// A program that set exclusive mode and ended without clearing it (killed)
+// leaves the mark on a pseudo-terminal whose master lives on. Nobody holds
+// the port: the diagnosis says so and names no holder, where it can see
+// every process; a user who cannot is told to look, and what the mark means
+// if nobody is found. The diagnosis leaves the mark as it found it.
+TEST_F(Diagnosis, ExclusiveMarkThatNobodyHolds) {
+  ASSERT_EQ(chmod(com.Path().c_str(), 0755), 0);
+  PseudoTerminal port(com.Path());
+  ASSERT_TRUE(port.Ok());
+  ASSERT_EQ(chmod(port.Slave().c_str(), 0666), 0);  // for the check as another user
+  {
+    OtherProgram marker(port.Slave(), OtherProgram::Exclusive);
+    ASSERT_TRUE(marker.Holding());
+  }  // it has ended, its descriptor closed, the mark not cleared
+  const Strings leftBehind{"A program that ended without clearing the mark left it so",
+                           "pseudo-terminal: restart the program that provides it", "termios.TIOCNXCL",
+                           "os.open(\"" + port.Slave() + "\""};
+
+  const OpenFailure failure = Diagnose(port.Link());
+
+  if (SeesEveryProcess()) {
+    EXPECT_EQ(failure.Cause, OpenFailureCause::ExclusiveLeftBehind) << Shown(failure);
+    EXPECT_EQ(failure.Detail, port.Link() + " is marked exclusive (TIOCEXCL) but no process holds it");
+    ExpectAll(failure.Hint, leftBehind, "Hint");
+    EXPECT_FALSE(Contains(failure.Hint, "Close")) << failure.Hint;
+  }
+  if (geteuid() == 0) {
+    const int fd = open(port.Slave().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    ASSERT_GE(fd, 0);
+    int mark = 0;
+    EXPECT_EQ(ioctl(fd, TIOCGEXCL, &mark), 0);
+    close(fd);
+    EXPECT_NE(mark, 0) << "the diagnosis cleared the mark";
+  }
+
+  std::string user;
+  const auto unprivileged = DiagnoseUnprivileged(port.Link(), user);
+  ASSERT_TRUE(unprivileged.has_value()) << "the check did not run";
+  if (geteuid() == 0) {  // nobody cannot see root's processes
+    EXPECT_EQ(unprivileged->Cause, OpenFailureCause::HeldByAnotherProcess) << Shown(*unprivileged);
+    EXPECT_EQ(unprivileged->Detail, port.Link() + " is held by another process that this user may not see");
+    ExpectAll(unprivileged->Hint, Strings{"sudo fuser -v " + port.Link(), "If it shows none"}, "Hint");
+    ExpectAll(unprivileged->Hint, leftBehind, "Hint");
+  }
+}
+
+// What to do about a mark nobody holds depends on what keeps the device.
+TEST(ExclusiveLeftHint, PseudoTerminalOrRealPort) {
+  const struct {
+    const char* name;
+    bool pseudoTerminal;
+    Strings says;
+    Strings saysNot;
+  } cases[] = {
+      {"a pseudo-terminal", true, {"restart the program that provides it"}, {"adapter"}},
+      {"a real port", false, {"Unplug the port's adapter and plug it in again, or restart the computer"}, {"pseudo"}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string hint = ExclusiveLeftHint("/dev/ttyUSB0", c.pseudoTerminal);
+    ExpectAll(hint, c.says, "Hint");
+    ExpectAll(hint, {"clear the mark as root", "os.open(\"/dev/ttyUSB0\"", "termios.TIOCNXCL"}, "Hint");
+    for (const std::string& part : c.saysNot) EXPECT_FALSE(Contains(hint, part)) << "'" << part << "' in:\n" << hint;
   }
 }
 

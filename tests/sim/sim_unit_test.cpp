@@ -3,7 +3,10 @@
 #include <gtest/gtest.h>
 #include <dirent.h>
 #include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -323,6 +326,66 @@ TEST(SimLine, UnitHoldsNoDescriptorOfItsPort) {
     job.Stop();  // closes the port
   }
   EXPECT_FALSE(job.unit.HungUp());
+}
+
+// A tool killed while it has the port (kill -9) never clears the exclusive
+// mark it set on the unit's terminal, and the unit keeps the terminal alive:
+// the unit clears the mark once nobody has the port, so the next job opens
+// it instead of finding it refused for as long as the unit runs.
+TEST(SimLine, PortOfAKilledToolOpensAgain) {
+  int path[2], ready[2];
+  ASSERT_EQ(pipe2(path, O_CLOEXEC), 0);
+  ASSERT_EQ(pipe2(ready, O_CLOEXEC), 0);
+  // The tool's process is forked before the unit's thread runs; the port's
+  // path reaches it through a pipe.
+  const pid_t tool = fork();
+  if (tool == 0) {
+    close(path[1]);
+    close(ready[0]);
+    char name[256] = {};
+    if (read(path[0], name, sizeof name - 1) <= 0) _exit(1);
+    auto port = OpenLinuxSerialPort(name);
+    const char answer = port ? 'y' : 'n';
+    if (write(ready[1], &answer, 1) != 1) _exit(1);
+    pause();  // until killed, the port still open
+    _exit(0);
+  }
+  ASSERT_GT(tool, 0);
+  struct Reaper {
+    pid_t pid;
+    ~Reaper() {
+      if (pid <= 0) return;
+      kill(pid, SIGKILL);
+      waitpid(pid, nullptr, 0);
+    }
+  } reaper{tool};
+  close(path[0]);
+  close(ready[1]);
+
+  sim::SimUnit unit;
+  ASSERT_EQ(write(path[1], unit.SlavePath().c_str(), unit.SlavePath().size()),
+            static_cast<ssize_t>(unit.SlavePath().size()));
+  close(path[1]);
+  pollfd answer{ready[0], POLLIN, 0};
+  char opened = 'n';
+  ASSERT_EQ(poll(&answer, 1, 10000), 1) << "the tool did not answer";
+  ASSERT_EQ(read(ready[0], &opened, 1), 1);
+  close(ready[0]);
+  ASSERT_EQ(opened, 'y') << "the tool could not open the port";
+  EXPECT_TRUE(OpenLinuxSerialPort(unit.SlavePath()) == nullptr) << "the tool's port was not exclusive";
+
+  kill(tool, SIGKILL);
+  ASSERT_EQ(waitpid(tool, nullptr, 0), tool);
+  reaper.pid = -1;
+
+  std::unique_ptr<SerialPort> next;
+  const auto deadline = Clock::now() + std::chrono::seconds(5);
+  while (!(next = OpenLinuxSerialPort(unit.SlavePath())) && Clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  ASSERT_TRUE(next != nullptr) << "the port stayed refused after the tool was killed";
+  // The next tool holds the port as its own.
+  EXPECT_TRUE(OpenLinuxSerialPort(unit.SlavePath()) == nullptr);
 }
 
 // A COM folder holds COM<n> as a link to the unit's terminal while the unit
