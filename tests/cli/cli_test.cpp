@@ -312,7 +312,9 @@ TEST(LumoDownloadUnits, FourUnitsAtOnceOneSilentTheOthersLoaded) {
     EXPECT_EQ(rows[i + 1].rfind(units[i]->SlavePath(), 0), 0u) << rows[i + 1];
     EXPECT_TRUE(Contains(rows[i + 1], i == 2 ? "failed" : "done")) << rows[i + 1];
   }
-  EXPECT_TRUE(Contains(rows[3], "Stellaries Connection Error !!")) << rows[3];
+  // No loader and no camera answer: the loader's message, then what to do.
+  EXPECT_TRUE(Contains(out, units[2]->SlavePath() + " CM: Stellaries Connection Error !!")) << out;
+  EXPECT_TRUE(Contains(rows[3], "Neither the board's loader nor the camera answers")) << rows[3];
 }
 
 TEST(LumoDownloadUnits, TwoUnitsOnATerminalEachWithItsOwnRedrawnLine) {
