@@ -18,8 +18,8 @@ LINUX_BUILD=${1:?usage: tools/wine-stage.sh LINUX_BUILD}
 WIN_BUILD=$ROOT/build/win
 JOBS=$(nproc)
 
-cmake -S "$ROOT" -B "$WIN_BUILD" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-w64-x86_64-posix.cmake" \
-  -DCMAKE_BUILD_TYPE=RelWithDebInfo -DLUMO_WARNINGS_AS_ERRORS=ON >/dev/null
+# The preset "windows" (CMakePresets.json) is build/win with the mingw-w64 toolchain file.
+(cd "$ROOT" && cmake --preset windows >/dev/null)
 cmake --build "$WIN_BUILD" -j "$JOBS"
 
 export WINEPREFIX=$WIN_BUILD/wineprefix
