@@ -61,7 +61,8 @@ WINDOW_PID=$!
 READ=""
 for _ in $(seq 30); do
   sleep 1
-  id=$(xwininfo -root -tree | awk '/\("Lumo_DownloadTool" "Lumo_DownloadTool"\)/ {print $1; exit}')
+  # awk reads to the end: an early exit could end xwininfo with SIGPIPE (pipefail).
+  id=$(xwininfo -root -tree | awk '/\("Lumo_DownloadTool" "Lumo_DownloadTool"\)/ && !id {id = $1} END {print id}')
   [ -n "$id" ] || continue
   # The status box sits where the window's layout puts it; its grey text is
   # enlarged and stretched to full contrast for the OCR.
@@ -91,7 +92,10 @@ kill -TERM "$UNIT_PID"
 wait "$UNIT_PID" || true
 UNIT_PID=
 read -r HEADER BODY < <(lumo-unit-sim --dsp-layout)
-tail -c +"$((HEADER + 1))" "$WORK/images/dsp.bin" | head -c "$BODY" | cmp - "$WORK/unit/dsp.bin" || fail "DSP memory"
+# Not "tail | head": tail, still writing past the body, could die of SIGPIPE.
+dd if="$WORK/images/dsp.bin" of="$WORK/dsp-body.bin" iflag=skip_bytes,count_bytes skip="$HEADER" count="$BODY" \
+  bs=64K status=none
+cmp "$WORK/dsp-body.bin" "$WORK/unit/dsp.bin" || fail "DSP memory"
 cmp "$WORK/images/camera-board.bin" "$WORK/unit/camera-board.bin" || fail "camera board flash"
 cmp "$WORK/images/control-board.bin" "$WORK/unit/control-board.bin" || fail "control board flash"
 

@@ -14,9 +14,11 @@ rm -rf "$WORK"
 mkdir -p "$WORK/com" "$WORK/images" "$WORK/unit"
 "$BIN/lumo-unit-sim" --write-samples "$WORK/images"
 
+# The first value of the key, without carriage returns. sed stops at it by
+# itself: a "| head" here would end sed with SIGPIPE now and then (pipefail).
 ini_value() {  # key
   [ -f "$INI" ] || return 0
-  sed -n "s/^[[:space:]]*$1[[:space:]]*=[[:space:]]*//p" "$INI" | head -n 1 | tr -d '\r'
+  sed -n -e "s/^[[:space:]]*$1[[:space:]]*=[[:space:]]*//" -e T -e 's/\r//g' -e p -e q "$INI"
 }
 
 # Point the saved paths at the samples unless the user has chosen images.
@@ -51,7 +53,7 @@ trap - EXIT
 # What the unit holds, against the images the saved paths name.
 verdict() {  # name image memory
   local name=$1 image=$2 memory=$3
-  if [ ! -s "$memory" ] || [ -z "$(tr -d '\377' <"$memory" | head -c 1)" ]; then
+  if [ ! -s "$memory" ] || [ "$(tr -d '\377' <"$memory" | wc -c)" -eq 0 ]; then
     echo "$name: not loaded"
   elif [ -f "$image" ] && cmp -s "$image" "$memory"; then
     echo "$name: equals the image"
@@ -62,7 +64,10 @@ verdict() {  # name image memory
 dsp=$(ini_value DSP_PTAH)
 read -r dsp_header dsp_body < <("$BIN/lumo-unit-sim" --dsp-layout)
 if [ -f "$dsp" ]; then
-  tail -c +$((dsp_header + 1)) "$dsp" | head -c "$dsp_body" >"$WORK/dsp-body.bin"
+  # Not "tail | head": head ends after the body, and tail, still writing what
+  # follows it, dies of SIGPIPE now and then, which pipefail made the script's end.
+  dd if="$dsp" of="$WORK/dsp-body.bin" iflag=skip_bytes,count_bytes skip="$dsp_header" count="$dsp_body" \
+    bs=64K status=none
 else
   : >"$WORK/dsp-body.bin"
 fi
