@@ -16,12 +16,13 @@ VERSION=$(sed -n 's/^project(Lumo_DownloadTool VERSION \([0-9.]*\).*/\1/p' "$ROO
 PKG=lumo-downloadtool
 SUDO=""
 [ "$(id -u)" -ne 0 ] && SUDO=sudo
+# shellcheck source=tools/unit-helpers.sh
+source "$ROOT/tools/unit-helpers.sh"
 WORK=$(mktemp -d /tmp/lumo-package-XXXXXX)
-UNIT_PID=
 XVFB_PID=
 cleanup() {
-  [ -n "$UNIT_PID" ] && kill "$UNIT_PID" 2>/dev/null || true
-  [ -n "$XVFB_PID" ] && kill "$XVFB_PID" 2>/dev/null || true
+  if [ -n "$UNIT_PID" ]; then kill "$UNIT_PID" 2>/dev/null || true; fi
+  if [ -n "$XVFB_PID" ]; then kill "$XVFB_PID" 2>/dev/null || true; fi
   rm -rf "$WORK"
 }
 trap cleanup EXIT
@@ -54,7 +55,8 @@ echo "-- the installed window shows \"Ready\""
 Xvfb -displayfd 3 -screen 0 1024x768x24 3>"$WORK/display" >/dev/null 2>&1 &
 XVFB_PID=$!
 for _ in $(seq 100); do [ -s "$WORK/display" ] && break; sleep 0.1; done
-export DISPLAY=:$(cat "$WORK/display")
+DISPLAY=:$(cat "$WORK/display")
+export DISPLAY
 # On the display, whatever platform the caller chose for its own tests.
 QT_QPA_PLATFORM=xcb XDG_CONFIG_HOME=$WORK/config timeout 60 /usr/bin/Lumo_DownloadTool >"$WORK/window.log" 2>&1 &
 WINDOW_PID=$!
@@ -81,23 +83,20 @@ unset DISPLAY
 echo "-- lumo-download loads all three images into lumo-unit-sim"
 mkdir -p "$WORK/com" "$WORK/images" "$WORK/unit"
 lumo-unit-sim --write-samples "$WORK/images"
-lumo-unit-sim --com-dir "$WORK/com" --com-number 9 --dump "$WORK/unit" >"$WORK/unit.log" 2>&1 &
-UNIT_PID=$!
-for _ in $(seq 100); do [ -e "$WORK/com/COM9" ] && break; sleep 0.1; done
-[ -e "$WORK/com/COM9" ] || fail "lumo-unit-sim made no COM9"
+unit_start lumo-unit-sim "$WORK/com" 9 "$WORK/unit" "$WORK/unit.log" 10 || fail "lumo-unit-sim made no COM9"
 LUMO_COMPORT_DIR=$WORK/com XDG_CONFIG_HOME=$WORK/config timeout 300 lumo-download --port COM9 \
   --dsp "$WORK/images/dsp.bin" --cm "$WORK/images/camera-board.bin" --motor "$WORK/images/control-board.bin" \
   || fail "lumo-download failed"
-kill -TERM "$UNIT_PID"
-wait "$UNIT_PID" || true
-UNIT_PID=
-read -r HEADER BODY < <(lumo-unit-sim --dsp-layout)
-# Not "tail | head": tail, still writing past the body, could die of SIGPIPE.
-dd if="$WORK/images/dsp.bin" of="$WORK/dsp-body.bin" iflag=skip_bytes,count_bytes skip="$HEADER" count="$BODY" \
-  bs=64K status=none
-cmp "$WORK/dsp-body.bin" "$WORK/unit/dsp.bin" || fail "DSP memory"
-cmp "$WORK/images/camera-board.bin" "$WORK/unit/camera-board.bin" || fail "camera board flash"
-cmp "$WORK/images/control-board.bin" "$WORK/unit/control-board.bin" || fail "control board flash"
+unit_stop
+unit_dsp_body lumo-unit-sim "$WORK/images/dsp.bin" "$WORK/dsp-body.bin"
+# Each part's verdict line is said only when it is not "equals the image".
+check_part() {  # name image memory what
+  local line
+  line=$(unit_verdict "$1" "$2" "$3") || { echo "$line" >&2; fail "$4"; }
+}
+check_part "DSP" "$WORK/dsp-body.bin" "$WORK/unit/dsp.bin" "DSP memory"
+check_part "Camera board" "$WORK/images/camera-board.bin" "$WORK/unit/camera-board.bin" "camera board flash"
+check_part "Control board" "$WORK/images/control-board.bin" "$WORK/unit/control-board.bin" "control board flash"
 
 echo "-- desktop entry, AppStream metadata, man pages"
 for f in "${FILES[@]}"; do

@@ -9,6 +9,8 @@ BIN=$ROOT/build/bin
 WORK=$ROOT/build/tryout
 COM_NUMBER=3
 INI=$BIN/SavePath/Save.ini
+# shellcheck source=tools/unit-helpers.sh
+source "$ROOT/tools/unit-helpers.sh"
 
 rm -rf "$WORK"
 mkdir -p "$WORK/com" "$WORK/images" "$WORK/unit"
@@ -29,14 +31,8 @@ if [ -z "$(ini_value DSP_PTAH)$(ini_value CM_PTAH)$(ini_value Motor_PTAH)" ]; th
   echo "Saved paths point at the sample images in $WORK/images"
 fi
 
-"$BIN/lumo-unit-sim" --com-dir "$WORK/com" --com-number "$COM_NUMBER" --dump "$WORK/unit" \
-  >"$WORK/unit.log" 2>&1 &
-SIM=$!
-trap 'kill $SIM 2>/dev/null || true' EXIT
-for _ in $(seq 100); do
-  [ -e "$WORK/com/COM$COM_NUMBER" ] && break
-  sleep 0.05
-done
+trap 'kill $UNIT_PID 2>/dev/null || true' EXIT
+unit_start "$BIN/lumo-unit-sim" "$WORK/com" "$COM_NUMBER" "$WORK/unit" "$WORK/unit.log" 5 || true
 echo "Simulated unit on COM$COM_NUMBER ($(cat "$WORK/unit.log"))"
 
 TOOL=("$BIN/Lumo_DownloadTool")
@@ -46,32 +42,12 @@ if [ -z "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ]; then
 fi
 LUMO_COMPORT_DIR="$WORK/com" "${TOOL[@]}" || true
 
-kill -TERM "$SIM" 2>/dev/null || true
-wait "$SIM" 2>/dev/null || true
+unit_stop
 trap - EXIT
 
 # What the unit holds, against the images the saved paths name.
-verdict() {  # name image memory
-  local name=$1 image=$2 memory=$3
-  if [ ! -s "$memory" ] || [ "$(tr -d '\377' <"$memory" | wc -c)" -eq 0 ]; then
-    echo "$name: not loaded"
-  elif [ -f "$image" ] && cmp -s "$image" "$memory"; then
-    echo "$name: equals the image"
-  else
-    echo "$name: DIFFERS from the image ($image)"
-  fi
-}
-dsp=$(ini_value DSP_PTAH)
-read -r dsp_header dsp_body < <("$BIN/lumo-unit-sim" --dsp-layout)
-if [ -f "$dsp" ]; then
-  # Not "tail | head": head ends after the body, and tail, still writing what
-  # follows it, dies of SIGPIPE now and then, which pipefail made the script's end.
-  dd if="$dsp" of="$WORK/dsp-body.bin" iflag=skip_bytes,count_bytes skip="$dsp_header" count="$dsp_body" \
-    bs=64K status=none
-else
-  : >"$WORK/dsp-body.bin"
-fi
-verdict "DSP" "$WORK/dsp-body.bin" "$WORK/unit/dsp.bin"
-verdict "Camera board" "$(ini_value CM_PTAH)" "$WORK/unit/camera-board.bin"
-verdict "Control board" "$(ini_value Motor_PTAH)" "$WORK/unit/control-board.bin"
+unit_dsp_body "$BIN/lumo-unit-sim" "$(ini_value DSP_PTAH)" "$WORK/dsp-body.bin"
+unit_verdict "DSP" "$WORK/dsp-body.bin" "$WORK/unit/dsp.bin" || true
+unit_verdict "Camera board" "$(ini_value CM_PTAH)" "$WORK/unit/camera-board.bin" || true
+unit_verdict "Control board" "$(ini_value Motor_PTAH)" "$WORK/unit/control-board.bin" || true
 echo "The unit's memories and its wire record are in $WORK/unit"
