@@ -1,4 +1,4 @@
-// lumo-download's exit codes, as --help and the README list them.
+// lumo-download's exit codes, as --help and docs/command-line.md list them.
 #pragma once
 
 #include <vector>

@@ -18,6 +18,6 @@ export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
 if "$binary" "${options[@]}" "$work/corpus"; then
   echo "$name: no failure in ${seconds}s; corpus $work/corpus"
 else
-  echo "$name: FAILED; the input is in $work/crashes (see README: a crash input as a seed)" >&2
+  echo "$name: FAILED; the input is in $work/crashes (see docs/fuzzing.md: a crash input as a seed)" >&2
   exit 1
 fi
