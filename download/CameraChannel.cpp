@@ -102,11 +102,12 @@ int32_t EnterCameraLoader(TDownloadJob* form) {
   return SendCameraCommand(form, &command, WAIT_NONE);
 }
 
-bool EnterDownloadMode(TDownloadJob* form) {
+DownloadMode EnterDownloadMode(TDownloadJob* form) {
   // A refused user rate has been reported by the window thread; the job goes on.
   static_cast<void>(ChangeBaudRate(&form->Link, form->User_BaudRate.load()));
   const CameraCommand enter = EnterDownloadCommand();
-  // Its reply is not needed: the baud change and what follows tell.
-  static_cast<void>(SendCameraCommand(form, &enter, WAIT_ACK_AND_COMPLETION));
-  return ChangeBaudRate(&form->Link, DOWNLOAD_BAUD_RATE) != -1;
+  // The job goes on without the reply: the baud change and what follows tell.
+  const bool answered = SendCameraCommand(form, &enter, WAIT_ACK_AND_COMPLETION) == 0;
+  if (ChangeBaudRate(&form->Link, DOWNLOAD_BAUD_RATE) == -1) return DownloadMode::BaudRefused;
+  return answered ? DownloadMode::Entered : DownloadMode::Unanswered;
 }

@@ -45,8 +45,12 @@ int32_t ScanCameraReply(TDownloadJob* form, uint32_t mode, uint8_t z);
 // The broadcast address set, up to six attempts: 0 on its reply, else -1.
 [[nodiscard]] int32_t CameraAddressSet(TDownloadJob* form);
 // Download mode: the enter-download command at the user's rate, then the
-// line to 115200. False when that last change was refused (reported by the
-// window thread).
-[[nodiscard]] bool EnterDownloadMode(TDownloadJob* form);
+// line to 115200.
+enum class DownloadMode {
+  Entered,     // the camera answered the enter-download
+  Unanswered,  // no answer: the camera may be elsewhere, or a loader has the line
+  BaudRefused,  // the change to 115200 was refused (reported by the window thread)
+};
+[[nodiscard]] DownloadMode EnterDownloadMode(TDownloadJob* form);
 // The camera board's loader entry, awaiting nothing: always -1.
 [[nodiscard]] int32_t EnterCameraLoader(TDownloadJob* form);

@@ -152,12 +152,13 @@ JobResult NoLoaderAnswered(TDownloadJob* form) {
   return RESULT_REPORTED;
 }
 
-// Brings the board's loader to the line and loads the board.
-JobResult PrepareAndLoadBoard(TDownloadJob* form, int32_t board, Target& t, bool confirmByPing) {
+// Brings the board's loader to the line and loads the board. cameraHadLine:
+// for the camera board, whether the camera answered in this job.
+JobResult PrepareAndLoadBoard(TDownloadJob* form, int32_t board, Target& t, bool confirmByPing, bool cameraHadLine) {
   const bool known = RecordedLoader(form) == board;
   const RecordEntry record = [form, board] { return RecordLoader(form, board); };
-  const LoaderEntry entry =
-      board == CAMERA_BOARD ? PrepareCameraBoard(form, known, record) : PrepareControlBoard(form, known, record);
+  const LoaderEntry entry = board == CAMERA_BOARD ? PrepareCameraBoard(form, known, cameraHadLine, record)
+                                                  : PrepareControlBoard(form, known, record);
   switch (entry) {
     case LoaderEntry::AlreadyListening:
     case LoaderEntry::Entered:
@@ -185,7 +186,8 @@ JobResult PrepareAndLoadBoard(TDownloadJob* form, int32_t board, Target& t, bool
 int32_t RunTargets(TDownloadJob* form, Target& dsp, Target& cm, Target& motor) {
   int32_t r = 0;
   if (dsp.selected || cm.selected) {
-    if (!EnterDownloadMode(form)) return RESULT_FAILED;
+    const DownloadMode mode = EnterDownloadMode(form);
+    if (mode == DownloadMode::BaudRefused) return RESULT_FAILED;
     if (dsp.selected) {
       TargetStarted(form, DSP_PATH, DSP_BODY_SIZE);
       form->Image_Sent = true;
@@ -199,7 +201,8 @@ int32_t RunTargets(TDownloadJob* form, Target& dsp, Target& cm, Target& motor) {
       TargetStarted(form, CM_PATH, cm.size);
       // With the control board next, the camera board's restart must be
       // proven: its loader would take the control board's image.
-      r = PrepareAndLoadBoard(form, CAMERA_BOARD, cm, motor.selected);
+      // A DSP that went in had the camera on the line.
+      r = PrepareAndLoadBoard(form, CAMERA_BOARD, cm, motor.selected, mode == DownloadMode::Entered || dsp.selected);
       TargetEnded(form, CM_PATH, r);
       if (r == RESULT_FAILED || r == RESULT_REPORTED) return r;
       if (r == RESULT_DONE_RESTART_UNCONFIRMED) {
@@ -214,7 +217,7 @@ int32_t RunTargets(TDownloadJob* form, Target& dsp, Target& cm, Target& motor) {
   }
   if (motor.selected) {
     TargetStarted(form, MOTOR_PATH, motor.size);
-    r = PrepareAndLoadBoard(form, CONTROL_BOARD, motor, false);
+    r = PrepareAndLoadBoard(form, CONTROL_BOARD, motor, false, false);
     TargetEnded(form, MOTOR_PATH, r);
     if (r == RESULT_DONE_RESTART_UNCONFIRMED) form->Notice = TEXT_CONTROL_RESTART_UNCONFIRMED;
   }

@@ -315,13 +315,23 @@ bool RestartBoardThatListens(TDownloadJob* form) {
   return RestartBoard(form, packet, false);
 }
 
-LoaderEntry PrepareCameraBoard(TDownloadJob* form, bool known, const RecordEntry& record) {
-  if (PingLoader(form) == REPLY_ACK) {
+LoaderEntry PrepareCameraBoard(TDownloadJob* form, bool known, bool cameraHadLine, const RecordEntry& record) {
+  // A camera that did not answer may have lost the line to a loader: one
+  // that took the job's bytes for the start of a packet (the enter-download
+  // at the loaders' own rate, noise) swallows the PINGs that must find it,
+  // and a lost reply hides it as well. A resync brings such a loader back in
+  // step and makes it answer before the PINGs are asked again.
+  bool answered = PingLoader(form) == REPLY_ACK;
+  if (!answered && !cameraHadLine) {
+    static_cast<void>(Resync(form));  // a dead line shows in the PINGs
+    answered = PingLoader(form) == REPLY_ACK;
+  }
+  if (answered) {
     if (known) return LoaderEntry::AlreadyListening;
     if (!RestartBoardThatListens(form)) return LoaderEntry::NotRestarted;
     // The line is back with the camera, which heard none of the job's
     // enter-download: the way in again, and the PINGs that must go unanswered.
-    if (!EnterDownloadMode(form)) return LoaderEntry::BaudRefused;
+    if (EnterDownloadMode(form) == DownloadMode::BaudRefused) return LoaderEntry::BaudRefused;
     if (PingLoader(form) == REPLY_ACK) return LoaderEntry::NotRestarted;
   }
   if (!record()) return LoaderEntry::NotRecorded;

@@ -40,8 +40,10 @@ int32_t BuildResetPacket(TDownloadJob* form, uint8_t* packet);
 // could not be recorded, and then nothing is entered.
 using RecordEntry = std::function<bool()>;
 // The camera board, with the line already at 115200 (the job's enter-download
-// and baud change come first).
-[[nodiscard]] LoaderEntry PrepareCameraBoard(TDownloadJob* form, bool known, const RecordEntry& record);
+// and baud change come first). cameraHadLine: the camera answered in this job
+// (its enter-download, or the DSP's blocks), so no loader was listening then.
+[[nodiscard]] LoaderEntry PrepareCameraBoard(TDownloadJob* form, bool known, bool cameraHadLine,
+                                             const RecordEntry& record);
 // The control board: asks for the loader only when it is the job's one
 // target; otherwise the entry command goes out at once.
 [[nodiscard]] LoaderEntry PrepareControlBoard(TDownloadJob* form, bool known, const RecordEntry& record);
