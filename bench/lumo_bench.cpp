@@ -206,8 +206,11 @@ int main(int argc, char** argv) {
     // The 2 ms before each camera command's reply reset: the announces of the
     // probe and the 382 blocks, the two version writes, enter-download, the
     // address set, and a loader entry per board that needs one.
+    // The control board alone asks the camera for its address set once its
+    // PINGs go unanswered.
+    const bool motorAlone = job.Motor && !job.Dsp && !job.Cm;
     const int commands = (job.Dsp ? DSP_BLOCKS + 1 + 2 : 0) + ((job.Dsp || job.Cm) ? 2 : 0) + (job.Cm ? 1 : 0) +
-                         (job.Motor ? 1 : 0);
+                         (job.Motor ? 1 : 0) + (motorAlone ? 1 : 0);
     const double commandPauses = commands * Seconds(COMMAND_PAUSE).count();
     const int boards = (job.Cm ? 1 : 0) + (job.Motor ? 1 : 0);
     const double loaderPauses = boards * Seconds(LOADER_START_PAUSE + ERASE_PAUSE).count();

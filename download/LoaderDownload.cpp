@@ -341,18 +341,35 @@ LoaderEntry PrepareCameraBoard(TDownloadJob* form, bool known, bool cameraHadLin
 }
 
 LoaderEntry PrepareControlBoard(TDownloadJob* form, bool known, const RecordEntry& record) {
+  bool atUserRate = false;
   if (form->DSP_Selected.load() == 0 && form->CM_Selected.load() == 0) {
     // The control board alone: its loader may still be listening from an
     // earlier job. A refused rate shows in the ping.
     static_cast<void>(ChangeBaudRate(&form->Link, DOWNLOAD_BAUD_RATE));
-    if (PingLoader(form) == REPLY_ACK) {
+    bool answered = PingLoader(form) == REPLY_ACK;
+    if (!answered) {
+      // Silence is the camera's line, or a loader whose replies were lost or
+      // swallowed (it took earlier bytes for the start of a packet). The
+      // camera tells: when it does not answer the address set, a resync
+      // brings such a loader back in step before the PINGs are asked again.
+      static_cast<void>(ChangeBaudRate(&form->Link, form->User_BaudRate.load()));
+      atUserRate = true;
+      const CameraCommand probe = AddressSetCommand();
+      if (SendCameraCommand(form, &probe, WAIT_ADDRESS_SET) != 0) {
+        static_cast<void>(ChangeBaudRate(&form->Link, DOWNLOAD_BAUD_RATE));
+        atUserRate = false;
+        static_cast<void>(Resync(form));  // a dead line shows in the PINGs
+        answered = PingLoader(form) == REPLY_ACK;
+      }
+    }
+    if (answered) {
       if (known) return LoaderEntry::AlreadyListening;
       if (!RestartBoardThatListens(form) || PingLoader(form) == REPLY_ACK) return LoaderEntry::NotRestarted;
     }
   }
   if (!record()) return LoaderEntry::NotRecorded;
   // A refused user rate has been reported; the entry command goes out anyway.
-  static_cast<void>(ChangeBaudRate(&form->Link, form->User_BaudRate.load()));
+  if (!atUserRate) static_cast<void>(ChangeBaudRate(&form->Link, form->User_BaudRate.load()));
   const CameraCommand enter = ControlLoaderEntryCommand();
   static_cast<void>(SendCameraCommand(form, &enter, WAIT_NONE));  // awaits nothing
   return ChangeBaudRate(&form->Link, DOWNLOAD_BAUD_RATE) == -1 ? LoaderEntry::BaudRefused : LoaderEntry::Entered;

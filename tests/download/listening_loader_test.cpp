@@ -81,6 +81,13 @@ const ListeningCase CASES[] = {
      {"ENTER@9600", "PING@115200", "PING@115200", "RESYNC@115200", "RESYNC@115200", "RESYNC@115200", "PING@115200",
       "RESET@115200", "ENTER@9600", "PING@115200", "PING@115200", "CAMERA_ENTRY@115200", "PING@115200"},
      true, false},
+    // The control board alone, the same loss: the camera does not answer its
+    // address set either, so the resync and the PINGs again find the loader.
+    {"camera board's loader whose PING replies are lost, control board ticked", UnitPart::CameraBoardLoader, NO_BOARD,
+     false, true, {{FaultKind::DropReply, UnitPart::CameraBoardLoader, 0x20, 0, 2}}, {}, JobEnd::Done,
+     {"PING@115200", "PING@115200", "ADDRESS@9600", "RESYNC@115200", "RESYNC@115200", "RESYNC@115200", "PING@115200",
+      "RESET@115200", "PING@115200", "PING@115200", "CONTROL_ENTRY@9600", "PING@115200"},
+     false, true},
     // The record names the board that listens and the job wants it first:
     // no entry command.
     {"camera board's loader, camera board ticked, recorded", UnitPart::CameraBoardLoader, CAMERA_BOARD, true, false,

@@ -136,8 +136,9 @@ const PrepareCase PREPARES[] = {
     {"control board alone, an unknown loader listening", UnitPart::ControlBoardLoader, false, 0, 0, false, ENTERED,
      {"PING@115200", "RESET@115200", "PING@115200", "PING@115200", "CONTROL_ENTRY@9600"}, {},
      UnitPart::ControlBoardLoader, 115200},
+    // The camera answers the address set: it has the line, no loader listens.
     {"control board alone, the camera listening", std::nullopt, false, 0, 0, false, ENTERED,
-     {"PING@115200", "PING@115200", "CONTROL_ENTRY@9600"}, {}, UnitPart::ControlBoardLoader, 115200},
+     {"PING@115200", "PING@115200", "ADDRESS@9600", "CONTROL_ENTRY@9600"}, {}, UnitPart::ControlBoardLoader, 115200},
     {"with the DSP in the job: no ping", std::nullopt, false, 1, 0, false, ENTERED, {"CONTROL_ENTRY@9600"}, {},
      UnitPart::ControlBoardLoader, 115200},
     {"with the camera board in the job: no ping", std::nullopt, false, 0, 1, false, ENTERED, {"CONTROL_ENTRY@9600"},

@@ -305,7 +305,7 @@ const JobCase JOBS[] = {
     {"control board does not confirm its restart", false, false, true, DspFile::Valid, 0, MOTOR_SIZE, std::nullopt,
      {{FaultKind::NakPacket, UnitPart::ControlBoardLoader, 0x25, 0, -1}}, false,
      {"Control board was loaded, but it did not confirm its restart. Switch the unit off and on before using it !!"},
-     true, {"LOADER@115200", "CONTROL_ENTRY@9600", "LOADER@115200"}, 1, false, false, true},
+     true, {"LOADER@115200", "ADDRESS@9600", "CONTROL_ENTRY@9600", "LOADER@115200"}, 1, false, false, true},
     // At a user rate other than the default: the camera commands follow the
     // baud box, the address set returns the camera to its own rate.
     {"all three", true, true, true, DspFile::Valid, CM_SIZE, MOTOR_SIZE, std::nullopt, {}, false, {}, true,
