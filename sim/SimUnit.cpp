@@ -56,36 +56,40 @@ void SetRate(struct termios2& t, unsigned rate) {
 
 std::string Errno(const char* what) { return std::string(what) + ": " + std::strerror(errno); }
 
-// A descriptor sent into a socket waits there, open, in no process's table.
-bool Park(int socket, int fd) {
+// The message that carries one descriptor: one byte of data and room for
+// the descriptor's rights.
+struct RightsMessage {
+  RightsMessage() {
+    message.msg_iov = &data;
+    message.msg_iovlen = 1;
+    message.msg_control = control;
+    message.msg_controllen = sizeof control;
+  }
+  RightsMessage(const RightsMessage&) = delete;
+  RightsMessage& operator=(const RightsMessage&) = delete;
+
   char byte = 0;
   iovec data{&byte, 1};
   alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int))] = {};
   msghdr message{};
-  message.msg_iov = &data;
-  message.msg_iovlen = 1;
-  message.msg_control = control;
-  message.msg_controllen = sizeof control;
-  cmsghdr* rights = CMSG_FIRSTHDR(&message);
+};
+
+// A descriptor sent into a socket waits there, open, in no process's table.
+bool Park(int socket, int fd) {
+  RightsMessage m;
+  cmsghdr* rights = CMSG_FIRSTHDR(&m.message);
   rights->cmsg_level = SOL_SOCKET;
   rights->cmsg_type = SCM_RIGHTS;
   rights->cmsg_len = CMSG_LEN(sizeof(int));
   std::memcpy(CMSG_DATA(rights), &fd, sizeof fd);
-  return sendmsg(socket, &message, MSG_DONTWAIT | MSG_NOSIGNAL) == 1;
+  return sendmsg(socket, &m.message, MSG_DONTWAIT | MSG_NOSIGNAL) == 1;
 }
 
 // The parked descriptor, taken out of the socket; -1 when none waits there.
 int Unpark(int socket) {
-  char byte = 0;
-  iovec data{&byte, 1};
-  alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int))] = {};
-  msghdr message{};
-  message.msg_iov = &data;
-  message.msg_iovlen = 1;
-  message.msg_control = control;
-  message.msg_controllen = sizeof control;
-  if (recvmsg(socket, &message, MSG_DONTWAIT | MSG_CMSG_CLOEXEC) != 1) return -1;
-  const cmsghdr* rights = CMSG_FIRSTHDR(&message);
+  RightsMessage m;
+  if (recvmsg(socket, &m.message, MSG_DONTWAIT | MSG_CMSG_CLOEXEC) != 1) return -1;
+  const cmsghdr* rights = CMSG_FIRSTHDR(&m.message);
   if (!rights || rights->cmsg_type != SCM_RIGHTS || rights->cmsg_len != CMSG_LEN(sizeof(int))) return -1;
   int fd = -1;
   std::memcpy(&fd, CMSG_DATA(rights), sizeof fd);

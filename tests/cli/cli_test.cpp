@@ -543,11 +543,8 @@ TEST(LumoDownloadOutput, AClosedOutputNeverCutsALoad) {
 
 // ---------------------------------------------------------------------------
 
-// With two ports, one trace each, named after the port; each holds exactly
-// what its unit heard and sent, in frames.
-TEST(LumoDownloadTrace, OneTracePerPortWithTheFramesTheUnitRecorded) {
-  Images images;
-  lumo_test::ComFolder com;
+// Two units, placed as COM3 and COM4 in the folder.
+std::vector<std::unique_ptr<sim::SimUnit>> UnitsOnCom3And4(const lumo_test::ComFolder& com) {
   std::vector<std::unique_ptr<sim::SimUnit>> units;
   for (int number : {3, 4}) {
     sim::SimOptions options;
@@ -555,6 +552,15 @@ TEST(LumoDownloadTrace, OneTracePerPortWithTheFramesTheUnitRecorded) {
     options.ComNumber = number;
     units.push_back(std::make_unique<sim::SimUnit>(options));
   }
+  return units;
+}
+
+// With two ports, one trace each, named after the port; each holds exactly
+// what its unit heard and sent, in frames.
+TEST(LumoDownloadTrace, OneTracePerPortWithTheFramesTheUnitRecorded) {
+  Images images;
+  lumo_test::ComFolder com;
+  const std::vector<std::unique_ptr<sim::SimUnit>> units = UnitsOnCom3And4(com);
   const std::string trace = images.folder + "/fault.trace";
   CliProcess run({"--port", "COM3", "--port", "COM4", "--dsp", images.dspPath, "--cm", images.cmPath, "--motor",
                   images.motorPath, "--trace", trace},
@@ -605,13 +611,7 @@ Bytes FileBytes(const std::string& path) {
 TEST(LumoDownloadTrace, ATraceThatIsAnImageIsRefusedBeforeAnythingIsWritten) {
   Images images;
   lumo_test::ComFolder com;
-  std::vector<std::unique_ptr<sim::SimUnit>> units;
-  for (int number : {3, 4}) {
-    sim::SimOptions options;
-    options.ComDir = com.Path();
-    options.ComNumber = number;
-    units.push_back(std::make_unique<sim::SimUnit>(options));
-  }
+  const std::vector<std::unique_ptr<sim::SimUnit>> units = UnitsOnCom3And4(com);
   const std::string symlink = images.folder + "/link.trace";
   fs::create_symlink(images.cmPath, symlink);
   const std::string hardLink = images.folder + "/hard.trace";
