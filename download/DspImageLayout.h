@@ -1,6 +1,5 @@
-// The layout of a DSP image file and where its body goes in the DSP: one
-// place for the tool, the simulated unit's sample images and the try-out
-// script (which asks lumo-unit-sim --dsp-layout for these numbers).
+// The layout of a DSP image file and where its body goes in the DSP, as the
+// tool reads it.
 #pragma once
 
 #include <cstdint>

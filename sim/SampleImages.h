@@ -6,14 +6,9 @@
 #include <string>
 #include <vector>
 
-#include "DspImageLayout.h"
+#include "DspLayout.h"
 
 namespace sim {
-
-using ::DSP_BODY_SIZE;
-using ::DSP_HEADER_SIZE;
-using ::DSP_VERSION_OFFSET;
-constexpr int32_t DSP_SAMPLE_SIZE = DSP_VERSION_END;
 
 // A DSP image: the 12-byte signature that sums to 731, a patterned body and
 // the version field F0 F1 F2 F3 at its place.

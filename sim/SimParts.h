@@ -9,9 +9,8 @@
 #include <mutex>
 #include <vector>
 
+#include "DspLayout.h"
 #include "SimFaults.h"
-
-#include "DspImageLayout.h"
 
 namespace sim {
 

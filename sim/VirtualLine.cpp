@@ -5,7 +5,7 @@
 #include <cstdlib>
 
 #include "SerialLink.h"
-#include "Timing.h"
+#include "LinkTiming.h"
 
 namespace sim {
 

@@ -18,6 +18,7 @@
 #include "LoaderModel.h"
 #include "Progress.h"
 #include "TestContext.h"
+#include "Timing.h"
 
 namespace {
 

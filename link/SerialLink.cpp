@@ -5,8 +5,8 @@
 #include <string>
 #include <thread>
 
-#include "MessageTexts.h"
-#include "Timing.h"
+#include "LinkTexts.h"
+#include "LinkTiming.h"
 
 namespace {
 

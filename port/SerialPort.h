@@ -39,7 +39,7 @@ class SerialPort {
   // write that stalled: nothing written afterwards can reach the unit.
   virtual bool Gone() const { return false; }
   // Blocks until input is queued, Wake is called or bound passes. A port
-  // that cannot wait for input waits one poll period.
+  // that cannot wait for input waits one INPUT_POLL_PERIOD.
   virtual void WaitForInput(std::chrono::milliseconds bound);
   // Ends a WaitForInput at once (from any thread).
   virtual void Wake() {}
@@ -68,3 +68,7 @@ std::unique_ptr<PortFactory> MakePlatformPortFactory();
 // plus a margin for scheduling and a driver queue that drains at line rate.
 // A rate of 0 (not set yet) counts as 9600.
 std::chrono::milliseconds WriteBound(uint32_t size, uint32_t rate);
+
+// How often a port that cannot wait for input, or a driver that ends its
+// reads at once, looks again: the link's poll period.
+constexpr std::chrono::milliseconds INPUT_POLL_PERIOD{2};

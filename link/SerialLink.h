@@ -14,7 +14,7 @@
 #include "JobClock.h"
 #include "RxBuffer.h"
 #include "SerialPort.h"
-#include "Timing.h"
+#include "LinkTiming.h"
 
 // What the link needs of whoever runs it: a place for its messages, and one
 // pump step of the window thread while that thread waits.

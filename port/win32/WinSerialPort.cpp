@@ -10,7 +10,6 @@
 #include <chrono>
 #include <mutex>
 
-#include "Timing.h"
 #include "WinSerialDeviceMap.h"
 #include "WinText.h"
 
@@ -276,7 +275,7 @@ class WinSerialPort final : public SerialPort {
       // the device being gone (one aborted after a line error goes on once
       // ClearCommError at the top has cleared it): wait on, but never spin on
       // a driver that ends such reads at once.
-      const DWORD pause = error == ERROR_SUCCESS ? 1 : static_cast<DWORD>(POLL_PERIOD.count());
+      const DWORD pause = error == ERROR_SUCCESS ? 1 : static_cast<DWORD>(INPUT_POLL_PERIOD.count());
       if (WaitForSingleObject(wake_, std::min(pause, MillisecondsUntil(end))) == WAIT_OBJECT_0) return;
       if (Clock::now() >= end) return;
     }

@@ -4,11 +4,7 @@
 // tool's own and are kept on purpose.
 #pragma once
 
-// ---- The link ----
-inline constexpr const char* TEXT_COMPORT_CANNOT_OPEN = "Comport cannot open!!";
-inline constexpr const char* TEXT_CONFIG_BAUDRATE_ERROR = "Config Baudrate Error!!";
-inline constexpr const char* TEXT_COMPORT_ERROR = "ComPort  Error !!";
-inline constexpr const char* TEXT_NOT_WRITE_CORRECTLY = "Not Write Correctly !!";
+#include "LinkTexts.h"
 
 // ---- The job ----
 inline constexpr const char* TEXT_NO_FILE_SELECTED = "No File Selected !!";

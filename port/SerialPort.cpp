@@ -3,8 +3,6 @@
 #include <algorithm>
 #include <thread>
 
-#include "Timing.h"
-
 namespace {
 // Slack on top of the line time of a write: scheduling, the other side's
 // read latency, a full driver queue that drains at line rate.
@@ -13,7 +11,7 @@ constexpr uint32_t UNSET_RATE_AS = 9600;
 }  // namespace
 
 void SerialPort::WaitForInput(std::chrono::milliseconds bound) {
-  std::this_thread::sleep_for(std::min(bound, POLL_PERIOD));
+  std::this_thread::sleep_for(std::min(bound, INPUT_POLL_PERIOD));
 }
 
 std::chrono::milliseconds WriteBound(uint32_t size, uint32_t rate) {

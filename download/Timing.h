@@ -1,21 +1,16 @@
-// Every time budget of a job in one place: pauses with their unit, waits as
-// counts of polls (one scan of the receive buffer, then one POLL_PERIOD when
-// it found nothing, so a wait that sees no reply lasts at least its polls
-// times the period), and retry counts. They are part of what the tool does on
+// The download routines' time budgets (the link's own are in LinkTiming.h):
+// pauses with their unit, waits as counts of polls (one scan of the receive
+// buffer, then one POLL_PERIOD when it found nothing, so a wait that sees no
+// reply lasts at least its polls times the period), and retry counts. They are part of what the tool does on
 // the wire: keep them exact.
 #pragma once
 
 #include <chrono>
 #include <cstdint>
 
-using std::chrono::milliseconds;
+#include "LinkTiming.h"
 
-// ---- The link ----
-constexpr milliseconds POLL_PERIOD{2};
-constexpr milliseconds BAUD_CHANGE_PAUSE{100};  // before the worker posts a rate
-constexpr milliseconds BAUD_SERVICE_PERIOD{1};  // the window's timer that serves baud requests
-constexpr milliseconds RECEIVE_IDLE_END{250};   // a receive thread that never saw its job
-constexpr milliseconds RECEIVE_WAIT_BOUND{50};  // longest block of the receive thread on the port
+using std::chrono::milliseconds;
 
 // ---- Camera commands ----
 constexpr milliseconds COMMAND_PAUSE{2};  // before each command's reply reset
