@@ -76,17 +76,18 @@ std::string LoaderStateFile(const QString& settingsFolder) {
   return (SavePathFolder(settingsFolder) + QStringLiteral("/LoaderState.txt")).toUtf8().toStdString();
 }
 
-QString ChosenSettingsFolder(const QString& executableFolder) {
-  return QString::fromUtf8(SettingsFolder(executableFolder.toUtf8().toStdString()));
+QString ChosenSettingsFolder(const QString& executableFolder, const std::string& userConfigFolder) {
+  return QString::fromUtf8(SettingsFolder(executableFolder.toUtf8().toStdString(), userConfigFolder));
 }
 
 }  // namespace
 
-TLumo_Q31NTX_DownloadAP::TLumo_Q31NTX_DownloadAP(QWidget* Owner, PortFactory* ports)
+TLumo_Q31NTX_DownloadAP::TLumo_Q31NTX_DownloadAP(QWidget* Owner, PortFactory* ports,
+                                                 const std::string& userConfigFolder)
     : QDialog(Owner),
       Executable_Folder(ChosenExecutableFolder()),
-      Settings_Folder(ChosenSettingsFolder(Executable_Folder)),
-      Own_Ports(ports ? nullptr : MakePlatformPortFactory()),
+      Settings_Folder(ChosenSettingsFolder(Executable_Folder, userConfigFolder)),
+      Own_Ports(ports ? nullptr : MakePlatformPortFactory(PortConfig{})),
       Ports(ports ? *ports : *Own_Ports),
       Loader_State(LoaderStateFile(Settings_Folder)),
       Session(Ports, &Loader_State),
@@ -131,7 +132,7 @@ void TLumo_Q31NTX_DownloadAP::ApplyFontSizes() {
 }
 
 void TLumo_Q31NTX_DownloadAP::DiscoverPorts() {
-  const auto map = ReadSerialDeviceMap();  // nullopt: the key cannot be opened
+  const auto map = Ports.ListPorts();  // nullopt: the key cannot be opened
   bool found = false;
   if (map) {
     for (const SerialDeviceEntry& entry : *map) {

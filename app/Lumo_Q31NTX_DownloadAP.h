@@ -34,8 +34,12 @@ class TLumo_Q31NTX_DownloadAP : public QDialog, public Ui::Lumo_Q31NTX_DownloadA
   QTimer* Baud_Timer = nullptr;
 
   // Loads the layout, zeroes the fields and lists the free COM ports of the
-  // serial device map. ports: the port seam to use; null for the platform's.
-  explicit TLumo_Q31NTX_DownloadAP(QWidget* Owner = nullptr, PortFactory* ports = nullptr);
+  // serial device map. ports: the port seam to use; null for the platform's
+  // with its default folders. userConfigFolder: the user's configuration
+  // folder for the tool, for SavePath/ when the executable's folder is not
+  // writable; empty: none.
+  explicit TLumo_Q31NTX_DownloadAP(QWidget* Owner = nullptr, PortFactory* ports = nullptr,
+                                   const std::string& userConfigFolder = {});
   ~TLumo_Q31NTX_DownloadAP() override;
 
   // JobObserver, callable from any thread.

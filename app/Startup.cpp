@@ -1,6 +1,7 @@
 #include "Startup.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <memory>
@@ -22,7 +23,14 @@ StartupOptions ReadStartupOptions(int argc, char** argv) {
   return options;
 }
 
-WindowPorts::WindowPorts(const StartupOptions& options, const std::vector<std::string>& images) {
+void ReadStartupEnvironment(StartupOptions& options) {
+  options.Ports.ComFolder = FolderSetting(std::getenv("LUMO_COMPORT_DIR"));
+  options.Ports.LockFolder = FolderSetting(std::getenv("LUMO_LOCK_DIR"));
+  options.UserConfigFolder = XdgConfigFolder(std::getenv("XDG_CONFIG_HOME"), std::getenv("HOME"));
+}
+
+WindowPorts::WindowPorts(const StartupOptions& options, const std::vector<std::string>& images)
+    : platform_(MakePlatformPortFactory(options.Ports)) {
   if (options.TracePath.empty()) return;
   for (const std::string& image : images) {
     std::error_code ec;  // an image that does not exist is not the trace
@@ -31,7 +39,6 @@ WindowPorts::WindowPorts(const StartupOptions& options, const std::vector<std::s
       return;
     }
   }
-  platform_ = MakePlatformPortFactory();
   trace_ = std::make_unique<WireTrace>(options.TracePath);
   tracing_ = std::make_unique<TracingPortFactory>(*platform_, *trace_);
 }
@@ -41,7 +48,10 @@ WindowPorts::~WindowPorts() {
   trace_.reset();
 }
 
-PortFactory* WindowPorts::Ports() { return tracing_.get(); }
+PortFactory* WindowPorts::Ports() {
+  if (tracing_) return tracing_.get();
+  return platform_.get();
+}
 
 bool WindowPorts::TraceFailed() const { return trace_ && !trace_->IsOpen(); }
 
@@ -50,8 +60,9 @@ bool WindowPorts::CloseTrace() { return !trace_ || trace_->Close(); }
 namespace {
 
 // The image paths the form will show at start: what Save.ini remembers.
-std::vector<std::string> SavedImagePaths() {
-  const QString ini = SavedPathsIniFile(QString::fromUtf8(SettingsFolder(ExecutableFolder().toUtf8().toStdString())));
+std::vector<std::string> SavedImagePaths(const std::string& userConfigFolder) {
+  const QString ini = SavedPathsIniFile(
+      QString::fromUtf8(SettingsFolder(ExecutableFolder().toUtf8().toStdString(), userConfigFolder)));
   std::vector<std::string> paths;
   for (const char* key : {kDspPathKey, kCmPathKey, kMotorPathKey}) {
     paths.push_back(ReadIniString(ini, kPathSection, key, QString()).toUtf8().toStdString());
@@ -68,7 +79,7 @@ int RunLumoDownloadTool(char* argv0, const StartupOptions& options) {
   std::unique_ptr<LumoApplication> application;
   std::unique_ptr<TLumo_Q31NTX_DownloadAP> form;
   GuardedStartup([&] {
-    ports = std::make_unique<WindowPorts>(options, SavedImagePaths());
+    ports = std::make_unique<WindowPorts>(options, SavedImagePaths(options.UserConfigFolder));
     // The tool runs all the same; whoever asked for the trace is told.
     if (!ports->TraceIsImage().empty())
       std::fprintf(stderr, "Lumo_DownloadTool: the wire trace %s is the image %s; no trace is written\n",
@@ -76,7 +87,7 @@ int RunLumoDownloadTool(char* argv0, const StartupOptions& options) {
     if (ports->TraceFailed())
       std::fprintf(stderr, "Lumo_DownloadTool: the wire trace %s cannot be written\n", options.TracePath.c_str());
     application = std::make_unique<LumoApplication>(qtArgc, qtArgv);            // 1.
-    form = std::make_unique<TLumo_Q31NTX_DownloadAP>(nullptr, ports->Ports());  // 3. the main form
+    form = std::make_unique<TLumo_Q31NTX_DownloadAP>(nullptr, ports->Ports(), options.UserConfigFolder);  // 3. the main form
     form->show();                                                               // 4. FormShow
     QApplication::exec();
   });

@@ -5,21 +5,32 @@
 #include <string>
 #include <vector>
 
+#include "PortConfig.h"
 #include "SerialPort.h"
 
 class WireTrace;
 class TracingPortFactory;
 
-// What the tool takes from its command line.
+// What the tool takes from its command line and its environment.
 struct StartupOptions {
   // --trace FILE: the wire trace of every job of the session, one after the
   // other in FILE, which is started afresh. Empty: no trace.
   std::string TracePath;
+  // Where the ports and their lock files are (LUMO_COMPORT_DIR, LUMO_LOCK_DIR).
+  PortConfig Ports;
+  // The user's configuration folder for the tool (XDG_CONFIG_HOME, HOME),
+  // where an installed tool keeps SavePath/; empty: none.
+  std::string UserConfigFolder;
 };
 
 // Reads --trace FILE (the last one counts); every other argument is ignored,
 // as it always was, and a --trace without a file after it too.
 StartupOptions ReadStartupOptions(int argc, char** argv);
+
+// Fills in what options take from the environment: the folders of the
+// ports, of their lock files and of the user's configuration. The one place
+// the window reads them.
+void ReadStartupEnvironment(StartupOptions& options);
 
 // The window's port seam: the platform's, behind a wire trace when one was
 // asked for. It outlives the form that uses it.
@@ -33,9 +44,11 @@ class WindowPorts {
   WindowPorts(const WindowPorts&) = delete;
   WindowPorts& operator=(const WindowPorts&) = delete;
 
-  // The seam for the form; null without a trace (the form takes the
-  // platform's own, as it always did).
+  // The seam for the form: the platform's ports with the options' folders,
+  // behind the trace when there is one.
   PortFactory* Ports();
+  // Whether the form's ports go through a wire trace.
+  bool Traced() const { return tracing_ != nullptr; }
   // A trace was asked for and its file could not be made.
   bool TraceFailed() const;
   // The image the trace asked for is, when it was refused for that; else empty.

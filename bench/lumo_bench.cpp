@@ -16,6 +16,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <mutex>
@@ -154,7 +155,9 @@ int main(int argc, char** argv) {
     const pid_t unit = StartUnit(sim, com.string(), dump.string());
     for (int i = 0; i < 500 && !fs::exists(com / "COM1"); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
 
-    std::unique_ptr<PortFactory> platform = MakePlatformPortFactory();
+    // The bench is a front end: the lock folder (and a COM folder) as the environment names them.
+    std::unique_ptr<PortFactory> platform = MakePlatformPortFactory(
+        {FolderSetting(std::getenv("LUMO_COMPORT_DIR")), FolderSetting(std::getenv("LUMO_LOCK_DIR"))});
     // The trace, when asked for, at the port seam as the window puts it.
     std::unique_ptr<WireTrace> trace;
     std::unique_ptr<TracingPortFactory> tracing;

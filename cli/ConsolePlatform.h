@@ -1,5 +1,6 @@
 // What the command-line front end needs of the platform: whether its output
-// is a terminal, where it was started from, and the interrupt keys.
+// is a terminal, where it was started from, the user's configuration folder,
+// and the interrupt keys.
 #pragma once
 
 #include <functional>
@@ -17,6 +18,10 @@ bool OutputIsTerminal();
 
 // The folder of the running executable; empty when it cannot be told.
 std::string ExecutableFolder();
+
+// The user's configuration folder for the tool, as the environment names it
+// (XDG_CONFIG_HOME or HOME; APPDATA on Windows); empty when it names none.
+std::string UserConfigFolder();
 
 // First thing in main, before anything can start a thread: the signals the
 // watch below hears are blocked here, and every thread started later (the

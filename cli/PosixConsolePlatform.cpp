@@ -12,6 +12,7 @@
 #include <thread>
 
 #include "ConsolePlatform.h"
+#include "SettingsFolder.h"
 
 std::vector<std::string> CommandLineArguments(int argc, char** argv) { return {argv, argv + argc}; }
 
@@ -29,6 +30,8 @@ std::string ExecutableFolder() {
   const size_t slash = exe.rfind('/');
   return slash == std::string::npos ? std::string() : exe.substr(0, slash == 0 ? 1 : slash);
 }
+
+std::string UserConfigFolder() { return XdgConfigFolder(std::getenv("XDG_CONFIG_HOME"), std::getenv("HOME")); }
 
 namespace {
 

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "ConsolePlatform.h"
+#include "SettingsFolder.h"
 #include "WinText.h"
 
 #ifndef ENABLE_VIRTUAL_TERMINAL_PROCESSING
@@ -54,6 +55,8 @@ bool OutputIsTerminal() {
   if (mode & ENABLE_VIRTUAL_TERMINAL_PROCESSING) return true;
   return SetConsoleMode(out, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING) != 0;
 }
+
+std::string UserConfigFolder() { return AppDataConfigFolder(_wgetenv(L"APPDATA")); }
 
 std::string ExecutableFolder() {
   std::wstring path(MAX_PATH, L'\0');

@@ -2,6 +2,7 @@
 // several units at once, on the same job engine as the window.
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <iostream>
 #include <memory>
@@ -94,7 +95,14 @@ std::vector<std::string> SplitLines(const std::string& text) {
 std::string LoaderStateFile() {
   const std::string folder = ExecutableFolder();
   if (folder.empty()) return {};
-  return Utf8FromPath(PathFromUtf8(SettingsFolder(folder)) / "SavePath" / "LoaderState.txt");
+  return Utf8FromPath(PathFromUtf8(SettingsFolder(folder, UserConfigFolder())) / "SavePath" / "LoaderState.txt");
+}
+
+// Where the ports and their lock files are: LUMO_COMPORT_DIR names a COM
+// folder to list instead of the system's ports, LUMO_LOCK_DIR the one lock
+// folder (the simulated unit, tests, a bench of its own).
+PortConfig PortConfigFromEnvironment() {
+  return {FolderSetting(std::getenv("LUMO_COMPORT_DIR")), FolderSetting(std::getenv("LUMO_LOCK_DIR"))};
 }
 
 int ListPorts(PortFactory& ports, bool json) {
@@ -190,7 +198,7 @@ int main(int argc, char** argv) {
     case ParseResult::UsageError: return EXIT_USAGE;
     case ParseResult::Run: break;
   }
-  std::unique_ptr<PortFactory> ports = MakePlatformPortFactory();
+  std::unique_ptr<PortFactory> ports = MakePlatformPortFactory(PortConfigFromEnvironment());
   if (options.ListPorts) return ListPorts(*ports, options.Json);
 
   const std::vector<SerialDeviceEntry> map = ports->ListPorts().value_or(std::vector<SerialDeviceEntry>{});

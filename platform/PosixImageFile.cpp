@@ -2,8 +2,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cstdlib>
-
 #include "ImageFile.h"
 #include "SettingsFolder.h"
 
@@ -29,8 +27,7 @@ std::FILE* OpenRegularFileForReading(const std::string& path) {
 
 std::FILE* OpenFileForWriting(const std::string& path) { return std::fopen(path.c_str(), "w"); }
 
-std::string SettingsFolder(const std::string& executableFolder) {
+std::string SettingsFolder(const std::string& executableFolder, const std::string& userConfigFolder) {
   const bool writable = !executableFolder.empty() && access(executableFolder.c_str(), W_OK) == 0;
-  return ChooseSettingsFolder(executableFolder, writable,
-                              XdgConfigFolder(std::getenv("XDG_CONFIG_HOME"), std::getenv("HOME")));
+  return ChooseSettingsFolder(executableFolder, writable, userConfigFolder);
 }

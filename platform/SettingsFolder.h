@@ -6,9 +6,10 @@
 
 // The executable's own folder while this user may write there (a tool run
 // from its build folder, an unpacked copy); otherwise, for an installed tool,
-// the user's configuration folder for it (see UserConfigFolder). Creates
-// nothing.
-std::string SettingsFolder(const std::string& executableFolder);
+// userConfigFolder, the user's configuration folder for it, which the front
+// end found from the environment (XdgConfigFolder, AppDataConfigFolder); the
+// executable's folder still when that is empty. Creates nothing.
+std::string SettingsFolder(const std::string& executableFolder, const std::string& userConfigFolder);
 
 // The rule, with what the platform found: executableFolder when writable,
 // else userConfigFolder.
@@ -19,3 +20,9 @@ std::string ChooseSettingsFolder(const std::string& executableFolder, bool execu
 // $XDG_CONFIG_HOME when it is an absolute path, else $HOME/.config, followed
 // by "/Lumo_DownloadTool". Empty when neither is usable.
 std::string XdgConfigFolder(const char* xdgConfigHome, const char* home);
+
+#ifdef _WIN32
+// The user's folder for this tool's configuration on Windows: $APPDATA
+// followed by "\\Lumo_DownloadTool". Empty when APPDATA is not set (null).
+std::string AppDataConfigFolder(const wchar_t* appData);
+#endif

@@ -40,7 +40,7 @@ std::FILE* OpenFileForWriting(const std::string& path) {
 
 // Windows' access check looks at the read-only attribute only, not at who may
 // write (Program Files): a file made and deleted at once tells.
-std::string SettingsFolder(const std::string& executableFolder) {
+std::string SettingsFolder(const std::string& executableFolder, const std::string& userConfigFolder) {
   bool writable = false;
   if (!executableFolder.empty()) {
     const std::wstring probe = Widen(executableFolder) + L"\\.lumo-write-test";
@@ -49,7 +49,9 @@ std::string SettingsFolder(const std::string& executableFolder) {
     writable = handle != INVALID_HANDLE_VALUE;
     if (writable) CloseHandle(handle);
   }
-  std::string config;
-  if (const wchar_t* appData = _wgetenv(L"APPDATA")) config = Narrow(appData) + "\\Lumo_DownloadTool";
-  return ChooseSettingsFolder(executableFolder, writable, config);
+  return ChooseSettingsFolder(executableFolder, writable, userConfigFolder);
+}
+
+std::string AppDataConfigFolder(const wchar_t* appData) {
+  return appData ? Narrow(appData) + "\\Lumo_DownloadTool" : std::string();
 }

@@ -79,9 +79,3 @@ std::optional<std::string> ResolveDevicePath(const std::string& windowsPath,
   }
   return std::nullopt;
 }
-
-std::optional<std::string> ResolveDevicePath(const std::string& windowsPath) {
-  const auto map = ReadSerialDeviceMap();
-  if (!map) return std::nullopt;
-  return ResolveDevicePath(windowsPath, *map);
-}

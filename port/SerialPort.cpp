@@ -10,6 +10,11 @@ constexpr int64_t WRITE_MARGIN_MS = 500;
 constexpr uint32_t UNSET_RATE_AS = 9600;
 }  // namespace
 
+const PortConfig& PortFactory::Config() const {
+  static const PortConfig platformDefaults;
+  return platformDefaults;
+}
+
 void SerialPort::WaitForInput(std::chrono::milliseconds bound) {
   std::this_thread::sleep_for(std::min(bound, INPUT_POLL_PERIOD));
 }

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "PortConfig.h"
 #include "SerialDeviceMap.h"
 
 // The line settings the link sets, named after what they hold (not after
@@ -58,10 +59,15 @@ class PortFactory {
   // Opens the device for exclusive use, marked as held the way other serial
   // programs of the platform look for; null when that fails.
   virtual std::unique_ptr<SerialPort> Open(const std::string& devicePath) = 0;
+  // Where the ports and the lock files are, for whoever looks at a port
+  // beside the factory (the open-failure diagnosis). A factory that wraps
+  // another passes the other's on.
+  virtual const PortConfig& Config() const;
 };
 
-// The factory of the platform this was built for.
-std::unique_ptr<PortFactory> MakePlatformPortFactory();
+// The factory of the platform this was built for, listing and locking ports
+// where config says.
+std::unique_ptr<PortFactory> MakePlatformPortFactory(const PortConfig& config);
 
 // How long a write of size bytes at rate may take before it counts as
 // stalled: its line time (ten bit times a byte) with half again as slack,

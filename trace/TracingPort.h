@@ -55,6 +55,7 @@ class TracingPortFactory final : public PortFactory {
   // The wrapped factory's port in a TracingPort; null (and a note) when it
   // could not be opened.
   std::unique_ptr<SerialPort> Open(const std::string& devicePath) override;
+  const PortConfig& Config() const override { return ports_.Config(); }
 
  private:
   PortFactory& ports_;

@@ -188,11 +188,12 @@ bool PseudoTerminal(const struct stat& st) {
 }
 
 // locked: the device refused us (exclusive mode, an flock) without saying
-// who; exclusive: it is marked exclusive (TIOCEXCL). nullopt when nothing
-// holds the device.
-std::optional<OpenFailure> Held(const std::string& path, const struct stat& st, bool locked, bool exclusive) {
+// who; exclusive: it is marked exclusive (TIOCEXCL); lockFolder: where lock
+// files count. nullopt when nothing holds the device.
+std::optional<OpenFailure> Held(const std::string& path, const struct stat& st, bool locked, bool exclusive,
+                                const std::optional<std::string>& lockFolder) {
   const std::vector<pid_t> others = ProcessesHolding(st.st_rdev);
-  const auto lockFile = UucpLockHolding(path);
+  const auto lockFile = UucpLockHolding(path, lockFolder);
   // Only other descriptors of ours are open on the device now.
   const bool self = OpenInThisProcess(st.st_rdev) || (lockFile && lockFile->Pid == getpid());
   const bool lockOfOther =
@@ -321,7 +322,7 @@ OpenFailure DiagnoseOpenFailure(const std::string& devicePath, PortFactory& port
     if (error == EACCES || error == EPERM) return PermissionDenied(devicePath, st);
     if (NoDevice(error)) return NoSuchDevice(devicePath, error, ports);
     // A tty in exclusive mode refuses everyone but root.
-    if (error == EBUSY) return *Held(devicePath, st, true, true);
+    if (error == EBUSY) return *Held(devicePath, st, true, true, ports.Config().LockFolder);
     return Other(devicePath, "opening " + devicePath + " failed: " + ErrorText(error), ports);
   }
   const bool terminal = isatty(fd) == 1;
@@ -331,7 +332,7 @@ OpenFailure DiagnoseOpenFailure(const std::string& devicePath, PortFactory& port
   const bool locked = exclusive || (flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK);
   close(fd);
   if (!terminal) return Other(devicePath, devicePath + " is not a serial port (no terminal)", ports);
-  if (auto held = Held(devicePath, st, locked, exclusive)) return *held;
+  if (auto held = Held(devicePath, st, locked, exclusive, ports.Config().LockFolder)) return *held;
   return {OpenFailureCause::Other, devicePath + " opens now and nothing holds it",
           "Whatever held the port has let it go: try again."};
 }

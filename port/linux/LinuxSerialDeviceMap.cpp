@@ -1,8 +1,7 @@
 // The serial device map of Linux: the device nodes of /dev, or the COM
-// folder named by LUMO_COMPORT_DIR.
+// COM folder the front end gave.
 #include <dirent.h>
 
-#include <cstdlib>
 #include <cstring>
 
 #include "SerialDeviceMap.h"
@@ -34,9 +33,8 @@ std::optional<std::vector<SerialDeviceEntry>> ReadSerialDeviceFolder(const std::
   return SerialDeviceFolderMap(folder, std::move(*names));
 }
 
-std::optional<std::vector<SerialDeviceEntry>> ReadSerialDeviceMap() {
-  const char* folder = std::getenv("LUMO_COMPORT_DIR");
-  if (folder && *folder) return ReadSerialDeviceFolder(folder);
+std::optional<std::vector<SerialDeviceEntry>> ReadSerialDeviceMap(const PortConfig& config) {
+  if (config.ComFolder) return ReadSerialDeviceFolder(*config.ComFolder);
   return ReadDefaultSerialDeviceMap("/dev");
 }
 

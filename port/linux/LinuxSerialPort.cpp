@@ -195,11 +195,11 @@ class LinuxSerialPort final : public SerialPort {
 
 }  // namespace
 
-std::unique_ptr<SerialPort> OpenLinuxSerialPort(const std::string& devicePath) {
+std::unique_ptr<SerialPort> OpenLinuxSerialPort(const std::string& devicePath, const PortConfig& config) {
   // The lock file first, as UUCP programs do: one that holds the port by its
   // lock file alone keeps it.
   UucpLock lock;
-  if (lock.Take(devicePath) == UucpLock::Result::Held) return nullptr;
+  if (lock.Take(devicePath, config.LockFolder) == UucpLock::Result::Held) return nullptr;
   const int fd = open(devicePath.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) return nullptr;
   // TIOCEXCL alone does not stop root; the lock stops every other opener
@@ -217,10 +217,10 @@ std::unique_ptr<SerialPort> OpenLinuxSerialPort(const std::string& devicePath) {
   return std::make_unique<LinuxSerialPort>(fd, std::move(lock));
 }
 
-bool ProbeLinuxSerialPort(const std::string& devicePath) {
+bool ProbeLinuxSerialPort(const std::string& devicePath, const PortConfig& config) {
   struct stat device {};
   if (stat(devicePath.c_str(), &device) != 0 || !S_ISCHR(device.st_mode)) return false;
-  if (HeldByUucpLock(devicePath)) return false;
+  if (HeldByUucpLock(devicePath, config.LockFolder)) return false;
   // Opening changes no line setting (O_NONBLOCK: no wait for a carrier); it
   // fails for a port without hardware, one we may not use, and, for an
   // ordinary user, one in exclusive mode.
@@ -236,12 +236,14 @@ bool ProbeLinuxSerialPort(const std::string& devicePath) {
   return free;
 }
 
-std::optional<std::vector<SerialDeviceEntry>> LinuxPortFactory::ListPorts() { return ReadSerialDeviceMap(); }
+std::optional<std::vector<SerialDeviceEntry>> LinuxPortFactory::ListPorts() { return ReadSerialDeviceMap(config_); }
 
-bool LinuxPortFactory::Probe(const std::string& devicePath) { return ProbeLinuxSerialPort(devicePath); }
+bool LinuxPortFactory::Probe(const std::string& devicePath) { return ProbeLinuxSerialPort(devicePath, config_); }
 
 std::unique_ptr<SerialPort> LinuxPortFactory::Open(const std::string& devicePath) {
-  return OpenLinuxSerialPort(devicePath);
+  return OpenLinuxSerialPort(devicePath, config_);
 }
 
-std::unique_ptr<PortFactory> MakePlatformPortFactory() { return std::make_unique<LinuxPortFactory>(); }
+std::unique_ptr<PortFactory> MakePlatformPortFactory(const PortConfig& config) {
+  return std::make_unique<LinuxPortFactory>(config);
+}

@@ -98,14 +98,12 @@ void ForEachOtherProcess(Visit visit) {
 
 }  // namespace
 
-std::string UucpLockFolder() {
-  const char* folder = std::getenv("LUMO_LOCK_DIR");
-  return folder && *folder ? folder : DEFAULT_LOCK_FOLDER;
+std::string UucpLockFolder(const std::optional<std::string>& lockFolder) {
+  return lockFolder ? *lockFolder : DEFAULT_LOCK_FOLDER;
 }
 
-std::vector<std::string> UucpLockFolders() {
-  const char* folder = std::getenv("LUMO_LOCK_DIR");
-  if (folder && *folder) return {folder};
+std::vector<std::string> UucpLockFolders(const std::optional<std::string>& lockFolder) {
+  if (lockFolder) return {*lockFolder};
   std::vector<std::string> folders{DEFAULT_LOCK_FOLDER};
   if (!SameFolder(DEFAULT_LOCK_FOLDER, OLD_LOCK_FOLDER)) folders.emplace_back(OLD_LOCK_FOLDER);
   return folders;
@@ -147,17 +145,20 @@ pid_t UucpLockOwner(const std::string& lockPath) {
   return 0;
 }
 
-std::optional<UucpLockHolder> UucpLockHolding(const std::string& devicePath) {
+std::optional<UucpLockHolder> UucpLockHolding(const std::string& devicePath,
+                                              const std::optional<std::string>& lockFolder) {
   const std::string name = UucpLockName(devicePath);
   if (name.empty()) return std::nullopt;
-  for (const std::string& folder : UucpLockFolders()) {
+  for (const std::string& folder : UucpLockFolders(lockFolder)) {
     const std::string path = folder + "/" + name;
     if (const auto pid = HoldingPid(path)) return UucpLockHolder{path, *pid};
   }
   return std::nullopt;
 }
 
-bool HeldByUucpLock(const std::string& devicePath) { return UucpLockHolding(devicePath).has_value(); }
+bool HeldByUucpLock(const std::string& devicePath, const std::optional<std::string>& lockFolder) {
+  return UucpLockHolding(devicePath, lockFolder).has_value();
+}
 
 UucpLock::~UucpLock() { Release(); }
 
@@ -171,12 +172,12 @@ UucpLock& UucpLock::operator=(UucpLock&& other) noexcept {
   return *this;
 }
 
-UucpLock::Result UucpLock::Take(const std::string& devicePath) {
+UucpLock::Result UucpLock::Take(const std::string& devicePath, const std::optional<std::string>& lockFolder) {
   Release();
   const std::string name = UucpLockName(devicePath);
   if (name.empty()) return Result::NotWritable;  // no such device: its open fails anyway
-  const std::string primary = UucpLockFolder();
-  for (const std::string& folder : UucpLockFolders()) {
+  const std::string primary = UucpLockFolder(lockFolder);
+  for (const std::string& folder : UucpLockFolders(lockFolder)) {
     if (!SameFolder(folder, primary) && LockHolds(folder + "/" + name)) return Result::Held;
   }
   const std::string path = primary + "/" + name;

@@ -10,12 +10,12 @@
 #include <string>
 #include <vector>
 
-// The folder our lock files go to: LUMO_LOCK_DIR when set, else /run/lock.
-std::string UucpLockFolder();
+// The folder our lock files go to: lockFolder when set, else /run/lock.
+std::string UucpLockFolder(const std::optional<std::string>& lockFolder);
 
-// The folders whose lock files count: LUMO_LOCK_DIR alone when set, else
+// The folders whose lock files count: lockFolder alone when set, else
 // /run/lock and /var/lock (once when one links to the other).
-std::vector<std::string> UucpLockFolders();
+std::vector<std::string> UucpLockFolders(const std::optional<std::string>& lockFolder);
 
 // "LCK..<file name of the device after resolving links>"; empty when the
 // device path does not resolve.
@@ -32,13 +32,14 @@ struct UucpLockHolder {
   pid_t Pid = 0;
 };
 
-// The first lock file in the lock folders that holds the device: one that
+// The first lock file in the lock folders (see UucpLockFolders) that holds the device: one that
 // names a running process (this one included), or names none yet and was made
 // a moment ago. A lock of a process that has ended does not count.
-std::optional<UucpLockHolder> UucpLockHolding(const std::string& devicePath);
+std::optional<UucpLockHolder> UucpLockHolding(const std::string& devicePath,
+                                              const std::optional<std::string>& lockFolder);
 
 // Whether UucpLockHolding finds a lock file.
-bool HeldByUucpLock(const std::string& devicePath);
+bool HeldByUucpLock(const std::string& devicePath, const std::optional<std::string>& lockFolder);
 
 // Our lock file while we hold a port. Removed on destruction if it still
 // names this process.
@@ -57,7 +58,9 @@ class UucpLock {
   UucpLock(const UucpLock&) = delete;
   UucpLock& operator=(const UucpLock&) = delete;
 
-  Result Take(const std::string& devicePath);
+  // In UucpLockFolder(lockFolder), unless a file in one of the other
+  // folders that count holds the port.
+  Result Take(const std::string& devicePath, const std::optional<std::string>& lockFolder);
   void Release();
 
  private:

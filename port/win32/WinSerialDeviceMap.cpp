@@ -42,6 +42,7 @@ std::optional<std::vector<SerialDeviceEntry>> ReadSerialDeviceMapFromKey(HKEY ro
   return map;
 }
 
-std::optional<std::vector<SerialDeviceEntry>> ReadSerialDeviceMap() {
+// The registry's key is the one list of ports Windows has: no COM folder.
+std::optional<std::vector<SerialDeviceEntry>> ReadSerialDeviceMap(const PortConfig&) {
   return ReadSerialDeviceMapFromKey(HKEY_LOCAL_MACHINE, L"HARDWARE\\DEVICEMAP\\SERIALCOMM");
 }

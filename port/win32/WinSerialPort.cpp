@@ -343,7 +343,7 @@ bool ProbeWinSerialPort(const std::string& devicePath) {
   return true;
 }
 
-std::optional<std::vector<SerialDeviceEntry>> WinPortFactory::ListPorts() { return ReadSerialDeviceMap(); }
+std::optional<std::vector<SerialDeviceEntry>> WinPortFactory::ListPorts() { return ReadSerialDeviceMap(config_); }
 
 bool WinPortFactory::Probe(const std::string& devicePath) { return ProbeWinSerialPort(devicePath); }
 
@@ -351,4 +351,6 @@ std::unique_ptr<SerialPort> WinPortFactory::Open(const std::string& devicePath) 
   return OpenWinSerialPort(devicePath);
 }
 
-std::unique_ptr<PortFactory> MakePlatformPortFactory() { return std::make_unique<WinPortFactory>(); }
+std::unique_ptr<PortFactory> MakePlatformPortFactory(const PortConfig& config) {
+  return std::make_unique<WinPortFactory>(config);
+}

@@ -5,6 +5,7 @@
 
 #include <memory>
 #include <string>
+#include <utility>
 
 #include "SerialPort.h"
 
@@ -16,10 +17,16 @@ std::unique_ptr<SerialPort> OpenWinSerialPort(const std::string& devicePath);
 // a setting changed.
 bool ProbeWinSerialPort(const std::string& devicePath);
 
-// The Windows factory: the registry's port list, the probe and the open above.
+// The Windows factory: the registry's port list, the probe and the open
+// above. Its config is kept for those who ask; Windows needs none of it.
 class WinPortFactory : public PortFactory {
  public:
+  explicit WinPortFactory(PortConfig config) : config_(std::move(config)) {}
   std::optional<std::vector<SerialDeviceEntry>> ListPorts() override;
   bool Probe(const std::string& devicePath) override;
   std::unique_ptr<SerialPort> Open(const std::string& devicePath) override;
+  const PortConfig& Config() const override { return config_; }
+
+ private:
+  const PortConfig config_;
 };
