@@ -20,6 +20,7 @@
 #include "FuzzCheck.h"
 #include "DownloadJob.h"
 #include "LoaderDownload.h"
+#include "RxBufferAccess.h"
 
 namespace {
 
@@ -122,7 +123,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   size -= 1;
 
   // A job without a port: the scanners read only its receive buffer.
-  std::unique_ptr<PortFactory> ports = MakePlatformPortFactory();
+  std::unique_ptr<PortFactory> ports = MakePlatformPortFactory(PortConfig{});  // nothing is opened through it
   JobSession session(*ports);
   TDownloadJob form(session, nullptr);
   Bytes received;
@@ -133,7 +134,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     seed = seed * 1103515245u + 12345u;
     const size_t slice = std::min<size_t>(1 + (seed >> 16) % 64, size - at);
     // Stored as the receive thread stores: bytes past the buffer are dropped.
-    form.Link.Rx.Store(data + at, static_cast<uint32_t>(slice));
+    lumo_test::ReceivePass(form.Link.Rx, Bytes(data + at, data + at + slice));
     for (size_t k = 0; k < slice && received.size() < RX_BUFFER_SIZE; ++k) received.push_back(data[at + k]);
     at += slice;
     const Results now = ScanAll(&form);
@@ -146,7 +147,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // buffer as it stands, zeros after what was received.
   Bytes whole = received;
   whole.resize(RX_BUFFER_SIZE, 0);
-  form.Link.Rx.Place(whole.data(), RX_BUFFER_SIZE, RX_BUFFER_SIZE + (seed >> 8) % 4096);
+  RxBufferAccess::Place(form.Link.Rx, whole.data(), RX_BUFFER_SIZE, RX_BUFFER_SIZE + (seed >> 8) % 4096);
   Check(ScanAll(&form), whole);
   return 0;
 }

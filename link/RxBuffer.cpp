@@ -50,16 +50,6 @@ void RxBuffer::StorePass(SerialPort* port) {
   if (stored) Rx_Stored.notify_all();
 }
 
-void RxBuffer::Store(const uint8_t* bytes, uint32_t count) {
-  bool stored;
-  {
-    std::lock_guard<std::mutex> hold(Rx_Lock);
-    RestartIfReset();
-    stored = StoreLocked(bytes, count);
-  }
-  if (stored) Rx_Stored.notify_all();
-}
-
 uint64_t RxBuffer::Stores() const {
   std::lock_guard<std::mutex> hold(Rx_Lock);
   return Rx_Stores;
@@ -77,31 +67,3 @@ bool RxBuffer::WaitForStore(uint64_t& seen, std::chrono::steady_clock::time_poin
   return stored;
 }
 
-void RxBuffer::Place(const uint8_t* bytes, uint32_t n, uint32_t count) {
-  std::lock_guard<std::mutex> hold(Rx_Lock);
-  n = std::min(n, RX_BUFFER_SIZE);
-  for (uint32_t i = 0; i < n; ++i) Rx_Buffer[i].store(bytes[i], std::memory_order_relaxed);
-  Rx_WritePos = Rx_Buffer + std::min(count, RX_BUFFER_SIZE);
-  Rx_Count.store(count, std::memory_order_release);
-}
-
-bool RxBuffer::ResetPending() const {
-  std::lock_guard<std::mutex> hold(Rx_Lock);
-  return Rx_WritePos == nullptr;
-}
-
-std::vector<uint8_t> RxBuffer::Snapshot() const {
-  std::lock_guard<std::mutex> hold(Rx_Lock);
-  std::vector<uint8_t> bytes;
-  if (Rx_WritePos == nullptr) return bytes;  // reset: nothing stored since
-  const uint32_t n = std::min(Rx_Count.load(std::memory_order_acquire), RX_BUFFER_SIZE);
-  for (uint32_t i = 0; i < n; ++i) bytes.push_back(Rx_Buffer[i].load(std::memory_order_relaxed));
-  return bytes;
-}
-
-bool RxBuffer::Consistent() const {
-  std::lock_guard<std::mutex> hold(Rx_Lock);
-  if (Rx_WritePos == nullptr) return true;
-  const uint32_t count = Rx_Count.load(std::memory_order_acquire);
-  return count == static_cast<uint32_t>(Rx_WritePos - Rx_Buffer) && count <= RX_BUFFER_SIZE;
-}

@@ -7,7 +7,6 @@
 #include <condition_variable>
 #include <cstdint>
 #include <mutex>
-#include <vector>
 
 class SerialPort;
 
@@ -40,24 +39,11 @@ class RxBuffer {
   // or until deadline (false).
   bool WaitForStore(uint64_t& seen, std::chrono::steady_clock::time_point deadline) const;
 
-  // Whether a reset waits for the receive thread's next pass: until then
-  // the count is still the one from before the reset.
-  bool ResetPending() const;
-
-  // What is stored since the last reset, taken whole under the lock (for
-  // tests and tools); nothing while the reset waits for the next pass.
-  std::vector<uint8_t> Snapshot() const;
-  // Whether the count equals the write position and stays within the buffer
-  // (always, between a store and a reset); taken under the lock.
-  bool Consistent() const;
-  // Stores bytes as a pass would (tests and fuzz targets without a port).
-  void Store(const uint8_t* bytes, uint32_t count);
-  // Puts n bytes at the start and claims count received bytes, whatever was
-  // stored: tests and fuzz targets put the buffer in states the scans must
-  // cope with (a count ahead of the bytes, or beyond the buffer).
-  void Place(const uint8_t* bytes, uint32_t n, uint32_t count);
-
  private:
+  // Looks at the whole state from outside, under the lock, and places states
+  // that no store makes, for checking the scans; lives with the tests.
+  friend class RxBufferAccess;
+
   // Under Rx_Lock; true when it kept bytes.
   bool StoreLocked(const uint8_t* bytes, uint32_t count);
   void RestartIfReset();

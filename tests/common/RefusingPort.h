@@ -5,9 +5,11 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "SerialPort.h"
+#include "TestPortConfig.h"
 
 namespace lumo_test {
 
@@ -30,10 +32,12 @@ class RefusingPort : public SerialPort {
   uint32_t refused_;
 };
 
-// The platform's ports, each refusing one rate (0: none), or refusing to open at all.
+// The platform's ports, each refusing one rate (0: none), or refusing to open
+// at all; with the test's lock folder and, when given, its COM folder.
 class TestPortFactory : public PortFactory {
  public:
-  explicit TestPortFactory(uint32_t refusedRate = 0) : refused_(refusedRate) {}
+  explicit TestPortFactory(uint32_t refusedRate = 0, std::optional<std::string> comFolder = std::nullopt)
+      : real_(MakeTestPortFactory(std::move(comFolder))), refused_(refusedRate) {}
   std::optional<std::vector<SerialDeviceEntry>> ListPorts() override { return real_->ListPorts(); }
   bool Probe(const std::string& devicePath) override { return real_->Probe(devicePath); }
   std::unique_ptr<SerialPort> Open(const std::string& devicePath) override {
@@ -42,11 +46,12 @@ class TestPortFactory : public PortFactory {
     if (!port || refused_ == 0) return port;
     return std::make_unique<RefusingPort>(std::move(port), refused_);
   }
+  const PortConfig& Config() const override { return real_->Config(); }
   void RefuseRate(uint32_t rate) { refused_ = rate; }
   void RefuseOpen(bool refuse) { refuseOpen_ = refuse; }
 
  private:
-  std::unique_ptr<PortFactory> real_ = MakePlatformPortFactory();
+  std::unique_ptr<PortFactory> real_;
   uint32_t refused_;
   bool refuseOpen_ = false;
 };

@@ -13,9 +13,10 @@
 
 #include "DownloadJob.h"
 #include "SerialDeviceMap.h"
-#include "SerialDeviceMapDetail.h"
 #include "SerialLink.h"
 #include "RefusingPort.h"
+#include "RxBufferAccess.h"
+#include "TestPortConfig.h"
 #include "SimUnit.h"
 
 namespace lumo_test {
@@ -72,12 +73,12 @@ class ComFolder {
 // A job with a simulated unit on a pseudo-terminal. Open() opens the unit's
 // slave directly; with a COM folder the unit is linked as COM<n> there and
 // OpenThroughComFolder() resolves it through the serial device map of
-// LUMO_COMPORT_DIR and ComPortOpen, as the window does.
+// that folder and ComPortOpen, as the window does.
 class TestJob {
  public:
-  // ports: the port seam; null for the platform's.
+  // ports: the port seam; null for the platform's (with the test lock folder).
   explicit TestJob(sim::SimOptions options = {}, int userRate = 9600, PortFactory* ports = nullptr)
-      : ownPorts_(ports ? nullptr : MakePlatformPortFactory()),
+      : ownPorts_(ports ? nullptr : MakeTestPortFactory()),
         ports(ports ? *ports : *ownPorts_),
         session(this->ports),
         form(session, &ui),
@@ -99,12 +100,11 @@ class TestJob {
     return true;
   }
 
-  // Needs a unit made with ComDir; sets LUMO_COMPORT_DIR to it and opens
-  // COM<n> as the window does: through the serial device map.
+  // Needs a unit made with ComDir; opens COM<n> as the window does: through
+  // the serial device map of that folder, with the job's port seam.
   int32_t OpenThroughComFolder(const std::string& comDir) {
-    setenv("LUMO_COMPORT_DIR", comDir.c_str(), 1);
     std::string device;
-    if (const auto map = ports.ListPorts()) {
+    if (const auto map = MakeTestPortFactory(comDir)->ListPorts()) {
       device = ResolveDevicePath("\\\\.\\COM" + std::to_string(comNumber_), *map).value_or(std::string());
     }
     return ComPortOpen(&form.Link, device, form.User_BaudRate.load());
@@ -141,13 +141,13 @@ class TestJob {
   bool WaitForRx(uint32_t count, std::chrono::milliseconds bound = std::chrono::milliseconds(2000)) {
     const auto deadline = std::chrono::steady_clock::now() + bound;
     while (std::chrono::steady_clock::now() < deadline) {
-      if (!form.Link.Rx.ResetPending() && form.Link.Rx.Count() >= count) return true;
+      if (!RxBufferAccess::ResetPending(form.Link.Rx) && form.Link.Rx.Count() >= count) return true;
       std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
     return false;
   }
 
-  std::vector<uint8_t> RxBytes() { return form.Link.Rx.Snapshot(); }
+  std::vector<uint8_t> RxBytes() { return RxBufferAccess::Stored(form.Link.Rx); }
   // The COM<n> that OpenThroughComFolder opens.
   void SetComNumber(int number) { comNumber_ = number; }
 

@@ -1,5 +1,6 @@
 // The loader packets as they go on the wire, and the two reply waits against
-// byte sequences placed straight into the receive buffer.
+// byte sequences received into the receive buffer (or placed there, for the
+// states no receive pass makes).
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -11,6 +12,7 @@
 
 #include "LoaderDownload.h"
 #include "PortlessJob.h"
+#include "RxBufferAccess.h"
 #include "SerialLink.h"
 
 namespace {
@@ -56,8 +58,7 @@ TEST(LoaderPackets, BuildersProduceTheWireBytesAndResetTheReply) {
     SCOPED_TRACE(c.Name);
     lumo_test::PortlessJob job;
     TDownloadJob& form = job.form;
-    const Bytes old(RX_BUFFER_SIZE, 0x5A);
-    form.Link.Rx.Place(old.data(), RX_BUFFER_SIZE, 7);
+    lumo_test::ReceivePass(form.Link.Rx, Bytes(7, 0x5A));
     uint8_t packet[LOADER_PACKET_BUFFER];
     std::fill(std::begin(packet), std::end(packet), 0xEE);
     const int32_t n = c.Build(&form, packet);
@@ -67,22 +68,22 @@ TEST(LoaderPackets, BuildersProduceTheWireBytesAndResetTheReply) {
     // The reply reset: zeroed buffer; the count is the receive thread's to
     // clear, and its next store starts again at the first byte.
     EXPECT_EQ(form.Link.Rx.Count(), 7u);
-    EXPECT_TRUE(form.Link.Rx.ResetPending());
+    EXPECT_TRUE(RxBufferAccess::ResetPending(form.Link.Rx));
     for (uint32_t i = 0; i < 7; ++i) EXPECT_EQ(form.Link.Rx.At(i), 0) << i;
-    const uint8_t next = 0x33;
-    form.Link.Rx.Store(&next, 1);
-    EXPECT_EQ(form.Link.Rx.Snapshot(), Bytes{0x33});
+    lumo_test::ReceivePass(form.Link.Rx, {0x33});
+    EXPECT_EQ(RxBufferAccess::Stored(form.Link.Rx), Bytes{0x33});
   }
 }
 
-// Places bytes as the receive thread would have stored them.
+// A reply reset, then bytes stored as the receive thread stores a reply.
 void Receive(TDownloadJob& form, const Bytes& bytes) {
-  form.Link.Rx.Place(bytes.data(), static_cast<uint32_t>(bytes.size()), static_cast<uint32_t>(bytes.size()));
+  form.Link.Rx.Reset();
+  lumo_test::ReceivePass(form.Link.Rx, bytes);
 }
 
 // Claims count received bytes over what the buffer holds now.
 void Claim(TDownloadJob& form, const Bytes& bytes, uint32_t count) {
-  form.Link.Rx.Place(bytes.data(), static_cast<uint32_t>(bytes.size()), count);
+  RxBufferAccess::Place(form.Link.Rx, bytes.data(), static_cast<uint32_t>(bytes.size()), count);
 }
 
 struct WaitCase {
@@ -186,8 +187,7 @@ TEST(LoaderWaits, PollBudgetBoundsTheWait) {
   waits = TimedOutWaitsOnThisThread();
   std::thread unit([&form] {
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    const uint8_t ack[] = {0x00, 0xCC};
-    form.Link.Rx.Store(ack, 2);
+    lumo_test::ReceivePass(form.Link.Rx, {0x00, 0xCC});
   });
   EXPECT_EQ(WaitLoaderAck(&form, 5000), 204);
   unit.join();

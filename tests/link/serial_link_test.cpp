@@ -309,7 +309,7 @@ TEST(ReceiveThreadTest, CountAndPositionKeepTheirInvariantUnderResets) {
   std::atomic<int> violations{0}, checks{0};
   std::thread checker([&] {
     while (!stop.load()) {
-      if (!job.form.Link.Rx.Consistent()) violations.fetch_add(1);
+      if (!RxBufferAccess::Consistent(job.form.Link.Rx)) violations.fetch_add(1);
       checks.fetch_add(1);
       std::this_thread::yield();
     }

@@ -40,22 +40,12 @@ using lumo_test::TerminalSettings;
 using lumo_test::TestJob;
 using Strings = std::vector<std::string>;
 
-// A lock folder of the test's own, named by LUMO_LOCK_DIR while it lives.
+// A lock folder of the test's own, for the ports' config.
 class LockFolder {
  public:
-  LockFolder() {
-    const char* previous = getenv("LUMO_LOCK_DIR");
-    if (previous) previous_ = previous;
-    setenv("LUMO_LOCK_DIR", folder_.Path().c_str(), 1);
-  }
-  ~LockFolder() {
-    if (previous_) {
-      setenv("LUMO_LOCK_DIR", previous_->c_str(), 1);
-    } else {
-      unsetenv("LUMO_LOCK_DIR");
-    }
-  }
   const std::string& Path() const { return folder_.Path(); }
+  // The config that puts lock files here.
+  PortConfig Config() const { return {std::nullopt, Path()}; }
 
   // LCK..<name of the device node the path leads to>
   std::string FileOf(const std::string& device) const {
@@ -87,7 +77,6 @@ class LockFolder {
 
  private:
   ComFolder folder_;
-  std::optional<std::string> previous_;
 };
 
 std::string AsciiPid(pid_t pid) {
@@ -211,21 +200,21 @@ TEST(PortProbe, FreeOnlyWhenNoOtherProgramHoldsIt) {
     std::shared_ptr<void> held = c.setUp ? c.setUp(port, locks) : nullptr;
     const Strings lockFiles = locks.Files();
 
-    EXPECT_EQ(ProbeLinuxSerialPort(port.Link()), c.free);
+    EXPECT_EQ(ProbeLinuxSerialPort(port.Link(), locks.Config()), c.free);
 
     EXPECT_TRUE(port.Settings() == before) << "the probe changed the port's settings";
     EXPECT_EQ(locks.Files(), lockFiles);
     held.reset();
     if (c.free) {
       // No mark of the probe's is left: the port opens for exclusive use.
-      EXPECT_NE(OpenLinuxSerialPort(port.Link()), nullptr);
+      EXPECT_NE(OpenLinuxSerialPort(port.Link(), locks.Config()), nullptr);
     }
   }
 }
 
 TEST(PortProbe, OnlyTerminalsAreFree) {
   for (const char* path : {"/nonexistent/ttyS0", "/dev/null", "/proc/self/status"}) {
-    EXPECT_FALSE(ProbeLinuxSerialPort(path)) << path;
+    EXPECT_FALSE(ProbeLinuxSerialPort(path, lumo_test::TestPortConfig())) << path;
   }
 }
 
@@ -237,19 +226,19 @@ TEST(PortMarks, JobMarksItsPortWhileItHoldsIt) {
   sim::SimOptions options;
   options.ComDir = com.Path();
   options.ComNumber = 7;
-  TestJob job(options);
+  const std::unique_ptr<PortFactory> ports = MakePlatformPortFactory(locks.Config());
+  TestJob job(options, 9600, ports.get());
   const std::string file = locks.FileOf(job.unit.SlavePath());
   ASSERT_EQ(job.OpenThroughComFolder(com.Path()), 0);
 
   EXPECT_EQ(locks.Read(file), AsciiPid(getpid()));
   EXPECT_FALSE(OtherProgram(job.unit.SlavePath(), OtherProgram::Flock).Holding());
-  EXPECT_FALSE(ProbeLinuxSerialPort(job.unit.ComLinkPath()));
+  EXPECT_FALSE(ProbeLinuxSerialPort(job.unit.ComLinkPath(), locks.Config()));
 
   EXPECT_EQ((ComPortClose(&job.form.Link), 0), 0);
   EXPECT_EQ(locks.Read(file), std::nullopt);
   EXPECT_TRUE(OtherProgram(job.unit.SlavePath(), OtherProgram::Flock).Holding());
-  EXPECT_TRUE(ProbeLinuxSerialPort(job.unit.ComLinkPath()));
-  unsetenv("LUMO_COMPORT_DIR");
+  EXPECT_TRUE(ProbeLinuxSerialPort(job.unit.ComLinkPath(), locks.Config()));
 }
 
 // The job's open against the lock files other programs leave.
@@ -288,7 +277,8 @@ TEST(PortMarks, JobOpenHonoursLockFiles) {
     sim::SimOptions options;
     options.ComDir = com.Path();
     options.ComNumber = 7;
-    TestJob job(options);
+    const std::unique_ptr<PortFactory> ports = MakePlatformPortFactory(locks.Config());
+    TestJob job(options, 9600, ports.get());
     const std::string file = locks.FileOf(job.unit.SlavePath());
     std::shared_ptr<void> other = c.setUp(locks, file);
     const std::optional<std::string> before = locks.Read(file);
@@ -300,7 +290,6 @@ TEST(PortMarks, JobOpenHonoursLockFiles) {
     }
     EXPECT_EQ((ComPortClose(&job.form.Link), 0), 0);
     EXPECT_EQ(locks.Read(file), c.fileAfterwards == Untouched ? before : std::nullopt);
-    unsetenv("LUMO_COMPORT_DIR");
   }
 }
 
@@ -308,18 +297,17 @@ TEST(PortMarks, JobOpenHonoursLockFiles) {
 // still held by flock and exclusive mode.
 TEST(PortMarks, JobGoesOnWithoutALockFolder) {
   LockFolder locks;
-  setenv("LUMO_LOCK_DIR", (locks.Path() + "/missing").c_str(), 1);
+  const std::unique_ptr<PortFactory> ports = MakePlatformPortFactory({std::nullopt, locks.Path() + "/missing"});
   ComFolder com;
   sim::SimOptions options;
   options.ComDir = com.Path();
   options.ComNumber = 7;
-  TestJob job(options);
+  TestJob job(options, 9600, ports.get());
   ASSERT_EQ(job.OpenThroughComFolder(com.Path()), 0);
   EXPECT_TRUE(job.ui.Messages().empty());
   EXPECT_FALSE(OtherProgram(job.unit.SlavePath(), OtherProgram::Flock).Holding());
   EXPECT_EQ((ComPortClose(&job.form.Link), 0), 0);
   EXPECT_TRUE(locks.Files().empty());
-  unsetenv("LUMO_COMPORT_DIR");
 }
 
 // Who has a port open, as /proc shows it: every other process with a

@@ -124,7 +124,7 @@ TEST(SimProcessTest, BadOptionsAreRefused) {
 // show the previous reply's length for a while: the bytes decide.
 bool AwaitStored(const SerialLink& link, const std::vector<uint8_t>& bytes) {
   const auto deadline = Clock::now() + std::chrono::seconds(5);
-  while (link.Rx.Snapshot() != bytes) {
+  while (RxBufferAccess::Stored(link.Rx) != bytes) {
     if (Clock::now() >= deadline) return false;
     std::this_thread::sleep_for(std::chrono::milliseconds(1));
   }
