@@ -16,6 +16,7 @@
 
 #include "AppTestSupport.h"
 #include "Lumo_Q31NTX_DownloadAP.h"
+#include "TestPortConfig.h"
 
 namespace {
 
@@ -69,17 +70,17 @@ class Layout : public ::testing::Test {
   void SetUp() override {
     ASSERT_TRUE(folder_.isValid());
     ASSERT_TRUE(comFolder_.isValid());
-    qputenv("LUMO_COMPORT_DIR", comFolder_.path().toLocal8Bit());  // an empty map: no port
+    ports_ = lumo_test::MakeTestPortFactory(comFolder_.path().toStdString());  // an empty map: no port
     TLumo_Q31NTX_DownloadAP::SetExecutableFolderForTesting(folder_.path());
-    form_ = std::make_unique<TLumo_Q31NTX_DownloadAP>();
+    form_ = std::make_unique<TLumo_Q31NTX_DownloadAP>(nullptr, ports_.get());
   }
   void TearDown() override {
     form_.reset();
     TLumo_Q31NTX_DownloadAP::SetExecutableFolderForTesting(QString());
-    qunsetenv("LUMO_COMPORT_DIR");
   }
   QTemporaryDir folder_;
   QTemporaryDir comFolder_;
+  std::unique_ptr<PortFactory> ports_;
   std::unique_ptr<TLumo_Q31NTX_DownloadAP> form_;
 };
 

@@ -17,6 +17,7 @@
 #include "AppTestSupport.h"
 #include "Lumo_Q31NTX_DownloadAP.h"
 #include "Progress.h"
+#include "TestPortConfig.h"
 
 namespace {
 
@@ -25,15 +26,14 @@ class FormAsUserInterface : public ::testing::Test {
   void SetUp() override {
     ASSERT_TRUE(exe_.isValid());
     ASSERT_TRUE(com_.isValid());
-    qputenv("LUMO_COMPORT_DIR", com_.path().toLocal8Bit());
+    ports_ = lumo_test::MakeTestPortFactory(com_.path().toStdString());
     TLumo_Q31NTX_DownloadAP::SetExecutableFolderForTesting(exe_.path());
-    form_ = std::make_unique<TLumo_Q31NTX_DownloadAP>();
+    form_ = std::make_unique<TLumo_Q31NTX_DownloadAP>(nullptr, ports_.get());
     form_->show();
   }
   void TearDown() override {
     form_.reset();
     TLumo_Q31NTX_DownloadAP::SetExecutableFolderForTesting(QString());
-    qunsetenv("LUMO_COMPORT_DIR");
   }
   QMessageBox* VisibleMessageBox() {
     for (QWidget* w : QApplication::topLevelWidgets()) {
@@ -42,6 +42,7 @@ class FormAsUserInterface : public ::testing::Test {
     return nullptr;
   }
   QTemporaryDir exe_, com_;
+  std::unique_ptr<PortFactory> ports_;
   std::unique_ptr<TLumo_Q31NTX_DownloadAP> form_;
 };
 

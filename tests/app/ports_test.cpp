@@ -1,5 +1,5 @@
 // Port discovery on real pseudo-terminals through a
-// LUMO_COMPORT_DIR folder, and the serial device map behind it.
+// COM folder, and the serial device map behind it.
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
@@ -142,8 +142,6 @@ TEST(PortDiscovery, TableOfCases) {
   TLumo_Q31NTX_DownloadAP::SetExecutableFolderForTesting(exeFolder.path());
   QTemporaryDir locks;
   ASSERT_TRUE(locks.isValid());
-  const QByteArray lockFolderBefore = qgetenv("LUMO_LOCK_DIR");
-  qputenv("LUMO_LOCK_DIR", locks.path().toLocal8Bit());
   for (const Case& c : kCases) {
     SCOPED_TRACE(c.title);
     QTemporaryDir root;
@@ -174,8 +172,9 @@ TEST(PortDiscovery, TableOfCases) {
     }
     std::vector<lumo_test::TerminalSettings> settingsBefore;
     for (const auto& pty : ptys) settingsBefore.push_back(pty->Settings());
-    qputenv("LUMO_COMPORT_DIR", folder.toLocal8Bit());
-    auto form = std::make_unique<TLumo_Q31NTX_DownloadAP>();
+    const PortConfig config{folder.toStdString(), locks.path().toStdString()};
+    const std::unique_ptr<PortFactory> ports = MakePlatformPortFactory(config);
+    auto form = std::make_unique<TLumo_Q31NTX_DownloadAP>(nullptr, ports.get());
     // Discovery changed no port's settings, listed or not: still cooked, echo on.
     for (size_t k = 0; k < ptys.size(); ++k) {
       const lumo_test::TerminalSettings after = ptys[k]->Settings();
@@ -195,20 +194,16 @@ TEST(PortDiscovery, TableOfCases) {
     EXPECT_EQ(form->ComPort_ComboBox->currentText().toStdString(), shown);
     EXPECT_EQ(form->ComPort_ComboBox->currentIndex(), c.items.empty() ? -1 : 0);
     // The probe closed every port again: each listed one opens now.
+    const auto map = ports->ListPorts();
+    ASSERT_TRUE(map.has_value());
     for (int i = 0; i < form->ComPort_ComboBox->count(); ++i) {
-      const auto device = ResolveDevicePath("\\\\.\\COM" + items[i]);
+      const auto device = ResolveDevicePath("\\\\.\\COM" + items[i], *map);
       ASSERT_TRUE(device.has_value());
-      EXPECT_NE(OpenLinuxSerialPort(*device), nullptr) << *device;
+      EXPECT_NE(OpenLinuxSerialPort(*device, config), nullptr) << *device;
     }
     form.reset();
-    qunsetenv("LUMO_COMPORT_DIR");
   }
   TLumo_Q31NTX_DownloadAP::SetExecutableFolderForTesting(QString());
-  if (lockFolderBefore.isNull()) {
-    qunsetenv("LUMO_LOCK_DIR");
-  } else {
-    qputenv("LUMO_LOCK_DIR", lockFolderBefore);
-  }
 }
 
 TEST(SerialDeviceMap, DefaultMapFromDeviceNodes) {
@@ -238,19 +233,15 @@ TEST(SerialDeviceMap, FolderAndResolution) {
   for (const char* name : {"COM3", "COM12", "CO"}) {
     ASSERT_EQ(symlink("/dev/null", (folder + "/" + name).c_str()), 0);
   }
-  qputenv("LUMO_COMPORT_DIR", QByteArray::fromStdString(folder));
-  const auto map = ReadSerialDeviceMap();
+  const auto map = ReadSerialDeviceMap(PortConfig{folder, std::nullopt});
   ASSERT_TRUE(map.has_value());
   std::vector<std::string> data;
   for (const auto& e : *map) data.push_back(e.Data);
   EXPECT_EQ(data, (std::vector<std::string>{"CO", "COM12", "COM3"}));
-  EXPECT_EQ(ResolveDevicePath("\\\\.\\COM3"), folder + "/COM3");
-  EXPECT_EQ(ResolveDevicePath("\\\\.\\com12"), folder + "/COM12");
-  EXPECT_EQ(ResolveDevicePath("\\\\.\\COM4"), std::nullopt);
-  EXPECT_EQ(ResolveDevicePath("COM3"), std::nullopt);
-  EXPECT_EQ(ResolveDevicePath("\\\\.\\"), std::nullopt);
-  qputenv("LUMO_COMPORT_DIR", QByteArray::fromStdString(folder + "/missing"));
-  EXPECT_FALSE(ReadSerialDeviceMap().has_value());
-  EXPECT_EQ(ResolveDevicePath("\\\\.\\COM3"), std::nullopt);
-  qunsetenv("LUMO_COMPORT_DIR");
+  EXPECT_EQ(ResolveDevicePath("\\\\.\\COM3", *map), folder + "/COM3");
+  EXPECT_EQ(ResolveDevicePath("\\\\.\\com12", *map), folder + "/COM12");
+  EXPECT_EQ(ResolveDevicePath("\\\\.\\COM4", *map), std::nullopt);
+  EXPECT_EQ(ResolveDevicePath("COM3", *map), std::nullopt);
+  EXPECT_EQ(ResolveDevicePath("\\\\.\\", *map), std::nullopt);
+  EXPECT_FALSE(ReadSerialDeviceMap(PortConfig{folder + "/missing", std::nullopt}).has_value());
 }

@@ -15,6 +15,8 @@
 #include "AppTestSupport.h"
 #include "Lumo_Q31NTX_DownloadAP.h"
 #include "SavedPaths.h"
+#include "SettingsFolder.h"
+#include "TestPortConfig.h"
 
 namespace {
 
@@ -24,18 +26,18 @@ class SavedPaths : public ::testing::Test {
     ASSERT_TRUE(exe_.isValid());
     ASSERT_TRUE(com_.isValid());
     ASSERT_TRUE(images_.isValid());
-    qputenv("LUMO_COMPORT_DIR", com_.path().toLocal8Bit());
+    ports_ = lumo_test::MakeTestPortFactory(com_.path().toStdString());
     TLumo_Q31NTX_DownloadAP::SetExecutableFolderForTesting(exe_.path());
   }
   void TearDown() override {
     form_.reset();
     TLumo_Q31NTX_DownloadAP::SetExecutableFolderForTesting(QString());
-    qunsetenv("LUMO_COMPORT_DIR");
   }
-  // A start of the tool: a new form, shown.
-  TLumo_Q31NTX_DownloadAP& Start() {
+  // A start of the tool: a new form, shown, with the user's configuration
+  // folder as the start-up found it.
+  TLumo_Q31NTX_DownloadAP& Start(const std::string& userConfigFolder = {}) {
     form_.reset();
-    form_ = std::make_unique<TLumo_Q31NTX_DownloadAP>();
+    form_ = std::make_unique<TLumo_Q31NTX_DownloadAP>(nullptr, ports_.get(), userConfigFolder);
     form_->show();
     EXPECT_TRUE(QTest::qWaitForWindowExposed(form_.get()));
     return *form_;
@@ -57,6 +59,7 @@ class SavedPaths : public ::testing::Test {
   }
 
   QTemporaryDir exe_, com_, images_;
+  std::unique_ptr<PortFactory> ports_;
   std::unique_ptr<TLumo_Q31NTX_DownloadAP> form_;
 };
 
@@ -94,8 +97,8 @@ TEST_F(SavedPaths, BrowseWritesOnlyItsKeyAndSurvivesARestart) {
 TEST_F(SavedPaths, AnInstalledToolKeepsThemInTheUsersConfigurationFolder) {
   QTemporaryDir config;
   ASSERT_TRUE(config.isValid());
-  const QByteArray oldConfig = qgetenv("XDG_CONFIG_HOME");
-  qputenv("XDG_CONFIG_HOME", config.path().toUtf8());
+  // As the start-up finds it for XDG_CONFIG_HOME=<config>.
+  const std::string userConfig = XdgConfigFolder(config.path().toUtf8().constData(), nullptr);
   struct Case {
     const char* name;
     QString executableFolder;  // one that does not exist is writable to nobody, root included
@@ -108,7 +111,7 @@ TEST_F(SavedPaths, AnInstalledToolKeepsThemInTheUsersConfigurationFolder) {
     SCOPED_TRACE(c.name);
     TLumo_Q31NTX_DownloadAP::SetExecutableFolderForTesting(c.executableFolder);
     MessageRecorder recorder;
-    Start();
+    Start(userConfig);
     EXPECT_EQ(form_->IniFilePath(), c.ini);
     EXPECT_EQ(Texts(), (QStringList{"0", "0", "0"}));
     EXPECT_TRUE(QDir(exe_.path()).isEmpty()) << "the first start creates nothing";
@@ -116,7 +119,7 @@ TEST_F(SavedPaths, AnInstalledToolKeepsThemInTheUsersConfigurationFolder) {
     const QString cm = Image("cm.bin");
     Browse(form_->SelectCMFile, cm);
     EXPECT_EQ(ReadIniString(c.ini, "FILE_PATH", "CM_PTAH", "none"), cm);
-    Start();
+    Start(userConfig);
     EXPECT_EQ(Texts(), (QStringList{"0", cm, "0"}));
     EXPECT_TRUE(recorder.Boxes().empty());
     form_.reset();
@@ -124,11 +127,6 @@ TEST_F(SavedPaths, AnInstalledToolKeepsThemInTheUsersConfigurationFolder) {
     QDir().mkpath(exe_.path());
     QDir(config.path()).removeRecursively();
     QDir().mkpath(config.path());
-  }
-  if (oldConfig.isNull()) {
-    qunsetenv("XDG_CONFIG_HOME");
-  } else {
-    qputenv("XDG_CONFIG_HOME", oldConfig);
   }
 }
 

@@ -46,15 +46,21 @@ TEST(Startup, ReadsTheTraceFileAndIgnoresEverythingElse) {
 
 // Without a trace the form takes the platform's ports as it always did; with
 // one it gets the tracing seam, and a file that cannot be made is told.
+StartupOptions TraceTo(const std::string& path) {
+  StartupOptions options;
+  options.TracePath = path;
+  return options;
+}
+
 TEST(Startup, TheWindowsPortsFollowTheOptions) {
   WindowPorts plain(StartupOptions{});
-  EXPECT_EQ(plain.Ports(), nullptr);
+  EXPECT_FALSE(plain.Traced());
   EXPECT_FALSE(plain.TraceFailed());
   EXPECT_TRUE(plain.CloseTrace());
 
-  WindowPorts unwritable(StartupOptions{"/nonexistent-folder/wire.txt"});
+  WindowPorts unwritable(TraceTo("/nonexistent-folder/wire.txt"));
   EXPECT_TRUE(unwritable.TraceFailed());
-  EXPECT_NE(unwritable.Ports(), nullptr);
+  EXPECT_TRUE(unwritable.Traced());
 }
 
 // A trace replaces its file: one that is an image the window offers (by a
@@ -67,9 +73,9 @@ TEST(Startup, ATraceThatIsAnImageIsNotMade) {
   const std::string link = folder.File("wire.txt");
   std::filesystem::create_symlink(image, link);
   {
-    WindowPorts ports(StartupOptions{link}, {"", other, image});
+    WindowPorts ports(TraceTo(link), {"", other, image});
     EXPECT_EQ(ports.TraceIsImage(), image);
-    EXPECT_EQ(ports.Ports(), nullptr) << "the window runs without a trace";
+    EXPECT_FALSE(ports.Traced()) << "the window runs without a trace";
     EXPECT_FALSE(ports.TraceFailed());
     EXPECT_TRUE(ports.CloseTrace());
   }
@@ -77,9 +83,9 @@ TEST(Startup, ATraceThatIsAnImageIsNotMade) {
   EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()),
             "the camera board's image");
 
-  WindowPorts elsewhere(StartupOptions{folder.File("trace.txt")}, {image, other});
+  WindowPorts elsewhere(TraceTo(folder.File("trace.txt")), {image, other});
   EXPECT_EQ(elsewhere.TraceIsImage(), "");
-  EXPECT_NE(elsewhere.Ports(), nullptr);
+  EXPECT_TRUE(elsewhere.Traced());
 }
 
 }  // namespace

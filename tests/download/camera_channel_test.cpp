@@ -240,7 +240,7 @@ using lumo_test::RefusingPort;
 // the worker goes on with its commands: neither wipes the other's reply.
 TEST(CameraUnit, WindowAddressSetAndWorkerCommandsDoNotCorruptEachOther) {
   TestJob job;
-  job.form.Link.ComPort_Handle = std::make_unique<RefusingPort>(OpenLinuxSerialPort(job.unit.SlavePath()), 57600);
+  job.form.Link.ComPort_Handle = std::make_unique<RefusingPort>(OpenLinuxSerialPort(job.unit.SlavePath(), lumo_test::TestPortConfig()), 57600);
   ASSERT_EQ(ConfigBaudRate(&job.form.Link, 9600), 0);
   job.form.Link.ComPort_Opened.store(true);
   job.Start();
@@ -301,7 +301,7 @@ TEST(CameraUnit, WindowKeepsPumpingWhileTheWorkerHoldsTheSenderLock) {
   TestJob job;
   HandOverUI ui(std::this_thread::get_id());
   job.form.UI = &ui;
-  job.form.Link.ComPort_Handle = std::make_unique<RefusingPort>(OpenLinuxSerialPort(job.unit.SlavePath()), 57600);
+  job.form.Link.ComPort_Handle = std::make_unique<RefusingPort>(OpenLinuxSerialPort(job.unit.SlavePath(), lumo_test::TestPortConfig()), 57600);
   ASSERT_EQ(ConfigBaudRate(&job.form.Link, 9600), 0);
   std::atomic<bool> locked{false};
   std::thread worker([&] {

@@ -19,6 +19,7 @@
 #include "SampleImages.h"
 #include "SimUnit.h"
 #include "TestContext.h"
+#include "TestPortConfig.h"
 
 namespace {
 
@@ -54,7 +55,7 @@ class ImageFolder {
 // One unit, its port and a job on it, as a front end would hold them.
 struct Station {
   explicit Station(sim::SimOptions options = {}) : unit(options), session(*ports), job(session, &ui) {}
-  std::unique_ptr<PortFactory> ports = MakePlatformPortFactory();
+  std::unique_ptr<PortFactory> ports = lumo_test::MakeTestPortFactory();
   sim::SimUnit unit;
   lumo_test::RecordingUI ui;
   JobSession session;
@@ -202,7 +203,7 @@ class TargetObserver : public lumo_test::RecordingUI {
 };
 
 struct ObservedStation {
-  std::unique_ptr<PortFactory> ports = MakePlatformPortFactory();
+  std::unique_ptr<PortFactory> ports = lumo_test::MakeTestPortFactory();
   sim::SimUnit unit;
   TargetObserver ui;
   JobSession session{*ports};

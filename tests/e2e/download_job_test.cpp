@@ -129,17 +129,21 @@ void WriteFile(const std::string& path, const Bytes& bytes) {
 }
 
 class Bench {
+  lumo_test::ComFolder ownCom_;  // the unit's COM folder unless one is given
+  std::string com_;
+
  public:
   // windowPorts: the seam the window is given, as start-up makes it; null
-  // for the bench's own.
-  explicit Bench(sim::SimOptions options = {}, bool refuse115200 = false, PortFactory* windowPorts = nullptr)
-      : windowPorts_(windowPorts) {
+  // for the bench's own. comFolder: where the unit's COM link goes (the
+  // folder windowPorts lists); empty for a folder of the bench's own.
+  explicit Bench(sim::SimOptions options = {}, bool refuse115200 = false, PortFactory* windowPorts = nullptr,
+                 const std::string& comFolder = {})
+      : com_(comFolder.empty() ? ownCom_.Path() : comFolder), ports(0, com_), windowPorts_(windowPorts) {
     if (refuse115200) ports.RefuseRate(115200);
-    options.ComDir = com_.Path();
+    options.ComDir = com_;
     options.ComNumber = COM_NUMBER;
     unit = std::make_unique<sim::SimUnit>(options);
     dspAtStart = unit->DspMemory();
-    setenv("LUMO_COMPORT_DIR", com_.Path().c_str(), 1);
     TLumo_Q31NTX_DownloadAP::SetExecutableFolderForTesting(files_.path());
     Restart();
   }
@@ -158,7 +162,6 @@ class Bench {
   ~Bench() {
     form.reset();
     TLumo_Q31NTX_DownloadAP::SetExecutableFolderForTesting(QString());
-    unsetenv("LUMO_COMPORT_DIR");
   }
 
   std::string File(const char* name) const { return (files_.path() + "/" + name).toStdString(); }
@@ -199,7 +202,7 @@ class Bench {
   }
 
   // The tool no longer holds the port: the device opens for exclusive use.
-  bool PortFree() const { return OpenLinuxSerialPort(unit->SlavePath()) != nullptr; }
+  bool PortFree() const { return OpenLinuxSerialPort(unit->SlavePath(), lumo_test::TestPortConfig()) != nullptr; }
 
   lumo_test::TestPortFactory ports;
   MessageRecorder messages;
@@ -210,7 +213,6 @@ class Bench {
 
  private:
   PortFactory* windowPorts_;
-  lumo_test::ComFolder com_;
   QTemporaryDir files_;
 };
 
@@ -504,13 +506,17 @@ TEST(DownloadJob, AWindowStartedWithATraceWritesEveryJob) {
   std::vector<std::string> arguments = {"Lumo_DownloadTool", "--trace", path};
   std::vector<char*> argv;
   for (std::string& a : arguments) argv.push_back(a.data());
-  WindowPorts ports(ReadStartupOptions(static_cast<int>(argv.size()), argv.data()));
+  StartupOptions options = ReadStartupOptions(static_cast<int>(argv.size()), argv.data());
+  // As the start-up reads them for LUMO_COMPORT_DIR=<com> and the test lock folder.
+  lumo_test::ComFolder com;
+  options.Ports = lumo_test::TestPortConfig(com.Path());
+  WindowPorts ports(options);
   ASSERT_FALSE(ports.TraceFailed());
-  ASSERT_NE(ports.Ports(), nullptr);
+  ASSERT_TRUE(ports.Traced());
 
   Bytes heard, sent;
   {
-    Bench bench({}, false, ports.Ports());
+    Bench bench({}, false, ports.Ports(), com.Path());
     Bytes dsp = sim::MakeSampleDspImage();
     WriteFile(bench.File("dsp.bin"), dsp);
     ++dsp[0];
@@ -726,7 +732,7 @@ TEST(DownloadJob, PortHeldElsewhereStartsNothing) {
   WriteFile(bench.File("dsp.bin"), sim::MakeSampleDspImage());
   bench.SetPaths(bench.File("dsp.bin"), "", "");
   bench.Tick(true, false, false);
-  const std::unique_ptr<SerialPort> holder = OpenLinuxSerialPort(bench.unit->SlavePath());
+  const std::unique_ptr<SerialPort> holder = OpenLinuxSerialPort(bench.unit->SlavePath(), lumo_test::TestPortConfig());
   ASSERT_TRUE(holder);
 
   bench.Press();
@@ -748,12 +754,12 @@ TEST(DownloadJob, PortHeldElsewhereStartsNothing) {
 // the framework's exception display and nothing starts.
 TEST(DownloadJob, PortBoxWithoutANumberStartsNothing) {
   lumo_test::ComFolder empty;
-  setenv("LUMO_COMPORT_DIR", empty.Path().c_str(), 1);
+  const std::unique_ptr<PortFactory> ports = lumo_test::MakeTestPortFactory(empty.Path());
   MessageRecorder messages;
   QTemporaryDir folder;
   TLumo_Q31NTX_DownloadAP::SetExecutableFolderForTesting(folder.path());
   {
-    TLumo_Q31NTX_DownloadAP form;
+    TLumo_Q31NTX_DownloadAP form(nullptr, ports.get());
     form.show();
     ASSERT_EQ(form.ComPort_ComboBox->count(), 0);
     ASSERT_EQ(form.ComPort_ComboBox->currentText(), QStringLiteral("Com Port"));
@@ -777,7 +783,6 @@ TEST(DownloadJob, PortBoxWithoutANumberStartsNothing) {
     EXPECT_EQ(form.Processing_States->text(), QStringLiteral("before"));
   }
   TLumo_Q31NTX_DownloadAP::SetExecutableFolderForTesting(QString());
-  unsetenv("LUMO_COMPORT_DIR");
 }
 
 }  // namespace

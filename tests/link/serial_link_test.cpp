@@ -33,7 +33,6 @@ using lumo_test::RefusingPort;
 
 class ComPortTest : public ::testing::Test {
  protected:
-  void TearDown() override { unsetenv("LUMO_COMPORT_DIR"); }
   sim::SimOptions Options() {
     sim::SimOptions o;
     o.ComDir = folder.Path();
@@ -101,14 +100,15 @@ TEST_F(ComPortTest, OpenAndCloseCases) {
 
 TEST_F(ComPortTest, OnlyTerminalsOpenAsPorts) {
   for (const char* path : {"/nonexistent/ttyS0", "/dev/null", "/proc/self/status"}) {
-    EXPECT_TRUE(OpenLinuxSerialPort(path) == nullptr) << path;
+    EXPECT_TRUE(OpenLinuxSerialPort(path, lumo_test::TestPortConfig()) == nullptr) << path;
   }
   TestJob job;
-  auto first = OpenLinuxSerialPort(job.unit.SlavePath());
+  const PortConfig config = lumo_test::TestPortConfig();
+  auto first = OpenLinuxSerialPort(job.unit.SlavePath(), config);
   ASSERT_TRUE(first != nullptr);
-  EXPECT_TRUE(OpenLinuxSerialPort(job.unit.SlavePath()) == nullptr);  // held by this process too
+  EXPECT_TRUE(OpenLinuxSerialPort(job.unit.SlavePath(), config) == nullptr);  // held by this process too
   first.reset();
-  EXPECT_TRUE(OpenLinuxSerialPort(job.unit.SlavePath()) != nullptr);  // released on close
+  EXPECT_TRUE(OpenLinuxSerialPort(job.unit.SlavePath(), config) != nullptr);  // released on close
 }
 
 TEST_F(ComPortTest, CloseWithoutOpenDoesNothing) {

@@ -16,6 +16,7 @@
 #include "OtherProgram.h"
 #include "PortDetails.h"
 #include "PseudoTerminal.h"
+#include "TestPortConfig.h"
 #include "TestContext.h"
 
 namespace {
@@ -234,12 +235,10 @@ TEST(DescribePorts, PseudoTerminalsOfAComFolder) {
   ASSERT_TRUE(free.Ok() && held.Ok());
   OtherProgram other(held.Slave(), OtherProgram::Flock);
   ASSERT_TRUE(other.Holding());
-  setenv("LUMO_COMPORT_DIR", com.Path().c_str(), 1);
-  const auto ports = MakePlatformPortFactory();
+  const auto ports = lumo_test::MakeTestPortFactory(com.Path());
 
   const auto described = DescribePorts(*ports);
 
-  unsetenv("LUMO_COMPORT_DIR");
   ASSERT_TRUE(described.has_value());
   ASSERT_EQ(described->size(), 2u);
   EXPECT_EQ((*described)[0].ComName, "COM5");

@@ -65,24 +65,9 @@ void ExpectAll(const std::string& text, const Strings& parts, const char* what) 
   }
 }
 
-// A lock folder of the test's own and a COM folder, named by LUMO_LOCK_DIR
-// and LUMO_COMPORT_DIR while the fixture lives.
+// A lock folder of the test's own and a COM folder, the ports' config.
 class Diagnosis : public ::testing::Test {
  protected:
-  void SetUp() override {
-    setenv("LUMO_LOCK_DIR", locks.Path().c_str(), 1);
-    setenv("LUMO_COMPORT_DIR", com.Path().c_str(), 1);
-  }
-  void TearDown() override {
-    unsetenv("LUMO_COMPORT_DIR");
-    // tests/CMakeLists.txt sets it for every test; leave it as another test expects it.
-    if (previousLocks_) {
-      setenv("LUMO_LOCK_DIR", previousLocks_->c_str(), 1);
-    } else {
-      unsetenv("LUMO_LOCK_DIR");
-    }
-  }
-
   OpenFailure Diagnose(const std::string& path) { return DiagnoseOpenFailure(path, *ports); }
 
   // LCK..<name of the node the path leads to>
@@ -105,11 +90,7 @@ class Diagnosis : public ::testing::Test {
 
   ComFolder locks;
   ComFolder com;
-  std::unique_ptr<PortFactory> ports = MakePlatformPortFactory();
-
- private:
-  std::optional<std::string> previousLocks_ =
-      getenv("LUMO_LOCK_DIR") ? std::optional<std::string>(getenv("LUMO_LOCK_DIR")) : std::nullopt;
+  std::unique_ptr<PortFactory> ports = MakePlatformPortFactory({com.Path(), locks.Path()});
 };
 
 void WriteFile(const std::string& path, const std::string& content) {
@@ -314,8 +295,8 @@ TEST_F(Diagnosis, NoSuchDeviceWhenThereAreNoPorts) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    setenv("LUMO_COMPORT_DIR", c.comFolder.c_str(), 1);
-    const OpenFailure failure = Diagnose(com.Path() + "/COM3");
+    const OpenFailure failure =
+        DiagnoseOpenFailure(com.Path() + "/COM3", *MakePlatformPortFactory({c.comFolder, locks.Path()}));
     EXPECT_EQ(failure.Cause, OpenFailureCause::NoSuchDevice) << Shown(failure);
     ExpectAll(failure.Hint, {c.hint}, "Hint");
   }
@@ -352,10 +333,10 @@ namespace {
 // Runs the diagnosis where file permissions bind: as root, in a child that
 // has become the user nobody (root opens any device whatever its mode);
 // else in this process. The user it ran as goes to user.
-std::optional<OpenFailure> DiagnoseUnprivileged(const std::string& path, std::string& user) {
+std::optional<OpenFailure> DiagnoseUnprivileged(const std::string& path, PortFactory& ports, std::string& user) {
   if (geteuid() != 0) {
     user = getpwuid(geteuid())->pw_name;
-    return DiagnoseOpenFailure(path, *MakePlatformPortFactory());
+    return DiagnoseOpenFailure(path, ports);
   }
   const passwd* nobody = getpwnam("nobody");
   if (!nobody) return std::nullopt;
@@ -368,7 +349,7 @@ std::optional<OpenFailure> DiagnoseUnprivileged(const std::string& path, std::st
   if (child == 0) {
     close(result[0]);
     if (setgroups(0, nullptr) != 0 || setgid(gid) != 0 || setuid(uid) != 0) _exit(1);
-    const OpenFailure f = DiagnoseOpenFailure(path, *MakePlatformPortFactory());
+    const OpenFailure f = DiagnoseOpenFailure(path, ports);
     const std::string text = std::to_string(static_cast<int>(f.Cause)) + '\0' + f.Detail + '\0' + f.Hint;
     const bool sent = write(result[1], text.data(), text.size()) == static_cast<ssize_t>(text.size());
     _exit(sent ? 0 : 1);
@@ -415,7 +396,7 @@ TEST_F(Diagnosis, PermissionDeniedNamesGroupModeAndUser) {
   ASSERT_EQ(chmod(port.Slave().c_str(), root ? 0660 : 0000), 0);
   std::string user;
 
-  const auto failure = DiagnoseUnprivileged(port.Link(), user);
+  const auto failure = DiagnoseUnprivileged(port.Link(), *ports, user);
 
   ASSERT_TRUE(failure.has_value()) << "the check did not run";
   EXPECT_EQ(failure->Cause, OpenFailureCause::PermissionDenied) << Shown(*failure);
@@ -442,7 +423,7 @@ TEST_F(Diagnosis, HolderThisUserMayNotSee) {
     ASSERT_TRUE(other.Holding());
     std::string user;
 
-    const auto failure = DiagnoseUnprivileged(port.Link(), user);
+    const auto failure = DiagnoseUnprivileged(port.Link(), *ports, user);
 
     ASSERT_TRUE(failure.has_value()) << "the check did not run";
     EXPECT_EQ(failure->Cause, OpenFailureCause::HeldByAnotherProcess) << Shown(*failure);
@@ -487,7 +468,7 @@ TEST_F(Diagnosis, ExclusiveMarkThatNobodyHolds) {
   }
 
   std::string user;
-  const auto unprivileged = DiagnoseUnprivileged(port.Link(), user);
+  const auto unprivileged = DiagnoseUnprivileged(port.Link(), *ports, user);
   ASSERT_TRUE(unprivileged.has_value()) << "the check did not run";
   if (geteuid() == 0) {  // nobody cannot see root's processes
     EXPECT_EQ(unprivileged->Cause, OpenFailureCause::HeldByAnotherProcess) << Shown(*unprivileged);

@@ -169,7 +169,8 @@ TEST(SimProcessTest, IsNotSeenHoldingItsPort) {
   SimProcess sim({"--com-dir", folder.Path(), "--com-number", "5"});
   const std::string comLink = folder.Path() + "/COM5";
   ASSERT_NE(sim.Output(std::chrono::seconds(5), true).find(comLink), std::string::npos);
-  EXPECT_TRUE(ProbeLinuxSerialPort(comLink));
+  const PortConfig config = lumo_test::TestPortConfig();
+  EXPECT_TRUE(ProbeLinuxSerialPort(comLink, config));
 
   lumo_test::TestPortFactory ports;
   lumo_test::RecordingUI ui;
@@ -179,7 +180,7 @@ TEST(SimProcessTest, IsNotSeenHoldingItsPort) {
   for (int round = 0; round < 2; ++round) {
     SCOPED_TRACE(round);
     ASSERT_EQ(ComPortOpen(&link, comLink, 9600), 0);
-    EXPECT_FALSE(ProbeLinuxSerialPort(comLink));  // ours now
+    EXPECT_FALSE(ProbeLinuxSerialPort(comLink, config));  // ours now
     form.Download_Active.store(true);
     std::thread reader([&] { ReceiveThread(&link, &form); });
     ResetReply(&link);
@@ -188,7 +189,7 @@ TEST(SimProcessTest, IsNotSeenHoldingItsPort) {
     form.Download_Active.store(false);
     reader.join();
     ComPortClose(&link);
-    EXPECT_TRUE(ProbeLinuxSerialPort(comLink));
+    EXPECT_TRUE(ProbeLinuxSerialPort(comLink, config));
   }
   EXPECT_EQ(sim.Terminate(), 0);
 }

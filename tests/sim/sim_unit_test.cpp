@@ -344,7 +344,7 @@ TEST(SimLine, PortOfAKilledToolOpensAgain) {
     close(ready[0]);
     char name[256] = {};
     if (read(path[0], name, sizeof name - 1) <= 0) _exit(1);
-    auto port = OpenLinuxSerialPort(name);
+    auto port = OpenLinuxSerialPort(name, lumo_test::TestPortConfig());
     const char answer = port ? 'y' : 'n';
     if (write(ready[1], &answer, 1) != 1) _exit(1);
     pause();  // until killed, the port still open
@@ -372,7 +372,8 @@ TEST(SimLine, PortOfAKilledToolOpensAgain) {
   ASSERT_EQ(read(ready[0], &opened, 1), 1);
   close(ready[0]);
   ASSERT_EQ(opened, 'y') << "the tool could not open the port";
-  EXPECT_TRUE(OpenLinuxSerialPort(unit.SlavePath()) == nullptr) << "the tool's port was not exclusive";
+  const PortConfig config = lumo_test::TestPortConfig();
+  EXPECT_TRUE(OpenLinuxSerialPort(unit.SlavePath(), config) == nullptr) << "the tool's port was not exclusive";
 
   kill(tool, SIGKILL);
   ASSERT_EQ(waitpid(tool, nullptr, 0), tool);
@@ -380,19 +381,19 @@ TEST(SimLine, PortOfAKilledToolOpensAgain) {
 
   std::unique_ptr<SerialPort> next;
   const auto deadline = Clock::now() + std::chrono::seconds(5);
-  while (!(next = OpenLinuxSerialPort(unit.SlavePath())) && Clock::now() < deadline) {
+  while (!(next = OpenLinuxSerialPort(unit.SlavePath(), config)) && Clock::now() < deadline) {
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
   ASSERT_TRUE(next != nullptr) << "the port stayed refused after the tool was killed";
   // The next tool holds the port as its own.
-  EXPECT_TRUE(OpenLinuxSerialPort(unit.SlavePath()) == nullptr);
+  EXPECT_TRUE(OpenLinuxSerialPort(unit.SlavePath(), config) == nullptr);
 }
 
 // A COM folder holds COM<n> as a link to the unit's terminal while the unit
 // runs; the device map (and with it the tool's port box) lists it.
 TEST(SimComFolder, LinkIsListedAndRemoved) {
   ComFolder folder;
-  setenv("LUMO_COMPORT_DIR", folder.Path().c_str(), 1);
+  const PortConfig config = lumo_test::TestPortConfig(folder.Path());
   std::string link;
   {
     sim::SimOptions options;
@@ -404,16 +405,17 @@ TEST(SimComFolder, LinkIsListedAndRemoved) {
     char target[256] = {};
     ASSERT_GT(readlink(link.c_str(), target, sizeof target - 1), 0);
     EXPECT_EQ(std::string(target), unit.SlavePath());
-    const auto map = ReadSerialDeviceMap();
+    const auto map = ReadSerialDeviceMap(config);
     ASSERT_TRUE(map.has_value());
     ASSERT_EQ(map->size(), 1u);
     EXPECT_EQ((*map)[0].Data, "COM3");
-    EXPECT_EQ(ResolveDevicePath("\\\\.\\COM3"), std::optional<std::string>((*map)[0].ValueName));
-    auto port = OpenLinuxSerialPort(*ResolveDevicePath("\\\\.\\COM3"));
+    const auto device = ResolveDevicePath("\\\\.\\COM3", *map);
+    EXPECT_EQ(device, std::optional<std::string>((*map)[0].ValueName));
+    ASSERT_TRUE(device.has_value());
+    auto port = OpenLinuxSerialPort(*device, config);
     EXPECT_TRUE(port != nullptr);
   }
   EXPECT_NE(access(link.c_str(), F_OK), 0);
-  unsetenv("LUMO_COMPORT_DIR");
 }
 
 }  // namespace

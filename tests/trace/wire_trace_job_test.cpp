@@ -76,7 +76,7 @@ TEST_P(TracedJob, TheTraceHoldsTheWireInFrames) {
   WriteFile(folder.File("motor.bin"), sim::MakeSampleBoardImage(MOTOR_SIZE, 3));
   const std::string path = folder.File("trace.txt");
 
-  const std::unique_ptr<PortFactory> platform = MakePlatformPortFactory();
+  const std::unique_ptr<PortFactory> platform = lumo_test::MakeTestPortFactory();
   WireTrace trace(path);
   ASSERT_TRUE(trace.IsOpen());
   TracingPortFactory ports(*platform, trace);
