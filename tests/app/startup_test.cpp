@@ -1,9 +1,13 @@
-// What the tool takes from its command line: --trace FILE, and nothing else.
+// What the tool takes from its command line (--trace FILE, and nothing else)
+// and from its environment (the folders of the ports, the lock files and the
+// user's configuration).
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -86,6 +90,53 @@ TEST(Startup, ATraceThatIsAnImageIsNotMade) {
   WindowPorts elsewhere(TraceTo(folder.File("trace.txt")), {image, other});
   EXPECT_EQ(elsewhere.TraceIsImage(), "");
   EXPECT_TRUE(elsewhere.Traced());
+}
+
+// The window's start-up is the one reader of the environment: a variable that
+// is missing or empty leaves its folder unset (the system's own).
+TEST(Startup, FoldersFromTheEnvironment) {
+  const char* const names[] = {"LUMO_COMPORT_DIR", "LUMO_LOCK_DIR", "XDG_CONFIG_HOME", "HOME"};
+  std::vector<std::optional<std::string>> saved;
+  for (const char* name : names) {
+    const char* value = std::getenv(name);
+    saved.push_back(value ? std::optional<std::string>(value) : std::nullopt);
+  }
+  struct Case {
+    const char* Name;
+    std::optional<std::string> Values[4];  // as names; nullopt: not set
+    std::optional<std::string> ComFolder, LockFolder;
+    std::string UserConfigFolder;
+  } cases[] = {
+      {"nothing set", {std::nullopt, std::nullopt, std::nullopt, std::nullopt}, std::nullopt, std::nullopt, ""},
+      {"empty values count as unset", {"", "", "", "/home/tech"}, std::nullopt, std::nullopt,
+       "/home/tech/.config/Lumo_DownloadTool"},
+      {"every folder given", {"/tmp/com", "/tmp/locks", "/cfg", "/home/tech"}, "/tmp/com", "/tmp/locks",
+       "/cfg/Lumo_DownloadTool"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.Name);
+    for (size_t i = 0; i < 4; ++i) {
+      if (c.Values[i]) {
+        setenv(names[i], c.Values[i]->c_str(), 1);
+      } else {
+        unsetenv(names[i]);
+      }
+    }
+    StartupOptions options;
+    options.TracePath = "wire.txt";
+    ReadStartupEnvironment(options);
+    EXPECT_EQ(options.Ports.ComFolder, c.ComFolder);
+    EXPECT_EQ(options.Ports.LockFolder, c.LockFolder);
+    EXPECT_EQ(options.UserConfigFolder, c.UserConfigFolder);
+    EXPECT_EQ(options.TracePath, "wire.txt") << "the command line's part was changed";
+  }
+  for (size_t i = 0; i < 4; ++i) {
+    if (saved[i]) {
+      setenv(names[i], saved[i]->c_str(), 1);
+    } else {
+      unsetenv(names[i]);
+    }
+  }
 }
 
 }  // namespace

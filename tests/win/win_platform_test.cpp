@@ -150,7 +150,7 @@ TEST(WinPorts, TheWriteBoundIsTheSharedOne) {
 }
 
 TEST(WinPorts, APortThatIsNotThereIsSaidToBeMissing) {
-  std::unique_ptr<PortFactory> ports = MakePlatformPortFactory();
+  std::unique_ptr<PortFactory> ports = MakePlatformPortFactory(PortConfig{});
   EXPECT_EQ(ports->Open("\\\\.\\COM249"), nullptr);
   EXPECT_FALSE(ports->Probe("\\\\.\\COM249"));
   const OpenFailure failure = DiagnoseOpenFailure("\\\\.\\COM249", *ports);
@@ -178,7 +178,7 @@ TEST(WinPorts, WhatIsNoPortIsRefusedAndDiagnosed) {
       {"", OpenFailureCause::NoSuchDevice, "No device was named"},
       {file, OpenFailureCause::Other, "is not a serial port"},
   };
-  std::unique_ptr<PortFactory> ports = MakePlatformPortFactory();
+  std::unique_ptr<PortFactory> ports = MakePlatformPortFactory(PortConfig{});
   for (const auto& c : cases) {
     SCOPED_TRACE(c.path);
     EXPECT_EQ(ports->Open(c.path), nullptr);

@@ -125,7 +125,7 @@ int main(int argc, char** argv) {
   }
   const std::string device = argv[1], action = argv[2];
   const std::vector<std::string> args(argv + 3, argv + argc);
-  std::unique_ptr<PortFactory> ports = MakePlatformPortFactory();
+  std::unique_ptr<PortFactory> ports = MakePlatformPortFactory(PortConfig{});
   std::unique_ptr<SerialPort> port = ports->Open(device);
   if (!port) {
     Say("open failed " + DiagnoseOpenFailure(device, *ports).Detail);
