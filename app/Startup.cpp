@@ -86,9 +86,10 @@ int RunLumoDownloadTool(char* argv0, const StartupOptions& options) {
                    options.TracePath.c_str(), ports->TraceIsImage().c_str());
     if (ports->TraceFailed())
       std::fprintf(stderr, "Lumo_DownloadTool: the wire trace %s cannot be written\n", options.TracePath.c_str());
-    application = std::make_unique<LumoApplication>(qtArgc, qtArgv);            // 1.
-    form = std::make_unique<TLumo_Q31NTX_DownloadAP>(nullptr, ports->Ports(), options.UserConfigFolder);  // 3. the main form
-    form->show();                                                               // 4. FormShow
+    application = std::make_unique<LumoApplication>(qtArgc, qtArgv);  // 1.
+    // 3. the main form
+    form = std::make_unique<TLumo_Q31NTX_DownloadAP>(nullptr, ports->Ports(), options.UserConfigFolder);
+    form->show();  // 4. FormShow
     QApplication::exec();
   });
   form.reset();
