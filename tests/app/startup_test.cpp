@@ -13,6 +13,7 @@
 
 #include "Startup.h"
 #include "TempFolder.h"
+#include "TestPortConfig.h"
 
 namespace {
 
@@ -53,11 +54,12 @@ TEST(Startup, ReadsTheTraceFileAndIgnoresEverythingElse) {
 StartupOptions TraceTo(const std::string& path) {
   StartupOptions options;
   options.TracePath = path;
+  options.Ports = lumo_test::TestPortConfig();
   return options;
 }
 
 TEST(Startup, TheWindowsPortsFollowTheOptions) {
-  WindowPorts plain(StartupOptions{});
+  WindowPorts plain(TraceTo(""));
   EXPECT_FALSE(plain.Traced());
   EXPECT_FALSE(plain.TraceFailed());
   EXPECT_TRUE(plain.CloseTrace());
