@@ -1,6 +1,6 @@
 // Test support: a pseudo-terminal as another program would find a port:
 // cooked, echo on, the slave open nowhere; reached through a link in a COM
-// folder, as the serial device map of a COM folder lists it.
+// folder, as the serial device map lists it.
 #pragma once
 
 #include <fcntl.h>
