@@ -4,18 +4,18 @@
 #include <cstdint>
 
 #include "CameraChannel.h"
-#include "DownloadJob.h"
+#include "JobContext.h"
 #include "Results.h"
 
 int32_t CheckDSPHeader(const uint8_t* image);
-[[nodiscard]] int32_t WriteDSPBlock(TDownloadJob* form, uint16_t address, const uint8_t* data, uint32_t count);
-[[nodiscard]] JobResult DownloadDSP(TDownloadJob* form, const uint8_t* image, int32_t size);
+[[nodiscard]] int32_t WriteDSPBlock(JobContext* job, uint16_t address, const uint8_t* data, uint32_t count);
+[[nodiscard]] JobResult DownloadDSP(JobContext* job, const uint8_t* image, int32_t size);
 
 // One scan of Rx_Buffer for the reply to a block packet: 0x90 0x5y 0x01 0xFF
 // written, 0x90 0x5y 0x00 0xFF refused, -1 neither; the first position that
 // holds either decides.
 enum BlockReply : int32_t { BLOCK_REFUSED = 0, BLOCK_WRITTEN = 1 };
-int32_t ScanBlockReply(TDownloadJob* form);
+int32_t ScanBlockReply(JobContext* job);
 
 // Builds the block packet into packet (room for 160 bytes); returns its length,
 // or -1 for more than the 75 data bytes that fit.

@@ -19,6 +19,7 @@
 #include "DspDownload.h"
 #include "FuzzCheck.h"
 #include "DownloadJob.h"
+#include "JobContext.h"
 #include "LoaderDownload.h"
 
 namespace {
@@ -80,7 +81,7 @@ struct Results {
   int32_t block, ack, status;
 };
 
-Results ScanAll(TDownloadJob* form) {
+Results ScanAll(JobContext* form) {
   Results r{};
   for (uint32_t mode = 0; mode < 6; ++mode) {
     r.camera[mode][0] = ScanCameraReply(form, mode, 0x90);
@@ -124,7 +125,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // A job without a port: the scanners read only its receive buffer.
   std::unique_ptr<PortFactory> ports = MakePlatformPortFactory();
   JobSession session(*ports);
-  TDownloadJob form(session, nullptr);
+  TDownloadJob job(session, nullptr);
+  JobContext& form = ContextOf(job);
   Bytes received;
   Results last{};
   bool first = true;

@@ -53,10 +53,10 @@ int32_t ConfigBaudRate(SerialLink* link, int32_t rate) {
   return port->SetCommState(link->Line_Settings) ? 0 : -1;
 }
 
-// No time-out: the window thread serves the request in every pass of its pump
-// loop, which runs as long as Download_Active is set, and only the worker that
-// waits here clears that flag. The one wait that may stretch is a message box
-// the user has not closed yet.
+// No time-out: the request is served as soon as its front end's thread gets
+// to it, which that thread does while the job runs, and only the worker that
+// waits here ends the job. The one wait that may stretch is a message box the
+// user has not closed yet.
 namespace {
 
 class SteadyClock final : public JobClock {
@@ -103,6 +103,7 @@ void WaitForQuietLine(SerialLink* link, std::chrono::milliseconds quiet, std::ch
 int32_t ChangeBaudRate(SerialLink* link, int32_t rate) {
   Pause(link, BAUD_CHANGE_PAUSE);
   link->Baud_Request.store(rate);
+  if (link->Observer) link->Observer->BaudRateRequested();
   link->Clock->WaitForBaudAnswer(*link);
   return link->Baud_Request.load() < 0 ? -1 : 0;
 }
@@ -116,7 +117,7 @@ void AnswerBaudRequest(SerialLink* link, int32_t answer) {
 
 }  // namespace
 
-void ServeBaudRequest(SerialLink* link) {
+void ServeBaudRequest(SerialLink* link, const std::function<void()>& keepAlive) {
   const int32_t rate = link->Baud_Request.load();
   if (rate <= 0) return;
   if (link->Line_Gone.load()) {
@@ -140,10 +141,10 @@ void ServeBaudRequest(SerialLink* link) {
   AnswerBaudRequest(link, -1);
   if (link->Baud_Failure_Address_Set) {
     // The worker may hold the sender lock while it waits for this thread to
-    // show one of its messages: keep the window alive until the lock is free.
+    // show one of its messages: keep the front end alive until the lock is free.
     std::unique_lock<std::recursive_mutex> hold(link->Sender_Lock, std::defer_lock);
     while (!hold.try_lock()) {
-      if (link->Observer) link->Observer->ProcessPendingEvents();
+      if (keepAlive) keepAlive();
       std::this_thread::sleep_for(POLL_PERIOD);
     }
     link->Baud_Failure_Address_Set();
@@ -213,16 +214,3 @@ int32_t ReceiveThread(SerialLink* link, JobThreadFlags* flags) {
 void WakeReceiver(SerialLink* link) {
   if (SerialPort* port = link->ComPort_Handle.get()) port->Wake();
 }
-
-namespace {
-thread_local uint64_t timedOutWaits = 0;
-thread_local uint64_t timedOutPolls = 0;
-}  // namespace
-
-void CountTimedOutWait(int32_t polls) {
-  ++timedOutWaits;
-  timedOutPolls += static_cast<uint64_t>(polls);
-}
-
-uint64_t TimedOutWaitsOnThisThread() { return timedOutWaits; }
-uint64_t TimedOutPollsOnThisThread() { return timedOutPolls; }

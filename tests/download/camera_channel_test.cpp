@@ -14,6 +14,7 @@
 #include "LinuxSerialPort.h"
 #include "PortlessJob.h"
 #include "TestContext.h"
+#include "TimedOutWaits.h"
 
 namespace {
 
@@ -118,15 +119,16 @@ TEST(CameraWait, ModesMatchOnlyTheirPatterns) {
   ASSERT_TRUE(job.Open());
   job.Start();
   const CameraCommand command = Make(1, {0x01, 0x04, 0x99, 0xAB}, 6);
+  lumo_test::TimedOutWaits timedOut(job.form.Link);
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     job.unit.ClearWire();
     std::thread replier = ReplyAfterHearing(job.unit, 6, c.reply);
-    const uint64_t before = TimedOutPollsOnThisThread();
+    const uint64_t before = timedOut.Polls();
     const auto start = std::chrono::steady_clock::now();
     EXPECT_EQ(SendCameraCommand(&job.form, &command, c.mode), c.result);
     const auto took = std::chrono::steady_clock::now() - start;
-    const int64_t polls = static_cast<int64_t>(TimedOutPollsOnThisThread() - before);
+    const int64_t polls = static_cast<int64_t>(timedOut.Polls() - before);
     replier.join();
     // A wait that finds its reply runs out of nothing; one that does not is
     // given the mode's budget and lasts at least that many poll periods.
@@ -186,12 +188,12 @@ class DeafPort : public lumo_test::SilentPort {
 TEST(CameraWait, ShortWriteFailsAtOnceWithoutWaiting) {
   lumo_test::RecordingUI ui;
   lumo_test::PortlessJob job(&ui);
-  TDownloadJob& form = job.form;
+  JobContext& form = job.form;
   form.Link.ComPort_Handle = std::make_unique<DeafPort>();
   const CameraCommand command = Make(1, {0x01, 0x04, 0x75, 0xBB, 0xCC, 0xDD}, 8);
-  const uint64_t before = TimedOutWaitsOnThisThread();
+  lumo_test::TimedOutWaits timedOut(form.Link);
   EXPECT_EQ(SendCameraCommand(&form, &command, WAIT_ACK_AND_COMPLETION), -1);
-  EXPECT_EQ(TimedOutWaitsOnThisThread() - before, 0u);
+  EXPECT_EQ(timedOut.Waits(), 0u);
   EXPECT_EQ(ui.Messages(), std::vector<std::string>{"Not Write Correctly !!"});
 }
 
@@ -199,12 +201,11 @@ TEST(CameraAddressSetTest, SilentUnitGetsSixAttemptsThenMinusOne) {
   TestJob job(SilentCamera());
   ASSERT_TRUE(job.Open());
   job.Start();
-  const uint64_t waits = TimedOutWaitsOnThisThread();
-  const uint64_t before = TimedOutPollsOnThisThread();
+  lumo_test::TimedOutWaits timedOut(job.form.Link);
   const auto start = std::chrono::steady_clock::now();
   EXPECT_EQ(CameraAddressSet(&job.form), -1);
-  EXPECT_EQ(TimedOutWaitsOnThisThread() - waits, 6u);
-  EXPECT_EQ(TimedOutPollsOnThisThread() - before, 6u * 30u);
+  EXPECT_EQ(timedOut.Waits(), 6u);
+  EXPECT_EQ(timedOut.Polls(), 6u * 30u);
   EXPECT_GE(std::chrono::steady_clock::now() - start, 6 * 30 * POLL_PERIOD);
   ASSERT_TRUE(job.unit.WaitIdle());
   Bytes six;
@@ -288,7 +289,8 @@ class HandOverUI : public lumo_test::RecordingUI {
     while (pending_.load() && Clock::now() < deadline) std::this_thread::sleep_for(std::chrono::milliseconds(1));
     if (!pending_.load()) RecordingUI::ShowErrorMessage(text);
   }
-  void ProcessPendingEvents() override {
+  // The window's turn at its events while it waits.
+  void ProcessPendingEvents() {
     if (std::this_thread::get_id() == window_) pending_.store(false);
   }
 
@@ -305,14 +307,15 @@ TEST(CameraUnit, WindowKeepsPumpingWhileTheWorkerHoldsTheSenderLock) {
   ASSERT_EQ(ConfigBaudRate(&job.form.Link, 9600), 0);
   std::atomic<bool> locked{false};
   std::thread worker([&] {
-    std::lock_guard<std::recursive_mutex> hold(job.form.Link.Sender_Lock);
-    locked.store(true);
-    ui.ShowErrorMessage("Not Write Correctly !!");
+    job.form.Link.AsOneExchange([&] {
+      locked.store(true);
+      ui.ShowErrorMessage("Not Write Correctly !!");
+    });
   });
   while (!locked.load()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
   job.form.Link.Baud_Request.store(57600);
   // Returns only because the window kept showing the worker's message.
-  ServeBaudRequest(&job.form.Link);
+  ServeBaudRequest(&job.form.Link, [&ui] { ui.ProcessPendingEvents(); });
   worker.join();
   EXPECT_EQ(job.form.Link.Baud_Request.load(), -1);
   EXPECT_EQ(ui.Messages(), (std::vector<std::string>{"Not Write Correctly !!", "ComPort  Error !!"}));

@@ -19,6 +19,7 @@
 #include "SerialPort.h"
 #include "PortlessJob.h"
 #include "TestContext.h"
+#include "TimedOutWaits.h"
 
 namespace {
 
@@ -129,7 +130,7 @@ class DspBlockExchange : public testing::TestWithParam<BlockCase> {
 
   lumo_test::RecordingUI ui_;
   lumo_test::PortlessJob job_{&ui_};
-  TDownloadJob& form_ = job_.form;
+  JobContext& form_ = job_.form;
   ScriptedPort* port_ = nullptr;
   std::thread reader_;
 };
@@ -143,9 +144,9 @@ TEST_P(DspBlockExchange, ResultWaitAndWhatWentOut) {
   uint8_t packet[160];
   const int32_t length = BuildDSPBlockPacket(packet, 0x2A40, data, 64);
 
-  const uint64_t pollsBefore = TimedOutPollsOnThisThread();
+  lumo_test::TimedOutWaits timedOut(form_.Link);
   EXPECT_EQ(WriteDSPBlock(&form_, 0x2A40, data, 64), c.result);
-  const uint64_t polls = TimedOutPollsOnThisThread() - pollsBefore;
+  const uint64_t polls = timedOut.Polls();
 
   const std::vector<Bytes> writes = port_->Writes();
   ASSERT_EQ(static_cast<int>(writes.size()), c.writes);

@@ -12,6 +12,7 @@
 #include "LoaderDownload.h"
 #include "PortlessJob.h"
 #include "SerialLink.h"
+#include "TimedOutWaits.h"
 
 namespace {
 
@@ -19,7 +20,7 @@ using Bytes = std::vector<uint8_t>;
 
 struct BuilderCase {
   const char* Name;
-  std::function<int32_t(TDownloadJob*, uint8_t*)> Build;
+  std::function<int32_t(JobContext*, uint8_t*)> Build;
   Bytes Expected;
 };
 
@@ -55,7 +56,7 @@ TEST(LoaderPackets, BuildersProduceTheWireBytesAndResetTheReply) {
   for (const BuilderCase& c : cases) {
     SCOPED_TRACE(c.Name);
     lumo_test::PortlessJob job;
-    TDownloadJob& form = job.form;
+    JobContext& form = job.form;
     const Bytes old(RX_BUFFER_SIZE, 0x5A);
     form.Link.Rx.Place(old.data(), RX_BUFFER_SIZE, 7);
     uint8_t packet[LOADER_PACKET_BUFFER];
@@ -76,12 +77,12 @@ TEST(LoaderPackets, BuildersProduceTheWireBytesAndResetTheReply) {
 }
 
 // Places bytes as the receive thread would have stored them.
-void Receive(TDownloadJob& form, const Bytes& bytes) {
+void Receive(JobContext& form, const Bytes& bytes) {
   form.Link.Rx.Place(bytes.data(), static_cast<uint32_t>(bytes.size()), static_cast<uint32_t>(bytes.size()));
 }
 
 // Claims count received bytes over what the buffer holds now.
-void Claim(TDownloadJob& form, const Bytes& bytes, uint32_t count) {
+void Claim(JobContext& form, const Bytes& bytes, uint32_t count) {
   form.Link.Rx.Place(bytes.data(), static_cast<uint32_t>(bytes.size()), count);
 }
 
@@ -120,7 +121,7 @@ TEST(LoaderWaits, RecogniseRepliesAnywhereInTheReceivedBytes) {
   for (const WaitCase& c : cases) {
     SCOPED_TRACE(c.Name);
     lumo_test::PortlessJob job;
-    TDownloadJob& form = job.form;
+    JobContext& form = job.form;
     Receive(form, c.Received);
     EXPECT_EQ(WaitLoaderAck(&form, 2), c.Ack);
     EXPECT_EQ(WaitLoaderStatus(&form, 2), c.Status);
@@ -130,7 +131,7 @@ TEST(LoaderWaits, RecogniseRepliesAnywhereInTheReceivedBytes) {
 TEST(LoaderWaits, LookOnlyAtTheCountedBytes) {
   // Bytes beyond Rx_Count are from before the reset or not yet counted.
   lumo_test::PortlessJob job;
-  TDownloadJob& form = job.form;
+  JobContext& form = job.form;
   const Bytes status = {0x00, 0xCC, 0x03, 0x40, 0x40};
   Claim(form, status, 1);
   EXPECT_EQ(WaitLoaderAck(&form, 2), -1);
@@ -142,7 +143,7 @@ TEST(LoaderWaits, LookOnlyAtTheCountedBytes) {
 
 TEST(LoaderWaits, NeverReadPastTheBufferWhateverTheCount) {
   lumo_test::PortlessJob job;
-  TDownloadJob& form = job.form;
+  JobContext& form = job.form;
   Bytes full(RX_BUFFER_SIZE, 0x11);
   full[RX_BUFFER_SIZE - 1] = 0x00;
   Claim(form, full, 5000);
@@ -157,33 +158,34 @@ TEST(LoaderWaits, NeverReadPastTheBufferWhateverTheCount) {
 TEST(LoaderWaits, PollBudgetBoundsTheWait) {
   using Clock = std::chrono::steady_clock;
   lumo_test::PortlessJob job;
-  TDownloadJob& form = job.form;
+  JobContext& form = job.form;
   Receive(form, {0x00, 0xCC, 0x03, 0x40, 0x40});
   // No budget: no scan at all, even with the reply in place.
   EXPECT_EQ(WaitLoaderAck(&form, 0), -1);
   EXPECT_EQ(WaitLoaderStatus(&form, -5), -1);
 
   // A found reply ends the wait at its first scan: nothing runs out.
-  uint64_t waits = TimedOutWaitsOnThisThread();
+  lumo_test::TimedOutWaits timedOut(form.Link);
+  uint64_t waits = timedOut.Waits();
   EXPECT_EQ(WaitLoaderAck(&form, 100000), 204);
   EXPECT_EQ(WaitLoaderStatus(&form, 100000), 64);
-  EXPECT_EQ(TimedOutWaitsOnThisThread(), waits);
+  EXPECT_EQ(timedOut.Waits(), waits);
 
   // A wait that sees no reply lasts at least its polls times the poll
   // period: the resync's 4, the address set's 30, the ping's 300.
   Receive(form, {0x12});
   for (int32_t polls : {4, 30, 300}) {
     SCOPED_TRACE(polls);
-    const uint64_t before = TimedOutPollsOnThisThread();
+    const uint64_t before = timedOut.Polls();
     const auto start = Clock::now();
     EXPECT_EQ(WaitLoaderAck(&form, polls), -1);
     EXPECT_GE(Clock::now() - start, polls * POLL_PERIOD);
-    EXPECT_EQ(TimedOutPollsOnThisThread() - before, static_cast<uint64_t>(polls));
+    EXPECT_EQ(timedOut.Polls() - before, static_cast<uint64_t>(polls));
   }
 
   // A reply stored while a long wait runs ends it: the wait wakes on the
   // store instead of running out.
-  waits = TimedOutWaitsOnThisThread();
+  waits = timedOut.Waits();
   std::thread unit([&form] {
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
     const uint8_t ack[] = {0x00, 0xCC};
@@ -191,7 +193,7 @@ TEST(LoaderWaits, PollBudgetBoundsTheWait) {
   });
   EXPECT_EQ(WaitLoaderAck(&form, 5000), 204);
   unit.join();
-  EXPECT_EQ(TimedOutWaitsOnThisThread(), waits);
+  EXPECT_EQ(timedOut.Waits(), waits);
 }
 
 }  // namespace

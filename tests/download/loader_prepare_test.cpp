@@ -159,9 +159,9 @@ TEST_P(PrepareControlBoardTest, BringsTheLoaderToTheLine) {
   options.ListeningAtStart = c.Listening;
   TestJob job(options, 9600, &ports);
   ASSERT_TRUE(job.Open());
-  job.form.DSP_Selected.store(c.Dsp);
-  job.form.CM_Selected.store(c.Cm);
-  job.form.Motor_Selected.store(1);
+  job.form.Request.Targets[DSP_PATH].Selected = c.Dsp;
+  job.form.Request.Targets[CM_PATH].Selected = c.Cm;
+  job.form.Request.Targets[MOTOR_PATH].Selected = true;
   job.Start();
 
   bool recorded = false;

@@ -88,7 +88,7 @@ TEST(ShowProgress, PercentagesAcrossSegmentsAndJobs) {
     SCOPED_TRACE(c.name);
     RecordingUI ui;
     lumo_test::PortlessJob job(&ui);
-    TDownloadJob& form = job.form;
+    JobContext& form = job.form;
     uint8_t& lastSegment = job.session.Progress_LastSegment;
     if (c.fromProgramStart) lastSegment = 255;
     else if (c.afterPreviousCase) lastSegment = static_cast<uint8_t>(lastSegmentAfterPrevious);
@@ -111,7 +111,7 @@ TEST(ShowProgress, PercentagesAcrossSegmentsAndJobs) {
 
 TEST(ShowProgress, WithoutUserInterfaceOnlyCounts) {
   lumo_test::PortlessJob job;
-  TDownloadJob& form = job.form;
+  JobContext& form = job.form;
   EXPECT_EQ(job.session.Progress_LastSegment, 255);  // a new session
   EXPECT_EQ(ShowProgress(&form, 0, 100.0, 382, 191), 1);
   EXPECT_EQ(job.session.Progress_LastSegment, 0);

@@ -93,7 +93,7 @@ TEST_F(ComPortTest, OpenAndCloseCases) {
     // Closed (or never opened), the port opens again.
     job.ui.Clear();
     job.SetComNumber(7);
-    job.form.User_BaudRate.store(9600);
+    job.form.Request.User_BaudRate = 9600;
     EXPECT_EQ(job.OpenThroughComFolder(folder.Path()), 0);
     ComPortClose(&job.form.Link);
   }
