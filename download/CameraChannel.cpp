@@ -98,9 +98,9 @@ int32_t CameraAddressSet(JobContext* job) {
   return result;
 }
 
-int32_t EnterCameraLoader(JobContext* job) {
+void EnterCameraLoader(JobContext* job) {
   const CameraCommand command = CameraLoaderEntryCommand();
-  return SendCameraCommand(job, &command, WAIT_NONE);
+  static_cast<void>(SendCameraCommand(job, &command, WAIT_NONE));
 }
 
 DownloadMode EnterDownloadMode(JobContext* job) {
@@ -109,6 +109,6 @@ DownloadMode EnterDownloadMode(JobContext* job) {
   const CameraCommand enter = EnterDownloadCommand();
   // The job goes on without the reply: the baud change and what follows tell.
   const bool answered = SendCameraCommand(job, &enter, WAIT_ACK_AND_COMPLETION) == 0;
-  if (ChangeBaudRate(&job->Link, DOWNLOAD_BAUD_RATE) == -1) return DownloadMode::BaudRefused;
+  if (ChangeBaudRate(&job->Link, DOWNLOAD_BAUD_RATE) == RateSet::Refused) return DownloadMode::BaudRefused;
   return answered ? DownloadMode::Entered : DownloadMode::Unanswered;
 }

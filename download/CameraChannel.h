@@ -52,5 +52,5 @@ enum class DownloadMode {
   BaudRefused,  // the change to 115200 was refused (reported by the window thread)
 };
 [[nodiscard]] DownloadMode EnterDownloadMode(JobContext* job);
-// The camera board's loader entry, awaiting nothing: always -1.
-[[nodiscard]] int32_t EnterCameraLoader(JobContext* job);
+// The camera board's loader entry, awaiting nothing: the loader's PING tells.
+void EnterCameraLoader(JobContext* job);

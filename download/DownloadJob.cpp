@@ -37,11 +37,11 @@ std::optional<JobOutcome> OpenJob(JobContext* job, const JobRequest& request) {
   job->ForgetMessages();
   if (job->StopRequested()) return Outcome(job, JobEnd::Stopped);
   job->Request = request;
-  if (ComPortOpen(&job->Link, request.Device, request.User_BaudRate) == -1) return Outcome(job, JobEnd::PortNotOpened);
+  if (ComPortOpen(&job->Link, request.Device, request.User_BaudRate) == PortOpen::NotOpened) return Outcome(job, JobEnd::PortNotOpened);
   // Opening clears the link's gone flag; a stop that came meanwhile must hold.
   if (job->StopRequested()) job->Link.Line_Gone.store(true);
   if (job->UI) job->UI->JobStarted();
-  job->Job_Result = 0;
+  job->Job_Result = JobResult::Done;
   job->Worker_End.Reset();
   return std::nullopt;
 }
@@ -57,7 +57,7 @@ JobOutcome CloseJob(JobContext* job) {
   ComPortClose(&job->Link);
   // Last, after every status text of the worker's.
   if (job->UI) job->UI->SetStatusText(TEXT_READY);
-  if (job->Job_Result.load() == 0) return Outcome(job, JobEnd::Done);
+  if (job->Job_Result.load() == JobResult::Done) return Outcome(job, JobEnd::Done);
   if (job->StopRequested()) return Outcome(job, JobEnd::Stopped);
   return Outcome(job, job->Refused_Before_Sending.load() ? JobEnd::Refused : JobEnd::LineFailure);
 }

@@ -119,7 +119,7 @@ JobResult DownloadDSP(JobContext* job, const uint8_t* image, int32_t size) {
   if (image == nullptr || size < DSP_SIGNATURE_SIZE || CheckDSPHeader(image) != 0) {
     job->Refused_Before_Sending = true;
     ShowRoutineError(&job->Link, TEXT_NOT_DSP_FILE);
-    return RESULT_REPORTED;
+    return JobResult::Reported;
   }
   // An image that holds the body but ends before the end of the version field
   // is refused with the size message too, before anything goes to the unit:
@@ -127,13 +127,13 @@ JobResult DownloadDSP(JobContext* job, const uint8_t* image, int32_t size) {
   if (size - DSP_HEADER_SIZE < DSP_BODY_SIZE || size < DSP_VERSION_END) {
     job->Refused_Before_Sending = true;
     ShowRoutineError(&job->Link, TEXT_DSP_SIZE_ERROR);
-    return RESULT_REPORTED;
+    return JobResult::Reported;
   }
 
   const uint8_t* body = image + DSP_HEADER_SIZE;
   if (WriteDSPBlock(job, DSP_FIRST_ADDRESS, body, BLOCK_SIZE) != 0) {
     ShowRoutineError(&job->Link, TEXT_COMMUNICATION_ERROR);
-    return RESULT_REPORTED;
+    return JobResult::Reported;
   }
 
   // The job gives the DSP 24448 bytes of Total_Size; called without a total,
@@ -151,7 +151,7 @@ JobResult DownloadDSP(JobContext* job, const uint8_t* image, int32_t size) {
       Pause(&job->Link, BLOCK_RETRY_PAUSE);
       result = WriteDSPBlock(job, static_cast<uint16_t>(address), body + offset, length);
     }
-    if (result != 0) return RESULT_FAILED;
+    if (result != 0) return JobResult::Failed;
     ShowProgress(job, 0, weight, BLOCK_COUNT, static_cast<int32_t>((address - DSP_FIRST_ADDRESS) / BLOCK_SIZE));
     ReportProgress(job, DSP_PATH, static_cast<int32_t>(offset + length));
     Pause(&job->Link, BLOCK_PAUSE);
@@ -161,11 +161,11 @@ JobResult DownloadDSP(JobContext* job, const uint8_t* image, int32_t size) {
   std::memcpy(version, image + DSP_VERSION_OFFSET, sizeof version);
   if (WriteVersionPair(job, 0x00, version[0], version[1]) != 0) {
     ShowRoutineError(&job->Link, TEXT_VERSION_0_ERROR);
-    return RESULT_FAILED;
+    return JobResult::Failed;
   }
   if (WriteVersionPair(job, 0x01, version[2], version[3]) != 0) {
     ShowRoutineError(&job->Link, TEXT_VERSION_1_ERROR);
-    return RESULT_FAILED;
+    return JobResult::Failed;
   }
-  return RESULT_DONE;
+  return JobResult::Done;
 }

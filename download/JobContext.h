@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "FrontEnd.h"
+#include "Results.h"
 #include "SerialLink.h"
 
 class TDownloadJob;
@@ -33,8 +34,9 @@ class JobContext : public JobThreadFlags, public LinkObserver {
   // then by the worker only.
   int32_t Progress_Base = 0;
   double Progress_Segment = 0.0;
-  // The worker's result (0, -1, -3), set before it clears Download_Active.
-  std::atomic<int32_t> Job_Result{0};
+  // The worker's result (Done, Failed or Reported), set before it clears
+  // Download_Active.
+  std::atomic<JobResult> Job_Result{JobResult::Done};
   // Set by the worker when it refused the job before any image byte went out.
   std::atomic<bool> Refused_Before_Sending{false};
   // Worker only: whether an image's transfer has begun in this job.

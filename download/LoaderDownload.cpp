@@ -180,21 +180,21 @@ struct LoaderStep {
 
 constexpr std::chrono::milliseconds NO_PAUSE{0};
 const LoaderStep CONNECT{Packet::Ping, NO_PAUSE, Wait::Ack, CONNECT_POLLS, REPLY_ACK, CONNECT_TRIES, false,
-                         TEXT_LOADER_CONNECTION_ERROR, RESULT_NO_LOADER};
+                         TEXT_LOADER_CONNECTION_ERROR, JobResult::NoLoader};
 // The loader erases before it acknowledges the DOWNLOAD packet.
 const LoaderStep ERASE{Packet::Download, ERASE_PAUSE, Wait::Ack, ERASE_POLLS, REPLY_ACK, ERASE_TRIES, false,
-                       TEXT_ERASE_ERROR, RESULT_REPORTED};
+                       TEXT_ERASE_ERROR, JobResult::Reported};
 const LoaderStep ERASE_CONFIRM{Packet::GetStatus, NO_PAUSE, Wait::Status, CONFIRM_POLLS, REPLY_SUCCESS,
-                               CONFIRM_TRIES, false, TEXT_ERASE_ERROR, RESULT_REPORTED};
+                               CONFIRM_TRIES, false, TEXT_ERASE_ERROR, JobResult::Reported};
 const LoaderStep SEND{Packet::SendData, NO_PAUSE, Wait::Ack, SEND_POLLS, REPLY_ACK, SEND_TRIES, false,
-                      TEXT_WRITE_DATA_ERROR, RESULT_FAILED};
+                      TEXT_WRITE_DATA_ERROR, JobResult::Failed};
 // The chunk counts as written only on status success (0x40). Any other
 // status means it cannot be confirmed: the loader said it failed (0x43 past
 // the announced length after a repeated chunk, 0x44 flash failure), or a
 // resync has overwritten the status (0x41) so that the chunk's own outcome is
 // lost. Then the whole board is loaded again, erase included.
 const LoaderStep CONFIRM{Packet::GetStatus, NO_PAUSE, Wait::Status, CONFIRM_POLLS, REPLY_SUCCESS, CONFIRM_TRIES,
-                         true, TEXT_WRITE_DATA_ERROR, RESULT_FAILED};
+                         true, TEXT_WRITE_DATA_ERROR, JobResult::Failed};
 
 // What a packet carries: the image's length for DOWNLOAD, a chunk for SEND_DATA.
 struct Payload {
@@ -226,19 +226,19 @@ std::optional<int32_t> Exchange(JobContext* job, uint8_t* packet, Packet sent, c
   });
 }
 
-// Runs a step: RESULT_DONE once its wanted reply came. A short write ends
-// the download (RESULT_REPORTED): WriteComm has reported it, and every
+// Runs a step: JobResult::Done once its wanted reply came. A short write ends
+// the download (JobResult::Reported): WriteComm has reported it, and every
 // further try would only report it again.
 JobResult RunStep(JobContext* job, uint8_t* packet, const LoaderStep& step, const Payload& payload = {}) {
   for (int attempt = 0; attempt < step.Tries; ++attempt) {
     const std::optional<int32_t> r =
         Exchange(job, packet, step.Sent, payload, step.Pause, step.Awaited, step.Polls);
-    if (!r) return RESULT_REPORTED;
-    if (*r == step.Wanted) return RESULT_DONE;
+    if (!r) return JobResult::Reported;
+    if (*r == step.Wanted) return JobResult::Done;
     if (*r == REPLY_NONE) {
-      if (!Resync(job)) return RESULT_REPORTED;
+      if (!Resync(job)) return JobResult::Reported;
     } else if (step.ReloadOnOtherReply) {
-      return RESULT_RELOAD;
+      return JobResult::Reload;
     }
   }
   ShowRoutineError(&job->Link, step.Message);
@@ -292,7 +292,7 @@ JobResult DownloadByLoader(JobContext* job, int32_t target, const uint8_t* image
 
   for (const LoaderStep* step : {&CONNECT, &ERASE, &ERASE_CONFIRM}) {
     const JobResult r = RunStep(job, packet, *step, {image, length});
-    if (r != RESULT_DONE) return r;
+    if (r != JobResult::Done) return r;
   }
 
   // Data, in chunks of 76 bytes, each acknowledged and then confirmed.
@@ -304,7 +304,7 @@ JobResult DownloadByLoader(JobContext* job, int32_t target, const uint8_t* image
     const int32_t chunk = length - sent < LOADER_CHUNK ? length - sent : LOADER_CHUNK;
     for (const LoaderStep* step : {&SEND, &CONFIRM}) {
       const JobResult r = RunStep(job, packet, *step, {data, chunk});
-      if (r != RESULT_DONE) return r;
+      if (r != JobResult::Done) return r;
     }
     ShowProgress(job, target, weight, count, index);
     ReportProgress(job, target, sent + chunk);
@@ -313,7 +313,7 @@ JobResult DownloadByLoader(JobContext* job, int32_t target, const uint8_t* image
     data += chunk;
   }
 
-  return RestartBoard(job, packet, confirmByPing) ? RESULT_DONE : RESULT_DONE_RESTART_UNCONFIRMED;
+  return RestartBoard(job, packet, confirmByPing) ? JobResult::Done : JobResult::DoneRestartUnconfirmed;
 }
 
 bool RestartBoardThatListens(JobContext* job) {
@@ -342,7 +342,7 @@ LoaderEntry PrepareCameraBoard(JobContext* job, bool known, bool cameraHadLine, 
   }
   if (!record()) return LoaderEntry::NotRecorded;
   // The entry command awaits no reply: the loader's PING tells.
-  static_cast<void>(EnterCameraLoader(job));
+  EnterCameraLoader(job);
   return LoaderEntry::Entered;
 }
 
@@ -378,5 +378,5 @@ LoaderEntry PrepareControlBoard(JobContext* job, bool known, const RecordEntry& 
   if (!atUserRate) static_cast<void>(ChangeBaudRate(&job->Link, job->Request.User_BaudRate));
   const CameraCommand enter = ControlLoaderEntryCommand();
   static_cast<void>(SendCameraCommand(job, &enter, WAIT_NONE));  // awaits nothing
-  return ChangeBaudRate(&job->Link, DOWNLOAD_BAUD_RATE) == -1 ? LoaderEntry::BaudRefused : LoaderEntry::Entered;
+  return ChangeBaudRate(&job->Link, DOWNLOAD_BAUD_RATE) == RateSet::Refused ? LoaderEntry::BaudRefused : LoaderEntry::Entered;
 }

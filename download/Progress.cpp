@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-int32_t ShowProgress(JobContext* job, int32_t segment, double weight, int32_t count, int32_t index) {
+void ShowProgress(JobContext* job, int32_t segment, double weight, int32_t count, int32_t index) {
   uint8_t& lastSegment = job->Session.Progress_LastSegment;
   if (static_cast<uint32_t>(segment) != lastSegment) {
     // The base grows by the last value shown of the previous segment, not by
@@ -15,7 +15,6 @@ int32_t ShowProgress(JobContext* job, int32_t segment, double weight, int32_t co
   char text[32];
   std::snprintf(text, sizeof text, "%d %%", percent);
   job->SetStatusText(text);
-  return 1;
 }
 
 void ReportProgress(JobContext* job, int32_t segment, int32_t bytesDone) {

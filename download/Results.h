@@ -3,16 +3,16 @@
 
 #include <cstdint>
 
-// A download routine's result to the job.
-enum JobResult : int32_t {
-  RESULT_DONE = 0,
+// A download routine's result to the job, and the job's own.
+enum class JobResult {
+  Done,
   // Done, but the board did not confirm its restart: its loader may still listen.
-  RESULT_DONE_RESTART_UNCONFIRMED = 1,
-  RESULT_FAILED = -1,    // the job adds "Download Error !!"
-  RESULT_RELOAD = -2,    // load the same target again
-  RESULT_REPORTED = -3,  // failed, and the user has been told: the job adds nothing
-  // As RESULT_REPORTED, and no loader answered at all: nothing was entered.
-  RESULT_NO_LOADER = -4,
+  DoneRestartUnconfirmed,
+  Failed,    // the job adds "Download Error !!"
+  Reload,    // load the same target again
+  Reported,  // failed, and the user has been told: the job adds nothing
+  // As Reported, and no loader answered at all: nothing was entered.
+  NoLoader,
 };
 
 // How a board's loader came to listen on the line, or why it did not.

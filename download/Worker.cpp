@@ -45,13 +45,13 @@ struct Target {
 // like a missing file, so the user gets the open message, and nothing blocks.
 File OpenImage(const std::string& path) { return File(OpenRegularFileForReading(path)); }
 
-// Size by seeking to the end and back; -1 when it cannot be told or does not
-// fit the 32-bit size the protocols carry.
-int32_t SizeOf(std::FILE* file) {
-  if (std::fseek(file, 0, SEEK_END) != 0) return -1;
+// Size by seeking to the end and back; nothing when it cannot be told or
+// does not fit the 32-bit size the protocols carry.
+std::optional<int32_t> SizeOf(std::FILE* file) {
+  if (std::fseek(file, 0, SEEK_END) != 0) return std::nullopt;
   const long end = std::ftell(file);
-  if (std::fseek(file, 0, SEEK_SET) != 0) return -1;
-  if (end < 0 || end > std::numeric_limits<int32_t>::max()) return -1;
+  if (std::fseek(file, 0, SEEK_SET) != 0) return std::nullopt;
+  if (end < 0 || end > std::numeric_limits<int32_t>::max()) return std::nullopt;
   return static_cast<int32_t>(end);
 }
 
@@ -79,8 +79,8 @@ void TargetStarted(JobContext* job, PathIndex target, int32_t bytes) {
 }
 
 // A board whose restart was not confirmed has its image in: done.
-void TargetEnded(JobContext* job, PathIndex target, int32_t r) {
-  const bool done = (r == RESULT_DONE || r == RESULT_DONE_RESTART_UNCONFIRMED) && !job->Link.Line_Gone.load();
+void TargetEnded(JobContext* job, PathIndex target, JobResult r) {
+  const bool done = (r == JobResult::Done || r == JobResult::DoneRestartUnconfirmed) && !job->Link.Line_Gone.load();
   if (job->UI) job->UI->TargetEnded(target, done);
 }
 
@@ -105,21 +105,21 @@ int32_t RecordedLoader(JobContext* job) {
   return job->Session.Loader_Records ? job->Session.Loader_Records->Get(job->Link.ComPort_Device) : NO_BOARD;
 }
 
-// A board whose loader an earlier job may have left listening must be the
-// first loader this job talks to, before any other byte goes out: anything
+// Whether the job may go on: a board whose loader an earlier job may have
+// left listening must be the first loader this job talks to, before any other byte goes out: anything
 // else would reach that loader, another board's image included.
-int32_t CheckLoaderLeftListening(JobContext* job, const Target& dsp, const Target& cm, const Target& motor) {
+bool LoaderLeftListeningAllows(JobContext* job, const Target& dsp, const Target& cm, const Target& motor) {
   switch (RecordedLoader(job)) {
     case CAMERA_BOARD:
-      if (cm.selected && !dsp.selected) return 0;
+      if (cm.selected && !dsp.selected) return true;
       ReportMessage(job, TEXT_CAMERA_LOADER_LEFT);
-      return -1;
+      return false;
     case CONTROL_BOARD:
-      if (motor.selected && !dsp.selected && !cm.selected) return 0;
+      if (motor.selected && !dsp.selected && !cm.selected) return true;
       ReportMessage(job, TEXT_CONTROL_LOADER_LEFT);
-      return -1;
+      return false;
     default:
-      return 0;
+      return true;
   }
 }
 
@@ -128,13 +128,13 @@ int32_t CheckLoaderLeftListening(JobContext* job, const Target& dsp, const Targe
 // board stays recorded as possibly listening until its restart is confirmed.
 JobResult LoadBoard(JobContext* job, int32_t board, Target& t, bool confirmByPing) {
   job->Image_Sent = true;
-  JobResult r = RESULT_RELOAD;
-  for (int call = 0; call < LOADER_CALLS && r == RESULT_RELOAD; ++call) {
+  JobResult r = JobResult::Reload;
+  for (int call = 0; call < LOADER_CALLS && r == JobResult::Reload; ++call) {
     r = DownloadByLoader(job, board, t.block.data(), t.size, confirmByPing);
   }
   Release(t);
-  if (r == RESULT_DONE) static_cast<void>(RecordLoader(job, NO_BOARD));
-  return r == RESULT_RELOAD ? RESULT_FAILED : r;
+  if (r == JobResult::Done) static_cast<void>(RecordLoader(job, NO_BOARD));
+  return r == JobResult::Reload ? JobResult::Failed : r;
 }
 
 // No loader answered: none listens, so the record goes. When the camera
@@ -142,11 +142,11 @@ JobResult LoadBoard(JobContext* job, int32_t board, Target& t, bool confirmByPin
 // short), only switching the unit off and on brings it back.
 JobResult NoLoaderAnswered(JobContext* job) {
   static_cast<void>(RecordLoader(job, NO_BOARD));
-  if (job->Link.Line_Gone.load()) return RESULT_REPORTED;
+  if (job->Link.Line_Gone.load()) return JobResult::Reported;
   // A refused rate has been reported by the window thread; the address set tells.
   static_cast<void>(ChangeBaudRate(&job->Link, job->Request.User_BaudRate));
   if (CameraAddressSet(job) != 0) ShowRoutineError(&job->Link, TEXT_UNIT_NOT_ANSWERING);
-  return RESULT_REPORTED;
+  return JobResult::Reported;
 }
 
 // Brings the board's loader to the line and loads the board. cameraHadLine:
@@ -161,37 +161,37 @@ JobResult PrepareAndLoadBoard(JobContext* job, int32_t board, Target& t, bool co
     case LoaderEntry::Entered:
       break;
     case LoaderEntry::BaudRefused:
-      return RESULT_FAILED;
+      return JobResult::Failed;
     case LoaderEntry::NotRestarted:
       // Refused before any image byte went out, when none had.
       job->Refused_Before_Sending = !job->Image_Sent;
       ShowRoutineError(&job->Link, TEXT_LOADER_NOT_RESTARTED);
-      return RESULT_FAILED;
+      return JobResult::Failed;
     case LoaderEntry::NotRecorded: {
       // Nothing was entered: the record this object still keeps in memory goes.
       static_cast<void>(RecordLoader(job, NO_BOARD));
       job->Refused_Before_Sending = !job->Image_Sent;
       const std::string file = job->Session.Loader_Records ? job->Session.Loader_Records->File() : std::string();
       ShowRoutineError(&job->Link, LoaderNotRecordedText(board, file).c_str());
-      return RESULT_FAILED;
+      return JobResult::Failed;
     }
   }
   const JobResult r = LoadBoard(job, board, t, confirmByPing);
-  return r == RESULT_NO_LOADER ? NoLoaderAnswered(job) : r;
+  return r == JobResult::NoLoader ? NoLoaderAnswered(job) : r;
 }
 
-int32_t RunTargets(JobContext* job, Target& dsp, Target& cm, Target& motor) {
-  int32_t r = 0;
+JobResult RunTargets(JobContext* job, Target& dsp, Target& cm, Target& motor) {
+  JobResult r = JobResult::Done;
   if (dsp.selected || cm.selected) {
     const DownloadMode mode = EnterDownloadMode(job);
-    if (mode == DownloadMode::BaudRefused) return RESULT_FAILED;
+    if (mode == DownloadMode::BaudRefused) return JobResult::Failed;
     if (dsp.selected) {
       TargetStarted(job, DSP_PATH, DSP_BODY_SIZE);
       job->Image_Sent = true;
       r = DownloadDSP(job, dsp.block.data(), dsp.size);
       Release(dsp);
       TargetEnded(job, DSP_PATH, r);
-      if (r == RESULT_FAILED || r == RESULT_REPORTED) return r;
+      if (r == JobResult::Failed || r == JobResult::Reported) return r;
       if (!cm.selected) static_cast<void>(CameraAddressSet(job));  // the unit answers or not; the DSP is in
     }
     if (cm.selected) {
@@ -201,11 +201,11 @@ int32_t RunTargets(JobContext* job, Target& dsp, Target& cm, Target& motor) {
       // A DSP that went in had the camera on the line.
       r = PrepareAndLoadBoard(job, CAMERA_BOARD, cm, motor.selected, mode == DownloadMode::Entered || dsp.selected);
       TargetEnded(job, CM_PATH, r);
-      if (r == RESULT_FAILED || r == RESULT_REPORTED) return r;
-      if (r == RESULT_DONE_RESTART_UNCONFIRMED) {
+      if (r == JobResult::Failed || r == JobResult::Reported) return r;
+      if (r == JobResult::DoneRestartUnconfirmed) {
         if (motor.selected) {
           ShowRoutineError(&job->Link, TEXT_CAMERA_NOT_RESTARTED);
-          return RESULT_FAILED;
+          return JobResult::Failed;
         }
         job->Notice = TEXT_CAMERA_RESTART_UNCONFIRMED;
       }
@@ -216,15 +216,15 @@ int32_t RunTargets(JobContext* job, Target& dsp, Target& cm, Target& motor) {
     TargetStarted(job, MOTOR_PATH, motor.size);
     r = PrepareAndLoadBoard(job, CONTROL_BOARD, motor, false, false);
     TargetEnded(job, MOTOR_PATH, r);
-    if (r == RESULT_DONE_RESTART_UNCONFIRMED) job->Notice = TEXT_CONTROL_RESTART_UNCONFIRMED;
+    if (r == JobResult::DoneRestartUnconfirmed) job->Notice = TEXT_CONTROL_RESTART_UNCONFIRMED;
   }
   // The image is in; an unconfirmed restart stays recorded for the next job,
   // and the user is told once.
-  return r == RESULT_DONE_RESTART_UNCONFIRMED ? RESULT_DONE : r;
+  return r == JobResult::DoneRestartUnconfirmed ? JobResult::Done : r;
 }
 
 // Every return before RunTargets refuses the job before any byte went out.
-int32_t PrepareAndRun(JobContext* job) {
+JobResult PrepareAndRun(JobContext* job) {
   job->Refused_Before_Sending = true;
   job->Image_Sent = false;
   job->Notice.clear();
@@ -235,7 +235,7 @@ int32_t PrepareAndRun(JobContext* job) {
 
   if (!dsp.selected && !cm.selected && !motor.selected) {
     ReportMessage(job, TEXT_NO_FILE_SELECTED);
-    return -1;
+    return JobResult::Failed;
   }
 
   // Every open comes before the first size check.
@@ -244,15 +244,15 @@ int32_t PrepareAndRun(JobContext* job) {
     t->file = OpenImage(job->Request.Targets[t->path].Path);
     if (!t->file) {
       ReportMessage(job, t->openError);
-      return -1;
+      return JobResult::Failed;
     }
   }
   for (Target* t : targets) {
     if (!t->selected) continue;
-    t->size = SizeOf(t->file.get());
+    t->size = SizeOf(t->file.get()).value_or(0);
     if (t->size <= 0) {
       ReportMessage(job, t->sizeError);
-      return -1;
+      return JobResult::Failed;
     }
   }
   // The total is 32-bit like the sizes; boards that together do not fit it
@@ -263,7 +263,7 @@ int32_t PrepareAndRun(JobContext* job) {
     total += t->size;
     if (total > std::numeric_limits<int32_t>::max()) {
       ReportMessage(job, t->sizeError);
-      return -1;
+      return JobResult::Failed;
     }
   }
   job->Total_Size = static_cast<int32_t>(total);
@@ -273,10 +273,10 @@ int32_t PrepareAndRun(JobContext* job) {
     t->file.reset();  // nothing reads the file after this
     if (!loaded) {
       ReportMessage(job, t->sizeError);
-      return -1;
+      return JobResult::Failed;
     }
   }
-  if (CheckLoaderLeftListening(job, dsp, cm, motor) != 0) return -1;
+  if (!LoaderLeftListeningAllows(job, dsp, cm, motor)) return JobResult::Failed;
   job->Refused_Before_Sending = false;
   return RunTargets(job, dsp, cm, motor);
 }
@@ -287,14 +287,14 @@ void DownloadThread(JobContext* job) {
   job->Worker_Busy = true;
   while (!job->Download_Active) Pause(&job->Link, POLL_PERIOD);
 
-  int32_t r = PrepareAndRun(job);  // every image block is released on return
+  JobResult r = PrepareAndRun(job);  // every image block is released on return
   // A line that went away fails the job, whatever got through before.
-  if (job->Link.Line_Gone.load()) r = -1;
+  if (job->Link.Line_Gone.load()) r = JobResult::Failed;
 
-  if (r != -1 && r != -3) {
-    r = 0;
+  if (r != JobResult::Failed && r != JobResult::Reported) {
+    r = JobResult::Done;
     job->SetStatusText(TEXT_DONE);
-  } else if (r == -1) {
+  } else if (r == JobResult::Failed) {
     ReportMessage(job, TEXT_DOWNLOAD_ERROR);
   }
   job->Job_Result = r;

