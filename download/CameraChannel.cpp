@@ -49,10 +49,10 @@ int32_t ScanCameraReply(JobContext* job, uint32_t mode, uint8_t z) {
   }
 }
 
-int32_t SendCameraCommand(JobContext* job, const CameraCommand* command, uint32_t mode) {
+CommandReply SendCameraCommand(JobContext* job, const CameraCommand* command, uint32_t mode) {
   // No sender uses a length outside 2 to 16; such a descriptor is refused
   // before anything goes out rather than overrunning the packet buffer.
-  if (command->length < 2 || command->length > 16) return -1;
+  if (command->length < 2 || command->length > 16) return CommandReply::Unanswered;
   const int32_t polls = mode == WAIT_ADDRESS_SET ? ADDRESS_SET_POLLS : CAMERA_REPLY_POLLS;
 
   uint8_t packet[16];
@@ -64,12 +64,13 @@ int32_t SendCameraCommand(JobContext* job, const CameraCommand* command, uint32_
 
   // The front end's address set and the worker's commands share the
   // buffer: one command's reset, write and wait stay whole.
-  return job->Link.AsOneExchange([&]() -> int32_t {
+  return job->Link.AsOneExchange([&]() -> CommandReply {
     Pause(&job->Link, COMMAND_PAUSE);
     ResetReply(&job->Link);
-    if (WriteComm(&job->Link, packet, command->length) != command->length) return -1;
-    if (mode == WAIT_NONE || mode > WAIT_ADDRESS_SET) return -1;
-    return WaitForReply(&job->Link, polls, [&] { return ScanCameraReply(job, mode, z); });
+    if (WriteComm(&job->Link, packet, command->length) != command->length) return CommandReply::Unanswered;
+    if (mode == WAIT_NONE || mode > WAIT_ADDRESS_SET) return CommandReply::Unanswered;
+    const int32_t found = WaitForReply(&job->Link, polls, [&] { return ScanCameraReply(job, mode, z); });
+    return found == 0 ? CommandReply::Answered : CommandReply::Unanswered;
   });
 }
 
@@ -89,10 +90,10 @@ CameraCommand AddressSetCommand() { return MakeCameraCommand(8, {0x30, 0x01}); }
 CameraCommand CameraLoaderEntryCommand() { return MakeCameraCommand(1, {0x01, 0x04, 0xAA, 0xAA}); }
 CameraCommand ControlLoaderEntryCommand() { return MakeCameraCommand(1, {0xAA, 0xBB, 0x00}); }
 
-int32_t CameraAddressSet(JobContext* job) {
-  int32_t result = -1;
+CommandReply CameraAddressSet(JobContext* job) {
+  CommandReply result = CommandReply::Unanswered;
   const CameraCommand command = AddressSetCommand();
-  for (int32_t attempt = 0; attempt < ADDRESS_SET_ATTEMPTS && result != 0; ++attempt) {
+  for (int32_t attempt = 0; attempt < ADDRESS_SET_ATTEMPTS && result != CommandReply::Answered; ++attempt) {
     result = SendCameraCommand(job, &command, WAIT_ADDRESS_SET);
   }
   return result;
@@ -108,7 +109,7 @@ DownloadMode EnterDownloadMode(JobContext* job) {
   static_cast<void>(ChangeBaudRate(&job->Link, job->Request.User_BaudRate));
   const CameraCommand enter = EnterDownloadCommand();
   // The job goes on without the reply: the baud change and what follows tell.
-  const bool answered = SendCameraCommand(job, &enter, WAIT_ACK_AND_COMPLETION) == 0;
+  const bool answered = SendCameraCommand(job, &enter, WAIT_ACK_AND_COMPLETION) == CommandReply::Answered;
   if (ChangeBaudRate(&job->Link, DOWNLOAD_BAUD_RATE) == RateSet::Refused) return DownloadMode::BaudRefused;
   return answered ? DownloadMode::Entered : DownloadMode::Unanswered;
 }

@@ -40,10 +40,11 @@ CameraCommand ControlLoaderEntryCommand();  // 81 AA BB 00 FF
 // z being the reply header: 0 when found, -1 otherwise.
 int32_t ScanCameraReply(JobContext* job, uint32_t mode, uint8_t z);
 
-// 0 when the mode's reply came, -1 otherwise (and always in modes that await nothing).
-[[nodiscard]] int32_t SendCameraCommand(JobContext* job, const CameraCommand* command, uint32_t mode);
-// The broadcast address set, up to six attempts: 0 on its reply, else -1.
-[[nodiscard]] int32_t CameraAddressSet(JobContext* job);
+enum class CommandReply { Answered, Unanswered };
+// Answered when the mode's reply came (never in modes that await nothing).
+[[nodiscard]] CommandReply SendCameraCommand(JobContext* job, const CameraCommand* command, uint32_t mode);
+// The broadcast address set, up to six attempts.
+[[nodiscard]] CommandReply CameraAddressSet(JobContext* job);
 // Download mode: the enter-download command at the user's rate, then the
 // line to 115200.
 enum class DownloadMode {

@@ -36,11 +36,11 @@ int32_t ScanBlockReply(JobContext* job) {
 
 namespace {
 
-int32_t WriteVersionPair(JobContext* job, uint8_t pair, uint8_t low, uint8_t high) {
+CommandReply WriteVersionPair(JobContext* job, uint8_t pair, uint8_t low, uint8_t high) {
   CameraCommand command;
   BuildDSPVersionCommand(&command, pair, low, high);
-  int32_t result = -1;
-  for (int attempt = 0; attempt < VERSION_ATTEMPTS && result != 0; ++attempt) {
+  CommandReply result = CommandReply::Unanswered;
+  for (int attempt = 0; attempt < VERSION_ATTEMPTS && result != CommandReply::Answered; ++attempt) {
     result = SendCameraCommand(job, &command, WAIT_ACK_AND_COMPLETION);
   }
   return result;
@@ -92,24 +92,24 @@ void BuildDSPVersionCommand(CameraCommand* command, uint8_t pair, uint8_t low, u
   command->length = 11;
 }
 
-int32_t WriteDSPBlock(JobContext* job, uint16_t address, const uint8_t* data, uint32_t count) {
+BlockWrite WriteDSPBlock(JobContext* job, uint16_t address, const uint8_t* data, uint32_t count) {
   uint8_t packet[PACKET_BUFFER_SIZE];
   const int32_t length = BuildDSPBlockPacket(packet, address, data, count);
-  if (length < 0) return -1;
+  if (length < 0) return BlockWrite::NotWritten;
 
   const CameraCommand announce = BlockAnnounceCommand();
 
   // The announce and its block are one exchange for the unit: the front
   // end's address set must not come between them, nor into the block's reply wait.
-  return job->Link.AsOneExchange([&]() -> int32_t {
-    if (SendCameraCommand(job, &announce, WAIT_COMPLETION) != 0) return -1;
+  return job->Link.AsOneExchange([&]() -> BlockWrite {
+    if (SendCameraCommand(job, &announce, WAIT_COMPLETION) != CommandReply::Answered) return BlockWrite::NotWritten;
 
     ResetReply(&job->Link);
     // A block that did not go out whole cannot be taken; waiting for its reply
     // would only spend the budget.
-    if (WriteComm(&job->Link, packet, length) != length) return -1;
+    if (WriteComm(&job->Link, packet, length) != length) return BlockWrite::NotWritten;
     const int32_t reply = WaitForReply(&job->Link, BLOCK_REPLY_POLLS, [job] { return ScanBlockReply(job); });
-    return reply == BLOCK_WRITTEN ? 0 : -1;
+    return reply == BLOCK_WRITTEN ? BlockWrite::Written : BlockWrite::NotWritten;
   });
 }
 
@@ -131,7 +131,7 @@ JobResult DownloadDSP(JobContext* job, const uint8_t* image, int32_t size) {
   }
 
   const uint8_t* body = image + DSP_HEADER_SIZE;
-  if (WriteDSPBlock(job, DSP_FIRST_ADDRESS, body, BLOCK_SIZE) != 0) {
+  if (WriteDSPBlock(job, DSP_FIRST_ADDRESS, body, BLOCK_SIZE) != BlockWrite::Written) {
     ShowRoutineError(&job->Link, TEXT_COMMUNICATION_ERROR);
     return JobResult::Reported;
   }
@@ -145,13 +145,13 @@ JobResult DownloadDSP(JobContext* job, const uint8_t* image, int32_t size) {
   for (uint32_t address = DSP_FIRST_ADDRESS; address < DSP_END_ADDRESS; address += BLOCK_SIZE, offset += BLOCK_SIZE) {
     const uint32_t left = DSP_BODY_SIZE - offset;
     const uint32_t length = left < BLOCK_SIZE ? left : BLOCK_SIZE;
-    int32_t result = WriteDSPBlock(job, static_cast<uint16_t>(address), body + offset, length);
+    BlockWrite result = WriteDSPBlock(job, static_cast<uint16_t>(address), body + offset, length);
     // A line that is gone takes no retry.
-    for (int retry = 0; result != 0 && retry < BLOCK_RETRIES && !job->Link.Line_Gone.load(); ++retry) {
+    for (int retry = 0; result != BlockWrite::Written && retry < BLOCK_RETRIES && !job->Link.Line_Gone.load(); ++retry) {
       Pause(&job->Link, BLOCK_RETRY_PAUSE);
       result = WriteDSPBlock(job, static_cast<uint16_t>(address), body + offset, length);
     }
-    if (result != 0) return JobResult::Failed;
+    if (result != BlockWrite::Written) return JobResult::Failed;
     ShowProgress(job, 0, weight, BLOCK_COUNT, static_cast<int32_t>((address - DSP_FIRST_ADDRESS) / BLOCK_SIZE));
     ReportProgress(job, DSP_PATH, static_cast<int32_t>(offset + length));
     Pause(&job->Link, BLOCK_PAUSE);
@@ -159,11 +159,11 @@ JobResult DownloadDSP(JobContext* job, const uint8_t* image, int32_t size) {
 
   uint8_t version[4];
   std::memcpy(version, image + DSP_VERSION_OFFSET, sizeof version);
-  if (WriteVersionPair(job, 0x00, version[0], version[1]) != 0) {
+  if (WriteVersionPair(job, 0x00, version[0], version[1]) != CommandReply::Answered) {
     ShowRoutineError(&job->Link, TEXT_VERSION_0_ERROR);
     return JobResult::Failed;
   }
-  if (WriteVersionPair(job, 0x01, version[2], version[3]) != 0) {
+  if (WriteVersionPair(job, 0x01, version[2], version[3]) != CommandReply::Answered) {
     ShowRoutineError(&job->Link, TEXT_VERSION_1_ERROR);
     return JobResult::Failed;
   }

@@ -8,7 +8,8 @@
 #include "Results.h"
 
 int32_t CheckDSPHeader(const uint8_t* image);
-[[nodiscard]] int32_t WriteDSPBlock(JobContext* job, uint16_t address, const uint8_t* data, uint32_t count);
+enum class BlockWrite { Written, NotWritten };
+[[nodiscard]] BlockWrite WriteDSPBlock(JobContext* job, uint16_t address, const uint8_t* data, uint32_t count);
 [[nodiscard]] JobResult DownloadDSP(JobContext* job, const uint8_t* image, int32_t size);
 
 // One scan of Rx_Buffer for the reply to a block packet: 0x90 0x5y 0x01 0xFF

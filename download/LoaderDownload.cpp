@@ -143,7 +143,7 @@ bool Resync(JobContext* job) {
 
 }  // namespace
 
-int32_t PingLoader(JobContext* job) {
+PingReply PingLoader(JobContext* job) {
   uint8_t packet[LOADER_PACKET_BUFFER];
   for (int attempt = 0; attempt < PING_TRIES; ++attempt) {
     const std::optional<int32_t> r = job->Link.AsOneExchange([&]() -> std::optional<int32_t> {
@@ -151,10 +151,10 @@ int32_t PingLoader(JobContext* job) {
       if (!WritePacket(job, packet, n)) return std::nullopt;
       return WaitLoaderAck(job, PING_POLLS);
     });
-    if (!r) return REPLY_NONE;
-    if (*r == REPLY_ACK) return REPLY_ACK;
+    if (!r) return PingReply::Unanswered;
+    if (*r == REPLY_ACK) return PingReply::Acknowledged;
   }
-  return REPLY_NONE;
+  return PingReply::Unanswered;
 }
 
 namespace {
@@ -327,10 +327,10 @@ LoaderEntry PrepareCameraBoard(JobContext* job, bool known, bool cameraHadLine, 
   // at the loaders' own rate, noise) swallows the PINGs that must find it,
   // and a lost reply hides it as well. A resync brings such a loader back in
   // step and makes it answer before the PINGs are asked again.
-  bool answered = PingLoader(job) == REPLY_ACK;
+  bool answered = PingLoader(job) == PingReply::Acknowledged;
   if (!answered && !cameraHadLine) {
     static_cast<void>(Resync(job));  // a dead line shows in the PINGs
-    answered = PingLoader(job) == REPLY_ACK;
+    answered = PingLoader(job) == PingReply::Acknowledged;
   }
   if (answered) {
     if (known) return LoaderEntry::AlreadyListening;
@@ -338,7 +338,7 @@ LoaderEntry PrepareCameraBoard(JobContext* job, bool known, bool cameraHadLine, 
     // The line is back with the camera, which heard none of the job's
     // enter-download: the way in again, and the PINGs that must go unanswered.
     if (EnterDownloadMode(job) == DownloadMode::BaudRefused) return LoaderEntry::BaudRefused;
-    if (PingLoader(job) == REPLY_ACK) return LoaderEntry::NotRestarted;
+    if (PingLoader(job) == PingReply::Acknowledged) return LoaderEntry::NotRestarted;
   }
   if (!record()) return LoaderEntry::NotRecorded;
   // The entry command awaits no reply: the loader's PING tells.
@@ -352,7 +352,7 @@ LoaderEntry PrepareControlBoard(JobContext* job, bool known, const RecordEntry& 
     // The control board alone: its loader may still be listening from an
     // earlier job. A refused rate shows in the ping.
     static_cast<void>(ChangeBaudRate(&job->Link, DOWNLOAD_BAUD_RATE));
-    bool answered = PingLoader(job) == REPLY_ACK;
+    bool answered = PingLoader(job) == PingReply::Acknowledged;
     if (!answered) {
       // Silence is the camera's line, or a loader whose replies were lost or
       // swallowed (it took earlier bytes for the start of a packet). The
@@ -361,16 +361,16 @@ LoaderEntry PrepareControlBoard(JobContext* job, bool known, const RecordEntry& 
       static_cast<void>(ChangeBaudRate(&job->Link, job->Request.User_BaudRate));
       atUserRate = true;
       const CameraCommand probe = AddressSetCommand();
-      if (SendCameraCommand(job, &probe, WAIT_ADDRESS_SET) != 0) {
+      if (SendCameraCommand(job, &probe, WAIT_ADDRESS_SET) != CommandReply::Answered) {
         static_cast<void>(ChangeBaudRate(&job->Link, DOWNLOAD_BAUD_RATE));
         atUserRate = false;
         static_cast<void>(Resync(job));  // a dead line shows in the PINGs
-        answered = PingLoader(job) == REPLY_ACK;
+        answered = PingLoader(job) == PingReply::Acknowledged;
       }
     }
     if (answered) {
       if (known) return LoaderEntry::AlreadyListening;
-      if (!RestartBoardThatListens(job) || PingLoader(job) == REPLY_ACK) return LoaderEntry::NotRestarted;
+      if (!RestartBoardThatListens(job) || PingLoader(job) == PingReply::Acknowledged) return LoaderEntry::NotRestarted;
     }
   }
   if (!record()) return LoaderEntry::NotRecorded;

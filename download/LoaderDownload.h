@@ -25,8 +25,9 @@ int32_t BuildResetPacket(JobContext* job, uint8_t* packet);
 [[nodiscard]] int32_t ScanLoaderStatus(JobContext* job);
 [[nodiscard]] int32_t WaitLoaderAck(JobContext* job, int32_t polls);
 [[nodiscard]] int32_t WaitLoaderStatus(JobContext* job, int32_t polls);
-// REPLY_ACK when the loader acknowledged a PING, else REPLY_NONE.
-[[nodiscard]] int32_t PingLoader(JobContext* job);
+enum class PingReply { Acknowledged, Unanswered };
+// Acknowledged when a loader acknowledged one of the PINGs.
+[[nodiscard]] PingReply PingLoader(JobContext* job);
 // Restarts whichever loader listens (a RESET, with the restart's
 // confirmation rules): false when the restart could not be confirmed.
 [[nodiscard]] bool RestartBoardThatListens(JobContext* job);

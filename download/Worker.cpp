@@ -145,7 +145,7 @@ JobResult NoLoaderAnswered(JobContext* job) {
   if (job->Link.Line_Gone.load()) return JobResult::Reported;
   // A refused rate has been reported by the window thread; the address set tells.
   static_cast<void>(ChangeBaudRate(&job->Link, job->Request.User_BaudRate));
-  if (CameraAddressSet(job) != 0) ShowRoutineError(&job->Link, TEXT_UNIT_NOT_ANSWERING);
+  if (CameraAddressSet(job) != CommandReply::Answered) ShowRoutineError(&job->Link, TEXT_UNIT_NOT_ANSWERING);
   return JobResult::Reported;
 }
 

@@ -87,28 +87,28 @@ struct BlockCase {
   bool answerAnnounce;
   Bytes blockReply;
   bool takeBlock;
-  int32_t result;
+  BlockWrite result;
   int writes;          // messages the port took: the announce, then the block
   bool waitsOut;       // the block's reply wait spends its 1000 polls
   std::vector<std::string> messages;
 };
 
 const BlockCase CASES[] = {
-    {"written", true, {0x90, 0x51, 0x01, 0xFF}, true, 0, 2, false, {}},
-    {"written, any low nibble", true, {0x90, 0x5F, 0x01, 0xFF}, true, 0, 2, false, {}},
-    {"written after other replies", true, {0x90, 0x41, 0xFF, 0x00, 0x90, 0x51, 0x01, 0xFF}, true, 0, 2, false, {}},
-    {"refused", true, {0x90, 0x51, 0x00, 0xFF}, true, -1, 2, false, {}},
+    {"written", true, {0x90, 0x51, 0x01, 0xFF}, true, BlockWrite::Written, 2, false, {}},
+    {"written, any low nibble", true, {0x90, 0x5F, 0x01, 0xFF}, true, BlockWrite::Written, 2, false, {}},
+    {"written after other replies", true, {0x90, 0x41, 0xFF, 0x00, 0x90, 0x51, 0x01, 0xFF}, true, BlockWrite::Written, 2, false, {}},
+    {"refused", true, {0x90, 0x51, 0x00, 0xFF}, true, BlockWrite::NotWritten, 2, false, {}},
     // The reply nearer the start of the buffer decides.
-    {"refused before written", true, {0x90, 0x51, 0x00, 0xFF, 0x90, 0x51, 0x01, 0xFF}, true, -1, 2, false, {}},
-    {"written before refused", true, {0x90, 0x51, 0x01, 0xFF, 0x90, 0x51, 0x00, 0xFF}, true, 0, 2, false, {}},
+    {"refused before written", true, {0x90, 0x51, 0x00, 0xFF, 0x90, 0x51, 0x01, 0xFF}, true, BlockWrite::NotWritten, 2, false, {}},
+    {"written before refused", true, {0x90, 0x51, 0x01, 0xFF, 0x90, 0x51, 0x00, 0xFF}, true, BlockWrite::Written, 2, false, {}},
     // Neither reply: no terminator, an acknowledge instead of a completion,
     // another verdict byte. The wait spends its budget.
-    {"no reply that counts", true, {0x90, 0x51, 0x01, 0x00, 0x90, 0x41, 0x01, 0xFF, 0x90, 0x51, 0x02, 0xFF}, true, -1,
+    {"no reply that counts", true, {0x90, 0x51, 0x01, 0x00, 0x90, 0x41, 0x01, 0xFF, 0x90, 0x51, 0x02, 0xFF}, true, BlockWrite::NotWritten,
      2, true, {}},
     // An unanswered announce keeps the block off the line.
-    {"announce unanswered", false, {0x90, 0x51, 0x01, 0xFF}, true, -1, 1, false, {}},
+    {"announce unanswered", false, {0x90, 0x51, 0x01, 0xFF}, true, BlockWrite::NotWritten, 1, false, {}},
     // A block that did not go out whole is a failed send at once.
-    {"block not taken by the driver", true, {}, false, -1, 1, false, {"Not Write Correctly !!"}},
+    {"block not taken by the driver", true, {}, false, BlockWrite::NotWritten, 1, false, {"Not Write Correctly !!"}},
 };
 
 class DspBlockExchange : public testing::TestWithParam<BlockCase> {

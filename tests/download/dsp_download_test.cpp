@@ -72,7 +72,7 @@ class DspDownloadTest : public testing::Test {
     const uint8_t payload[] = {0x01, 0x04, 0x75, 0xBB, 0xCC, 0xDD};
     std::memcpy(enter.payload, payload, sizeof payload);
     enter.length = 8;
-    ASSERT_EQ(SendCameraCommand(&job.form, &enter, WAIT_ACK_AND_COMPLETION), 0);
+    ASSERT_EQ(SendCameraCommand(&job.form, &enter, WAIT_ACK_AND_COMPLETION), CommandReply::Answered);
     ASSERT_TRUE(job.unit.CameraInDownloadMode());
     ASSERT_TRUE(job.unit.WaitIdle());
     job.unit.ClearWire();
