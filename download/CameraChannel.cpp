@@ -15,37 +15,37 @@ bool High(uint8_t b, uint8_t nibble) { return (b & 0xF0) == nibble; }
 
 }  // namespace
 
-int32_t ScanCameraReply(JobContext* job, uint32_t mode, uint8_t z) {
+bool ScanCameraReply(JobContext* job, uint32_t mode, uint8_t z) {
   const RxBuffer& rx = job->Link.Rx;
   switch (mode) {
     case WAIT_ACK_AND_COMPLETION:
       for (uint32_t i = 0; rx.Received(i, 5); ++i) {
         if (rx.At(i) == z && High(rx.At(i + 1), 0x40) && rx.At(i + 2) == 0xFF && rx.At(i + 3) == z &&
             High(rx.At(i + 4), 0x50) && rx.At(i + 5) == 0xFF)
-          return 0;
+          return true;
       }
-      return -1;
+      return false;
     case WAIT_ACK:
       for (uint32_t i = 0; rx.Received(i, 1); ++i) {
-        if (rx.At(i) == z && High(rx.At(i + 1), 0x40)) return 0;
+        if (rx.At(i) == z && High(rx.At(i + 1), 0x40)) return true;
       }
-      return -1;
+      return false;
     case WAIT_COMPLETION:
       // The completion z 5y is taken with its terminator: a DSP block reply
       // (z 5y 01 FF) that comes late must not pass for the completion of the
       // next block's announce.
       for (uint32_t i = 0; rx.Received(i, 2); ++i) {
-        if (rx.At(i) == z && High(rx.At(i + 1), 0x50) && rx.At(i + 2) == 0xFF) return 0;
+        if (rx.At(i) == z && High(rx.At(i + 1), 0x50) && rx.At(i + 2) == 0xFF) return true;
       }
-      return -1;
+      return false;
     case WAIT_ADDRESS_SET:
       for (uint32_t i = 0; rx.Received(i, 3); ++i) {
         if (rx.At(i) == 0x88 && rx.At(i + 1) == 0x30 && rx.At(i + 2) == 0x02 && rx.At(i + 3) == 0xFF)
-          return 0;
+          return true;
       }
-      return -1;
+      return false;
     default:
-      return -1;
+      return false;
   }
 }
 
@@ -69,8 +69,8 @@ CommandReply SendCameraCommand(JobContext* job, const CameraCommand* command, ui
     ResetReply(&job->Link);
     if (WriteComm(&job->Link, packet, command->length) != command->length) return CommandReply::Unanswered;
     if (mode == WAIT_NONE || mode > WAIT_ADDRESS_SET) return CommandReply::Unanswered;
-    const int32_t found = WaitForReply(&job->Link, polls, [&] { return ScanCameraReply(job, mode, z); });
-    return found == 0 ? CommandReply::Answered : CommandReply::Unanswered;
+    const bool found = WaitForReply(&job->Link, polls, [&] { return ScanCameraReply(job, mode, z); });
+    return found ? CommandReply::Answered : CommandReply::Unanswered;
   });
 }
 

@@ -37,8 +37,8 @@ CameraCommand CameraLoaderEntryCommand();   // 81 01 04 AA AA FF
 CameraCommand ControlLoaderEntryCommand();  // 81 AA BB 00 FF
 
 // One scan of Rx_Buffer from its first byte for the reply that mode awaits,
-// z being the reply header: 0 when found, -1 otherwise.
-int32_t ScanCameraReply(JobContext* job, uint32_t mode, uint8_t z);
+// z being the reply header: whether it is there.
+bool ScanCameraReply(JobContext* job, uint32_t mode, uint8_t z);
 
 enum class CommandReply { Answered, Unanswered };
 // Answered when the mode's reply came (never in modes that await nothing).

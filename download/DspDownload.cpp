@@ -21,17 +21,17 @@ constexpr uint32_t MAX_BLOCK_BYTES = (PACKET_BUFFER_SIZE - 9) / 2;  // 75
 
 }  // namespace
 
-int32_t ScanBlockReply(JobContext* job) {
+std::optional<BlockReply> ScanBlockReply(JobContext* job) {
   const RxBuffer& rx = job->Link.Rx;
   for (uint32_t i = 0; rx.Received(i, 3); ++i) {
     if (rx.At(i) != 0x90) continue;
     if ((rx.At(i + 1) & 0xF0) != 0x50) continue;
     if (rx.At(i + 3) != 0xFF) continue;
     const uint8_t verdict = rx.At(i + 2);
-    if (verdict == 0x01) return BLOCK_WRITTEN;
-    if (verdict == 0x00) return BLOCK_REFUSED;
+    if (verdict == 0x01) return BlockReply::Written;
+    if (verdict == 0x00) return BlockReply::Refused;
   }
-  return -1;
+  return std::nullopt;
 }
 
 namespace {
@@ -108,8 +108,9 @@ BlockWrite WriteDSPBlock(JobContext* job, uint16_t address, const uint8_t* data,
     // A block that did not go out whole cannot be taken; waiting for its reply
     // would only spend the budget.
     if (WriteComm(&job->Link, packet, length) != length) return BlockWrite::NotWritten;
-    const int32_t reply = WaitForReply(&job->Link, BLOCK_REPLY_POLLS, [job] { return ScanBlockReply(job); });
-    return reply == BLOCK_WRITTEN ? BlockWrite::Written : BlockWrite::NotWritten;
+    const std::optional<BlockReply> reply =
+        WaitForReply(&job->Link, BLOCK_REPLY_POLLS, [job] { return ScanBlockReply(job); });
+    return reply == BlockReply::Written ? BlockWrite::Written : BlockWrite::NotWritten;
   });
 }
 

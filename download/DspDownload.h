@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 
 #include "CameraChannel.h"
 #include "JobContext.h"
@@ -13,10 +14,10 @@ enum class BlockWrite { Written, NotWritten };
 [[nodiscard]] JobResult DownloadDSP(JobContext* job, const uint8_t* image, int32_t size);
 
 // One scan of Rx_Buffer for the reply to a block packet: 0x90 0x5y 0x01 0xFF
-// written, 0x90 0x5y 0x00 0xFF refused, -1 neither; the first position that
-// holds either decides.
-enum BlockReply : int32_t { BLOCK_REFUSED = 0, BLOCK_WRITTEN = 1 };
-int32_t ScanBlockReply(JobContext* job);
+// written, 0x90 0x5y 0x00 0xFF refused, nothing for neither; the first
+// position that holds either decides.
+enum class BlockReply { Refused, Written };
+std::optional<BlockReply> ScanBlockReply(JobContext* job);
 
 // Builds the block packet into packet (room for 160 bytes); returns its length,
 // or -1 for more than the 75 data bytes that fit.

@@ -88,39 +88,53 @@ int32_t BuildResetPacket(JobContext* job, uint8_t* packet) {
   return 3;
 }
 
-int32_t ScanLoaderAck(JobContext* job) {
+std::optional<LoaderAck> ScanLoaderAck(JobContext* job) {
   const RxBuffer& rx = job->Link.Rx;
   for (uint32_t i = 0; rx.Received(i, 1); ++i) {
     if (rx.At(i) != 0x00) continue;
     const uint8_t second = rx.At(i + 1);
-    if (second == LOADER_ACK) return REPLY_ACK;
-    if (second == LOADER_NAK) return REPLY_NAK;
+    if (second == LOADER_ACK) return LoaderAck::Ack;
+    if (second == LOADER_NAK) return LoaderAck::Nak;
   }
-  return REPLY_NONE;
+  return std::nullopt;
 }
 
-int32_t ScanLoaderStatus(JobContext* job) {
+std::optional<LoaderStatus> ScanLoaderStatus(JobContext* job) {
   const RxBuffer& rx = job->Link.Rx;
   for (uint32_t i = 0; rx.Received(i, 4); ++i) {
     if (rx.At(i) != 0x00 || rx.At(i + 1) != LOADER_ACK || rx.At(i + 2) != 0x03) continue;
     const uint8_t x = rx.At(i + 3);
     const uint8_t y = rx.At(i + 4);
-    if (x == STATUS_SUCCESS && y == STATUS_SUCCESS) return REPLY_SUCCESS;
+    if (x == STATUS_SUCCESS && y == STATUS_SUCCESS) return LoaderStatus{StatusReply::Success, x};
     // A window with exactly one 0x40 is no status reply at all: passed over.
-    if (x != STATUS_SUCCESS && y != STATUS_SUCCESS) return x;
+    if (x != STATUS_SUCCESS && y != STATUS_SUCCESS) return LoaderStatus{StatusReply::Failure, x};
   }
-  return REPLY_NONE;
+  return std::nullopt;
 }
 
-int32_t WaitLoaderAck(JobContext* job, int32_t polls) {
+std::optional<LoaderAck> WaitLoaderAck(JobContext* job, int32_t polls) {
   return WaitForReply(&job->Link, polls, [job] { return ScanLoaderAck(job); });
 }
 
-int32_t WaitLoaderStatus(JobContext* job, int32_t polls) {
+std::optional<LoaderStatus> WaitLoaderStatus(JobContext* job, int32_t polls) {
   return WaitForReply(&job->Link, polls, [job] { return ScanLoaderStatus(job); });
 }
 
 namespace {
+
+// What a step's wait saw, as the steps' rules tell replies apart; NotWritten
+// when the packet did not go out whole, so nothing was awaited.
+enum class Seen { NotWritten, Nothing, Ack, Nak, Success, OtherStatus };
+
+Seen SeenOf(const std::optional<LoaderAck>& ack) {
+  if (!ack) return Seen::Nothing;
+  return *ack == LoaderAck::Ack ? Seen::Ack : Seen::Nak;
+}
+
+Seen SeenOf(const std::optional<LoaderStatus>& status) {
+  if (!status) return Seen::Nothing;
+  return status->Reply == StatusReply::Success ? Seen::Success : Seen::OtherStatus;
+}
 
 // The resync; false when a byte could not be written. A line that takes no
 // byte cannot be resynchronised, and going on would only repeat WriteComm's
@@ -131,12 +145,12 @@ bool Resync(JobContext* job) {
   // reset here: the wait must see what earlier bytes brought.
   const uint8_t resync = RESYNC_BYTE;
   for (int k = 0; k < RESYNC_BYTES; ++k) {
-    const std::optional<int32_t> r = job->Link.AsOneExchange([&]() -> std::optional<int32_t> {
-      if (!WritePacket(job, &resync, 1)) return std::nullopt;
-      return WaitLoaderAck(job, RESYNC_POLLS);
+    const Seen r = job->Link.AsOneExchange([&] {
+      if (!WritePacket(job, &resync, 1)) return Seen::NotWritten;
+      return SeenOf(WaitLoaderAck(job, RESYNC_POLLS));
     });
-    if (!r) return false;
-    if (*r == REPLY_ACK || *r == REPLY_NAK) return true;
+    if (r == Seen::NotWritten) return false;
+    if (r == Seen::Ack || r == Seen::Nak) return true;
   }
   return true;
 }
@@ -146,13 +160,13 @@ bool Resync(JobContext* job) {
 PingReply PingLoader(JobContext* job) {
   uint8_t packet[LOADER_PACKET_BUFFER];
   for (int attempt = 0; attempt < PING_TRIES; ++attempt) {
-    const std::optional<int32_t> r = job->Link.AsOneExchange([&]() -> std::optional<int32_t> {
+    const Seen r = job->Link.AsOneExchange([&] {
       const int32_t n = BuildPingPacket(job, packet);
-      if (!WritePacket(job, packet, n)) return std::nullopt;
-      return WaitLoaderAck(job, PING_POLLS);
+      if (!WritePacket(job, packet, n)) return Seen::NotWritten;
+      return SeenOf(WaitLoaderAck(job, PING_POLLS));
     });
-    if (!r) return PingReply::Unanswered;
-    if (*r == REPLY_ACK) return PingReply::Acknowledged;
+    if (r == Seen::NotWritten) return PingReply::Unanswered;
+    if (r == Seen::Ack) return PingReply::Acknowledged;
   }
   return PingReply::Unanswered;
 }
@@ -171,7 +185,7 @@ struct LoaderStep {
   std::chrono::milliseconds Pause;  // between the write and the wait
   Wait Awaited;
   int32_t Polls;
-  int32_t Wanted;
+  Seen Wanted;
   int32_t Tries;
   bool ReloadOnOtherReply;
   const char* Message;  // when the tries are used up
@@ -179,21 +193,21 @@ struct LoaderStep {
 };
 
 constexpr std::chrono::milliseconds NO_PAUSE{0};
-const LoaderStep CONNECT{Packet::Ping, NO_PAUSE, Wait::Ack, CONNECT_POLLS, REPLY_ACK, CONNECT_TRIES, false,
+const LoaderStep CONNECT{Packet::Ping, NO_PAUSE, Wait::Ack, CONNECT_POLLS, Seen::Ack, CONNECT_TRIES, false,
                          TEXT_LOADER_CONNECTION_ERROR, JobResult::NoLoader};
 // The loader erases before it acknowledges the DOWNLOAD packet.
-const LoaderStep ERASE{Packet::Download, ERASE_PAUSE, Wait::Ack, ERASE_POLLS, REPLY_ACK, ERASE_TRIES, false,
+const LoaderStep ERASE{Packet::Download, ERASE_PAUSE, Wait::Ack, ERASE_POLLS, Seen::Ack, ERASE_TRIES, false,
                        TEXT_ERASE_ERROR, JobResult::Reported};
-const LoaderStep ERASE_CONFIRM{Packet::GetStatus, NO_PAUSE, Wait::Status, CONFIRM_POLLS, REPLY_SUCCESS,
+const LoaderStep ERASE_CONFIRM{Packet::GetStatus, NO_PAUSE, Wait::Status, CONFIRM_POLLS, Seen::Success,
                                CONFIRM_TRIES, false, TEXT_ERASE_ERROR, JobResult::Reported};
-const LoaderStep SEND{Packet::SendData, NO_PAUSE, Wait::Ack, SEND_POLLS, REPLY_ACK, SEND_TRIES, false,
+const LoaderStep SEND{Packet::SendData, NO_PAUSE, Wait::Ack, SEND_POLLS, Seen::Ack, SEND_TRIES, false,
                       TEXT_WRITE_DATA_ERROR, JobResult::Failed};
 // The chunk counts as written only on status success (0x40). Any other
 // status means it cannot be confirmed: the loader said it failed (0x43 past
 // the announced length after a repeated chunk, 0x44 flash failure), or a
 // resync has overwritten the status (0x41) so that the chunk's own outcome is
 // lost. Then the whole board is loaded again, erase included.
-const LoaderStep CONFIRM{Packet::GetStatus, NO_PAUSE, Wait::Status, CONFIRM_POLLS, REPLY_SUCCESS, CONFIRM_TRIES,
+const LoaderStep CONFIRM{Packet::GetStatus, NO_PAUSE, Wait::Status, CONFIRM_POLLS, Seen::Success, CONFIRM_TRIES,
                          true, TEXT_WRITE_DATA_ERROR, JobResult::Failed};
 
 // What a packet carries: the image's length for DOWNLOAD, a chunk for SEND_DATA.
@@ -214,15 +228,14 @@ int32_t Build(JobContext* job, Packet sent, uint8_t* packet, const Payload& payl
 }
 
 // One exchange, whole: the builder's reply reset, the write, the pause and
-// the wait, so that no other sender's reset falls between. nullopt when the
-// packet did not go out whole.
-std::optional<int32_t> Exchange(JobContext* job, uint8_t* packet, Packet sent, const Payload& payload,
-                                std::chrono::milliseconds pause, Wait awaited, int32_t polls) {
-  return job->Link.AsOneExchange([&]() -> std::optional<int32_t> {
+// the wait, so that no other sender's reset falls between.
+Seen Exchange(JobContext* job, uint8_t* packet, Packet sent, const Payload& payload, std::chrono::milliseconds pause,
+              Wait awaited, int32_t polls) {
+  return job->Link.AsOneExchange([&] {
     const int32_t n = Build(job, sent, packet, payload);
-    if (!WritePacket(job, packet, n)) return std::nullopt;
+    if (!WritePacket(job, packet, n)) return Seen::NotWritten;
     if (pause.count() > 0) Pause(&job->Link, pause);
-    return awaited == Wait::Ack ? WaitLoaderAck(job, polls) : WaitLoaderStatus(job, polls);
+    return awaited == Wait::Ack ? SeenOf(WaitLoaderAck(job, polls)) : SeenOf(WaitLoaderStatus(job, polls));
   });
 }
 
@@ -231,11 +244,10 @@ std::optional<int32_t> Exchange(JobContext* job, uint8_t* packet, Packet sent, c
 // further try would only report it again.
 JobResult RunStep(JobContext* job, uint8_t* packet, const LoaderStep& step, const Payload& payload = {}) {
   for (int attempt = 0; attempt < step.Tries; ++attempt) {
-    const std::optional<int32_t> r =
-        Exchange(job, packet, step.Sent, payload, step.Pause, step.Awaited, step.Polls);
-    if (!r) return JobResult::Reported;
-    if (*r == step.Wanted) return JobResult::Done;
-    if (*r == REPLY_NONE) {
+    const Seen r = Exchange(job, packet, step.Sent, payload, step.Pause, step.Awaited, step.Polls);
+    if (r == Seen::NotWritten) return JobResult::Reported;
+    if (r == step.Wanted) return JobResult::Done;
+    if (r == Seen::Nothing) {
       if (!Resync(job)) return JobResult::Reported;
     } else if (step.ReloadOnOtherReply) {
       return JobResult::Reload;
@@ -261,20 +273,19 @@ JobResult RunStep(JobContext* job, uint8_t* packet, const LoaderStep& step, cons
 bool RestartBoard(JobContext* job, uint8_t* packet, bool confirmByPing) {
   for (int attempt = 0; attempt < RESET_TRIES; ++attempt) {
     WaitForQuietLine(&job->Link, RESET_SETTLE, RESET_SETTLE_BOUND);
-    const std::optional<int32_t> r = Exchange(job, packet, Packet::Reset, {}, NO_PAUSE, Wait::Ack, RESET_POLLS);
-    if (!r) return false;
-    if (*r == REPLY_NAK) continue;
-    if (*r == REPLY_ACK) {
+    const Seen r = Exchange(job, packet, Packet::Reset, {}, NO_PAUSE, Wait::Ack, RESET_POLLS);
+    if (r == Seen::NotWritten) return false;
+    if (r == Seen::Nak) continue;
+    if (r == Seen::Ack) {
       if (!confirmByPing) return true;
       WaitForQuietLine(&job->Link, RESET_SETTLE, RESET_SETTLE_BOUND);
     } else if (job->Link.Rx.Count() > 0) {  // something came, but no reply
       if (!Resync(job)) return false;
       continue;
     }
-    const std::optional<int32_t> ping =
-        Exchange(job, packet, Packet::Ping, {}, NO_PAUSE, Wait::Ack, RESTART_PING_POLLS);
-    if (!ping) return false;
-    if (*ping != REPLY_ACK && *ping != REPLY_NAK) return *r == REPLY_ACK;
+    const Seen ping = Exchange(job, packet, Packet::Ping, {}, NO_PAUSE, Wait::Ack, RESTART_PING_POLLS);
+    if (ping == Seen::NotWritten) return false;
+    if (ping != Seen::Ack && ping != Seen::Nak) return r == Seen::Ack;
   }
   return false;
 }

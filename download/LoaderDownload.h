@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 
 #include "JobContext.h"
 #include "Results.h"
@@ -19,12 +20,12 @@ int32_t BuildGetStatusPacket(JobContext* job, uint8_t* packet);
 int32_t BuildSendDataPacket(JobContext* job, uint8_t* packet, const uint8_t* data, int32_t n);
 int32_t BuildResetPacket(JobContext* job, uint8_t* packet);
 
-// One scan of Rx_Buffer each: the first ACK or NAK; the first status reply
-// (REPLY_SUCCESS, else its status byte); REPLY_NONE for nothing.
-[[nodiscard]] int32_t ScanLoaderAck(JobContext* job);
-[[nodiscard]] int32_t ScanLoaderStatus(JobContext* job);
-[[nodiscard]] int32_t WaitLoaderAck(JobContext* job, int32_t polls);
-[[nodiscard]] int32_t WaitLoaderStatus(JobContext* job, int32_t polls);
+// One scan of Rx_Buffer each: the first ACK or NAK; the first status reply;
+// nothing when there is none.
+[[nodiscard]] std::optional<LoaderAck> ScanLoaderAck(JobContext* job);
+[[nodiscard]] std::optional<LoaderStatus> ScanLoaderStatus(JobContext* job);
+[[nodiscard]] std::optional<LoaderAck> WaitLoaderAck(JobContext* job, int32_t polls);
+[[nodiscard]] std::optional<LoaderStatus> WaitLoaderStatus(JobContext* job, int32_t polls);
 enum class PingReply { Acknowledged, Unanswered };
 // Acknowledged when a loader acknowledged one of the PINGs.
 [[nodiscard]] PingReply PingLoader(JobContext* job);

@@ -24,11 +24,13 @@ enum class LoaderEntry {
   NotRecorded,       // the loader to be entered could not be recorded: nothing was entered
 };
 
-// A loader reply wait's result; a status reply other than success gives its
-// status byte (0 to 255) instead.
-enum LoaderReply : int32_t {
-  REPLY_NONE = -1,  // nothing recognised before the wait ran out
-  REPLY_NAK = 51,
-  REPLY_SUCCESS = 64,
-  REPLY_ACK = 204,
+// A loader's answer to a packet.
+enum class LoaderAck { Ack, Nak };
+
+// A loader's status reply: success, or the status byte it gave instead.
+enum class StatusReply { Success, Failure };
+struct LoaderStatus {
+  StatusReply Reply;
+  uint8_t Status;  // the status byte, 0 to 255 (0x40 on success)
+  bool operator==(const LoaderStatus&) const = default;
 };

@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <cstddef>
 #include <memory>
+#include <optional>
 #include <cstdint>
 #include <vector>
 
@@ -81,15 +82,19 @@ struct Results {
   int32_t block, ack, status;
 };
 
+// The scans' answers in the references' terms.
 Results ScanAll(JobContext* form) {
   Results r{};
   for (uint32_t mode = 0; mode < 6; ++mode) {
-    r.camera[mode][0] = ScanCameraReply(form, mode, 0x90);
-    r.camera[mode][1] = ScanCameraReply(form, mode, 0xA0);
+    r.camera[mode][0] = ScanCameraReply(form, mode, 0x90) ? 0 : -1;
+    r.camera[mode][1] = ScanCameraReply(form, mode, 0xA0) ? 0 : -1;
   }
-  r.block = ScanBlockReply(form);
-  r.ack = ScanLoaderAck(form);
-  r.status = ScanLoaderStatus(form);
+  const std::optional<BlockReply> block = ScanBlockReply(form);
+  r.block = !block ? -1 : *block == BlockReply::Written ? 1 : 0;
+  const std::optional<LoaderAck> ack = ScanLoaderAck(form);
+  r.ack = !ack ? -1 : *ack == LoaderAck::Ack ? 204 : 51;
+  const std::optional<LoaderStatus> status = ScanLoaderStatus(form);
+  r.status = !status ? -1 : status->Reply == StatusReply::Success ? 64 : status->Status;
   return r;
 }
 

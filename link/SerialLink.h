@@ -132,26 +132,29 @@ void WakeReceiver(SerialLink* link);
 // receive buffer, and again every time the receive thread has stored new
 // bytes, until scan finds its reply or polls times the poll period have
 // passed since the wait began: a reply is taken as soon as it is stored, and
-// a wait that sees none lasts at least as long as its polls. scan returns -1
-// for "nothing yet"; a wait of 0 polls or less scans nothing.
+// a wait that sees none lasts at least as long as its polls. scan returns
+// what it found, or a value that tests false for "nothing yet" (false, an
+// empty optional), which is also what a wait that found nothing gives; a
+// wait of 0 polls or less scans nothing.
 template <typename Scan>
-int32_t WaitForReply(SerialLink* link, int32_t polls, Scan scan);
+auto WaitForReply(SerialLink* link, int32_t polls, Scan scan) -> decltype(scan());
 
 template <typename Scan>
-int32_t WaitForReply(SerialLink* link, int32_t polls, Scan scan) {
-  if (polls <= 0) return -1;
+auto WaitForReply(SerialLink* link, int32_t polls, Scan scan) -> decltype(scan()) {
+  using Found = decltype(scan());
+  if (polls <= 0) return Found{};
   const auto deadline = link->Clock->Now() + polls * POLL_PERIOD;
   uint64_t seen = link->Rx.Stores();
-  const auto taken = [link](int32_t found) {
+  const auto taken = [link](const Found& found) {
     if (link->On_Reply_Taken) link->On_Reply_Taken(std::chrono::steady_clock::now() - link->Rx.LastStore());
     return found;
   };
   for (;;) {
-    const int32_t found = scan();
-    if (found != -1) return taken(found);
+    const Found found = scan();
+    if (found) return taken(found);
     if (!link->Clock->WaitForStore(*link, seen, deadline)) break;
   }
   // A store that came with the deadline still counts.
-  const int32_t found = scan();
-  return found == -1 ? found : taken(found);
+  const Found found = scan();
+  return found ? taken(found) : found;
 }
