@@ -105,7 +105,7 @@ void EnterCameraLoader(JobContext* job) {
 }
 
 DownloadMode EnterDownloadMode(JobContext* job) {
-  // A refused user rate has been reported by the window thread; the job goes on.
+  // A refused user rate has been reported where it was served; the job goes on.
   static_cast<void>(ChangeBaudRate(&job->Link, job->Request.User_BaudRate));
   const CameraCommand enter = EnterDownloadCommand();
   // The job goes on without the reply: the baud change and what follows tell.

@@ -50,7 +50,7 @@ enum class CommandReply { Answered, Unanswered };
 enum class DownloadMode {
   Entered,     // the camera answered the enter-download
   Unanswered,  // no answer: the camera may be elsewhere, or a loader has the line
-  BaudRefused,  // the change to 115200 was refused (reported by the window thread)
+  BaudRefused,  // the change to 115200 was refused (reported where it was served)
 };
 [[nodiscard]] DownloadMode EnterDownloadMode(JobContext* job);
 // The camera board's loader entry, awaiting nothing: the loader's PING tells.

@@ -19,7 +19,7 @@ enum class JobResult {
 enum class LoaderEntry {
   AlreadyListening,  // the loader the record names answered: no entry command
   Entered,           // the entry command went out and the line is at 115200
-  BaudRefused,       // the change to 115200 was refused (the window thread reported it)
+  BaudRefused,       // the change to 115200 was refused (the thread that served it reported it)
   NotRestarted,      // a loader that no record explains answered and did not restart
   NotRecorded,       // the loader to be entered could not be recorded: nothing was entered
 };

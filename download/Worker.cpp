@@ -143,7 +143,7 @@ JobResult LoadBoard(JobContext* job, int32_t board, Target& t, bool confirmByPin
 JobResult NoLoaderAnswered(JobContext* job) {
   static_cast<void>(RecordLoader(job, NO_BOARD));
   if (job->Link.Line_Gone.load()) return JobResult::Reported;
-  // A refused rate has been reported by the window thread; the address set tells.
+  // A refused rate has been reported where it was served; the address set tells.
   static_cast<void>(ChangeBaudRate(&job->Link, job->Request.User_BaudRate));
   if (CameraAddressSet(job) != CommandReply::Answered) ShowRoutineError(&job->Link, TEXT_UNIT_NOT_ANSWERING);
   return JobResult::Reported;

@@ -72,7 +72,7 @@ class SteadyClock final : public JobClock {
     return link.Rx.WaitForStore(seen, deadline);
   }
   void WaitForBaudAnswer(SerialLink& link) override {
-    // Woken as soon as the window thread has applied or refused the rate.
+    // Woken as soon as the front end has applied or refused the rate.
     std::atomic<int32_t>& request = link.Baud_Request;
 #ifdef _WIN32
     // libstdc++ has no futex on Windows, and its atomic wait there can miss

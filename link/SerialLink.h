@@ -64,7 +64,7 @@ class SerialLink {
   // Set when the device went away: nothing more is written in this job, and
   // the failure has been reported once.
   std::atomic<bool> Line_Gone{false};
-  // Sent by the window thread after a rate it could not apply (the camera's
+  // Sent by the thread that served a rate it could not apply (the camera's
   // address set, which lives above this library); may be empty.
   std::function<void()> Baud_Failure_Address_Set;
   // Told, when a wait takes its reply, how long after the reply's last store
