@@ -48,14 +48,14 @@ CommandReply WriteVersionPair(JobContext* job, uint8_t pair, uint8_t low, uint8_
 
 }  // namespace
 
-int32_t CheckDSPHeader(const uint8_t* image) {
+bool CheckDSPHeader(const uint8_t* image) {
   uint16_t sum = 0;
   for (int32_t i = 0; i < DSP_SIGNATURE_SIZE; ++i) sum = static_cast<uint16_t>(sum + image[i]);
-  return sum == DSP_SIGNATURE_SUM ? 0 : -1;
+  return sum == DSP_SIGNATURE_SUM;
 }
 
-int32_t BuildDSPBlockPacket(uint8_t* packet, uint16_t address, const uint8_t* data, uint32_t count) {
-  if (count > MAX_BLOCK_BYTES) return -1;
+std::optional<int32_t> BuildDSPBlockPacket(uint8_t* packet, uint16_t address, const uint8_t* data, uint32_t count) {
+  if (count > MAX_BLOCK_BYTES) return std::nullopt;
   std::memset(packet, 0, PACKET_BUFFER_SIZE);
   int32_t n = 0;
   packet[n++] = (address >> 12) & 0x0F;
@@ -94,8 +94,8 @@ void BuildDSPVersionCommand(CameraCommand* command, uint8_t pair, uint8_t low, u
 
 BlockWrite WriteDSPBlock(JobContext* job, uint16_t address, const uint8_t* data, uint32_t count) {
   uint8_t packet[PACKET_BUFFER_SIZE];
-  const int32_t length = BuildDSPBlockPacket(packet, address, data, count);
-  if (length < 0) return BlockWrite::NotWritten;
+  const std::optional<int32_t> built = BuildDSPBlockPacket(packet, address, data, count);
+  if (!built) return BlockWrite::NotWritten;
 
   const CameraCommand announce = BlockAnnounceCommand();
 
@@ -107,7 +107,7 @@ BlockWrite WriteDSPBlock(JobContext* job, uint16_t address, const uint8_t* data,
     ResetReply(&job->Link);
     // A block that did not go out whole cannot be taken; waiting for its reply
     // would only spend the budget.
-    if (WriteComm(&job->Link, packet, length) != length) return BlockWrite::NotWritten;
+    if (WriteComm(&job->Link, packet, *built) != *built) return BlockWrite::NotWritten;
     const std::optional<BlockReply> reply =
         WaitForReply(&job->Link, BLOCK_REPLY_POLLS, [job] { return ScanBlockReply(job); });
     return reply == BlockReply::Written ? BlockWrite::Written : BlockWrite::NotWritten;
@@ -117,7 +117,7 @@ BlockWrite WriteDSPBlock(JobContext* job, uint16_t address, const uint8_t* data,
 JobResult DownloadDSP(JobContext* job, const uint8_t* image, int32_t size) {
   // Too short to hold the signature: not a DSP file, and the signature is not
   // read at all.
-  if (image == nullptr || size < DSP_SIGNATURE_SIZE || CheckDSPHeader(image) != 0) {
+  if (image == nullptr || size < DSP_SIGNATURE_SIZE || !CheckDSPHeader(image)) {
     job->Refused_Before_Sending = true;
     ShowRoutineError(&job->Link, TEXT_NOT_DSP_FILE);
     return JobResult::Reported;

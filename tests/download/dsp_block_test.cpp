@@ -142,7 +142,7 @@ TEST_P(DspBlockExchange, ResultWaitAndWhatWentOut) {
   uint8_t data[64];
   for (int i = 0; i < 64; ++i) data[i] = static_cast<uint8_t>(0xC3 ^ i);
   uint8_t packet[160];
-  const int32_t length = BuildDSPBlockPacket(packet, 0x2A40, data, 64);
+  const int32_t length = BuildDSPBlockPacket(packet, 0x2A40, data, 64).value_or(0);
 
   lumo_test::TimedOutWaits timedOut(form_.Link);
   EXPECT_EQ(WriteDSPBlock(&form_, 0x2A40, data, 64), c.result);

@@ -118,7 +118,7 @@ std::vector<Message> SentMessages(const sim::SimUnit& unit) {
 
 Bytes BlockPacket(uint16_t address, const uint8_t* data) {
   uint8_t packet[160];
-  const int32_t length = BuildDSPBlockPacket(packet, address, data, 64);
+  const int32_t length = BuildDSPBlockPacket(packet, address, data, 64).value_or(0);
   return Bytes(packet, packet + length);
 }
 
