@@ -8,8 +8,8 @@
 #include <QKeyEvent>
 #include <QShowEvent>
 #include <QCheckBox>
+#include <QEventLoop>
 #include <QThread>
-#include <QTimer>
 
 #include <future>
 
@@ -100,10 +100,6 @@ TLumo_Q31NTX_DownloadAP::TLumo_Q31NTX_DownloadAP(QWidget* Owner, PortFactory* po
   setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                  Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
   setFixedSize(573, 312);
-  Baud_Timer = new QTimer(this);
-  Baud_Timer->setInterval(BAUD_SERVICE_PERIOD);
-  Baud_Timer->setTimerType(Qt::PreciseTimer);
-  connect(Baud_Timer, &QTimer::timeout, this, [this] { ServeBaudRequest(&Job.Link); });
   OpenFile = new QFileDialog(this);
   OpenFile->setObjectName(QStringLiteral("OpenFile"));
   OpenFile->setFileMode(QFileDialog::AnyFile);
@@ -264,21 +260,34 @@ void TLumo_Q31NTX_DownloadAP::FlushStatusTexts() {
 }
 
 void TLumo_Q31NTX_DownloadAP::SetJobControlsEnabled(bool enabled) {
-  // While a job runs, its baud requests are served from a timer too: timers
-  // fire in every event loop of this thread, so a Browse dialog or a message
-  // box that runs its own loop does not hold the job up.
-  if (enabled) {
-    Baud_Timer->stop();
-  } else {
-    Baud_Timer->start();
-  }
   DownLoadAP->setEnabled(enabled);
   ComPort_ComboBox->setEnabled(enabled);
   BaudRate_ComboBox->setEnabled(enabled);
 }
 
-void TLumo_Q31NTX_DownloadAP::ProcessPendingEvents() {
-  if (OnWindowThread()) QCoreApplication::processEvents();
+void TLumo_Q31NTX_DownloadAP::JobStarted() { SetJobControlsEnabled(false); }
+
+void TLumo_Q31NTX_DownloadAP::BaudRequestPosted(const BaudRequest& request) {
+  // A queued call runs in every event loop of this thread, so a Browse dialog
+  // or a message box that runs its own loop does not hold the job up. While
+  // a refused rate's address set waits for the worker, this thread keeps
+  // handling events: the worker may be waiting on one of its message boxes.
+  QMetaObject::invokeMethod(
+      this, [request] { request.Serve([] { QCoreApplication::processEvents(); }); }, Qt::QueuedConnection);
+}
+
+void TLumo_Q31NTX_DownloadAP::WaitForWorker(const WorkerEnd& end) {
+  QEventLoop loop;
+  Worker_Loop = &loop;
+  // An end reached before this look has its quit still queued: it finds no loop.
+  if (!end.Reached()) loop.exec();
+  Worker_Loop = nullptr;
+}
+
+void TLumo_Q31NTX_DownloadAP::WorkerEnded() {
+  // Queued behind the worker's last status texts, which are applied first.
+  QMetaObject::invokeMethod(
+      this, [this] { if (Worker_Loop) Worker_Loop->quit(); }, Qt::QueuedConnection);
 }
 
 void TLumo_Q31NTX_DownloadAP::DownLoadAPClick(QObject*) {
@@ -307,6 +316,8 @@ void TLumo_Q31NTX_DownloadAP::DownLoadAPClick(QObject*) {
     // job that did what it was asked may still have something to say once.
     const JobOutcome outcome = RunDownloadJob(&Job, request);
     Job_Running = false;
+    // After "Ready", which the job shows last.
+    SetJobControlsEnabled(true);
     if (!outcome.Notice.empty()) ShowErrorBox(QString::fromUtf8(outcome.Notice), QString());
   });
   Job_Running = false;

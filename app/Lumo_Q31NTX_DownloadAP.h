@@ -1,5 +1,5 @@
 // The one form of the tool: the dialog; it owns the download job it runs and
-// is that job's observer (messages, status texts, the pump step).
+// is that job's observer (messages, status texts, its share of the job).
 #pragma once
 
 #include <QDialog>
@@ -16,8 +16,8 @@
 #include "SerialPort.h"
 #include "ui_Lumo_Q31NTX_DownloadAP.h"
 
+class QEventLoop;
 class QFileDialog;
-class QTimer;
 class QLineEdit;
 
 class TLumo_Q31NTX_DownloadAP : public QDialog, public Ui::Lumo_Q31NTX_DownloadAP, public JobObserver {
@@ -30,8 +30,6 @@ class TLumo_Q31NTX_DownloadAP : public QDialog, public Ui::Lumo_Q31NTX_DownloadA
   // ComPort_ComboBox, BaudRate_ComboBox, ComPort, BaudRate,
   // Processing_States_Panel, Processing_States. The open-file dialog:
   QFileDialog* OpenFile = nullptr;
-  // Serves the job's baud requests in nested event loops as well.
-  QTimer* Baud_Timer = nullptr;
 
   // Loads the layout, zeroes the fields and lists the free COM ports of the
   // serial device map. ports: the port seam to use; null for the platform's
@@ -42,12 +40,16 @@ class TLumo_Q31NTX_DownloadAP : public QDialog, public Ui::Lumo_Q31NTX_DownloadA
                                    const std::string& userConfigFolder = {});
   ~TLumo_Q31NTX_DownloadAP() override;
 
-  // JobObserver, callable from any thread.
+  // JobObserver. Messages and status texts from any thread; the window
+  // stays responsive during a job by running its event loop until the
+  // worker's end reaches it, and serves the worker's baud requests as calls
+  // queued into that thread (they run in a dialog's own event loop too).
   void ShowErrorMessage(const std::string& text) override;
   void SetStatusText(const std::string& text) override;
-  void ProcessPendingEvents() override;
-  void SetJobControlsEnabled(bool enabled) override;
-  void ApplyPendingStatus() override { FlushStatusTexts(); }
+  void JobStarted() override;
+  void BaudRequestPosted(const BaudRequest& request) override;
+  void WaitForWorker(const WorkerEnd& end) override;
+  void WorkerEnded() override;
 
   // The port box and baud box as numbers, set by the click handler.
   int32_t ComPort_Number = 0;
@@ -105,6 +107,8 @@ class TLumo_Q31NTX_DownloadAP : public QDialog, public Ui::Lumo_Q31NTX_DownloadA
  private:
   bool Job_Running = false;     // window thread only
   bool Close_Requested = false;  // window thread only
+  QEventLoop* Worker_Loop = nullptr;  // window thread only: runs until the worker's end
+  void SetJobControlsEnabled(bool enabled);
   std::mutex Status_Lock;
   std::vector<QString> Status_Pending;  // under Status_Lock
 };

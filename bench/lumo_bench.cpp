@@ -27,6 +27,7 @@
 #include <vector>
 
 #include "DownloadJob.h"
+#include "JobContext.h"
 #include "DspImageLayout.h"
 #include "LoaderModel.h"
 #include "SampleImages.h"
@@ -177,7 +178,7 @@ int main(int argc, char** argv) {
     TDownloadJob download(session, &observer);
     std::mutex lock;
     std::vector<double> takes;
-    download.Link.On_Reply_Taken = [&](std::chrono::nanoseconds late) {
+    ContextOf(download).Link.On_Reply_Taken = [&](std::chrono::nanoseconds late) {
       std::lock_guard<std::mutex> hold(lock);
       takes.push_back(std::chrono::duration<double, std::micro>(late).count());
     };

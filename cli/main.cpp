@@ -51,8 +51,8 @@ class UnitRun : public JobObserver {
 
   void ShowErrorMessage(const std::string& text) override { console_.Message(state_, text); }
   void SetStatusText(const std::string& text) override { console_.Status(state_, text); }
-  void TargetStarted(PathIndex target, int32_t bytes) override {
-    total_ = job_.Total_Size.load();
+  void TargetStarted(PathIndex target, int32_t bytes, int32_t jobBytes) override {
+    total_ = jobBytes;
     console_.TargetStarted(state_, target, bytes, total_);
   }
   void ProgressMade(PathIndex target, int32_t percent, int32_t bytesDone) override {
@@ -74,7 +74,7 @@ class UnitRun : public JobObserver {
   std::unique_ptr<TracingPortFactory> tracing_;  // gone before the trace: its ports record into it
   JobSession session_;
   TDownloadJob job_;
-  int32_t total_ = 0;  // the worker's, read by the unit's thread after the job
+  int32_t total_ = 0;  // from the worker, read by the unit's thread after the job
 };
 
 std::vector<std::string> SplitLines(const std::string& text) {

@@ -15,44 +15,44 @@ bool High(uint8_t b, uint8_t nibble) { return (b & 0xF0) == nibble; }
 
 }  // namespace
 
-int32_t ScanCameraReply(TDownloadJob* form, uint32_t mode, uint8_t z) {
-  const RxBuffer& rx = form->Link.Rx;
+bool ScanCameraReply(JobContext* job, uint32_t mode, uint8_t z) {
+  const RxBuffer& rx = job->Link.Rx;
   switch (mode) {
     case WAIT_ACK_AND_COMPLETION:
       for (uint32_t i = 0; rx.Received(i, 5); ++i) {
         if (rx.At(i) == z && High(rx.At(i + 1), 0x40) && rx.At(i + 2) == 0xFF && rx.At(i + 3) == z &&
             High(rx.At(i + 4), 0x50) && rx.At(i + 5) == 0xFF)
-          return 0;
+          return true;
       }
-      return -1;
+      return false;
     case WAIT_ACK:
       for (uint32_t i = 0; rx.Received(i, 1); ++i) {
-        if (rx.At(i) == z && High(rx.At(i + 1), 0x40)) return 0;
+        if (rx.At(i) == z && High(rx.At(i + 1), 0x40)) return true;
       }
-      return -1;
+      return false;
     case WAIT_COMPLETION:
       // The completion z 5y is taken with its terminator: a DSP block reply
       // (z 5y 01 FF) that comes late must not pass for the completion of the
       // next block's announce.
       for (uint32_t i = 0; rx.Received(i, 2); ++i) {
-        if (rx.At(i) == z && High(rx.At(i + 1), 0x50) && rx.At(i + 2) == 0xFF) return 0;
+        if (rx.At(i) == z && High(rx.At(i + 1), 0x50) && rx.At(i + 2) == 0xFF) return true;
       }
-      return -1;
+      return false;
     case WAIT_ADDRESS_SET:
       for (uint32_t i = 0; rx.Received(i, 3); ++i) {
         if (rx.At(i) == 0x88 && rx.At(i + 1) == 0x30 && rx.At(i + 2) == 0x02 && rx.At(i + 3) == 0xFF)
-          return 0;
+          return true;
       }
-      return -1;
+      return false;
     default:
-      return -1;
+      return false;
   }
 }
 
-int32_t SendCameraCommand(TDownloadJob* form, const CameraCommand* command, uint32_t mode) {
+CommandReply SendCameraCommand(JobContext* job, const CameraCommand* command, uint32_t mode) {
   // No sender uses a length outside 2 to 16; such a descriptor is refused
   // before anything goes out rather than overrunning the packet buffer.
-  if (command->length < 2 || command->length > 16) return -1;
+  if (command->length < 2 || command->length > 16) return CommandReply::Unanswered;
   const int32_t polls = mode == WAIT_ADDRESS_SET ? ADDRESS_SET_POLLS : CAMERA_REPLY_POLLS;
 
   uint8_t packet[16];
@@ -62,14 +62,16 @@ int32_t SendCameraCommand(TDownloadJob* form, const CameraCommand* command, uint
   packet[command->length - 1] = 0xFF;
   const uint8_t z = static_cast<uint8_t>(16 * command->address + 0x80);
 
-  // The window thread's address set and the worker's commands share the
+  // The front end's address set and the worker's commands share the
   // buffer: one command's reset, write and wait stay whole.
-  std::lock_guard<std::recursive_mutex> hold(form->Link.Sender_Lock);
-  Pause(&form->Link, COMMAND_PAUSE);
-  ResetReply(&form->Link);
-  if (WriteComm(&form->Link, packet, command->length) != command->length) return -1;
-  if (mode == WAIT_NONE || mode > WAIT_ADDRESS_SET) return -1;
-  return WaitForReply(&form->Link, polls, [&] { return ScanCameraReply(form, mode, z); });
+  return job->Link.AsOneExchange([&]() -> CommandReply {
+    Pause(&job->Link, COMMAND_PAUSE);
+    ResetReply(&job->Link);
+    if (WriteComm(&job->Link, packet, command->length) != command->length) return CommandReply::Unanswered;
+    if (mode == WAIT_NONE || mode > WAIT_ADDRESS_SET) return CommandReply::Unanswered;
+    const bool found = WaitForReply(&job->Link, polls, [&] { return ScanCameraReply(job, mode, z); });
+    return found ? CommandReply::Answered : CommandReply::Unanswered;
+  });
 }
 
 CameraCommand MakeCameraCommand(uint8_t address, std::initializer_list<uint8_t> payload) {
@@ -88,26 +90,26 @@ CameraCommand AddressSetCommand() { return MakeCameraCommand(8, {0x30, 0x01}); }
 CameraCommand CameraLoaderEntryCommand() { return MakeCameraCommand(1, {0x01, 0x04, 0xAA, 0xAA}); }
 CameraCommand ControlLoaderEntryCommand() { return MakeCameraCommand(1, {0xAA, 0xBB, 0x00}); }
 
-int32_t CameraAddressSet(TDownloadJob* form) {
-  int32_t result = -1;
+CommandReply CameraAddressSet(JobContext* job) {
+  CommandReply result = CommandReply::Unanswered;
   const CameraCommand command = AddressSetCommand();
-  for (int32_t attempt = 0; attempt < ADDRESS_SET_ATTEMPTS && result != 0; ++attempt) {
-    result = SendCameraCommand(form, &command, WAIT_ADDRESS_SET);
+  for (int32_t attempt = 0; attempt < ADDRESS_SET_ATTEMPTS && result != CommandReply::Answered; ++attempt) {
+    result = SendCameraCommand(job, &command, WAIT_ADDRESS_SET);
   }
   return result;
 }
 
-int32_t EnterCameraLoader(TDownloadJob* form) {
+void EnterCameraLoader(JobContext* job) {
   const CameraCommand command = CameraLoaderEntryCommand();
-  return SendCameraCommand(form, &command, WAIT_NONE);
+  static_cast<void>(SendCameraCommand(job, &command, WAIT_NONE));
 }
 
-DownloadMode EnterDownloadMode(TDownloadJob* form) {
-  // A refused user rate has been reported by the window thread; the job goes on.
-  static_cast<void>(ChangeBaudRate(&form->Link, form->User_BaudRate.load()));
+DownloadMode EnterDownloadMode(JobContext* job) {
+  // A refused user rate has been reported where it was served; the job goes on.
+  static_cast<void>(ChangeBaudRate(&job->Link, job->Request.User_BaudRate));
   const CameraCommand enter = EnterDownloadCommand();
   // The job goes on without the reply: the baud change and what follows tell.
-  const bool answered = SendCameraCommand(form, &enter, WAIT_ACK_AND_COMPLETION) == 0;
-  if (ChangeBaudRate(&form->Link, DOWNLOAD_BAUD_RATE) == -1) return DownloadMode::BaudRefused;
+  const bool answered = SendCameraCommand(job, &enter, WAIT_ACK_AND_COMPLETION) == CommandReply::Answered;
+  if (ChangeBaudRate(&job->Link, DOWNLOAD_BAUD_RATE) == RateSet::Refused) return DownloadMode::BaudRefused;
   return answered ? DownloadMode::Entered : DownloadMode::Unanswered;
 }

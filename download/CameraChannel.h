@@ -5,7 +5,7 @@
 
 #include <initializer_list>
 
-#include "DownloadJob.h"
+#include "JobContext.h"
 
 constexpr int32_t DOWNLOAD_BAUD_RATE = 115200;  // the camera's download mode and both loaders
 
@@ -37,20 +37,21 @@ CameraCommand CameraLoaderEntryCommand();   // 81 01 04 AA AA FF
 CameraCommand ControlLoaderEntryCommand();  // 81 AA BB 00 FF
 
 // One scan of Rx_Buffer from its first byte for the reply that mode awaits,
-// z being the reply header: 0 when found, -1 otherwise.
-int32_t ScanCameraReply(TDownloadJob* form, uint32_t mode, uint8_t z);
+// z being the reply header: whether it is there.
+bool ScanCameraReply(JobContext* job, uint32_t mode, uint8_t z);
 
-// 0 when the mode's reply came, -1 otherwise (and always in modes that await nothing).
-[[nodiscard]] int32_t SendCameraCommand(TDownloadJob* form, const CameraCommand* command, uint32_t mode);
-// The broadcast address set, up to six attempts: 0 on its reply, else -1.
-[[nodiscard]] int32_t CameraAddressSet(TDownloadJob* form);
+enum class CommandReply { Answered, Unanswered };
+// Answered when the mode's reply came (never in modes that await nothing).
+[[nodiscard]] CommandReply SendCameraCommand(JobContext* job, const CameraCommand* command, uint32_t mode);
+// The broadcast address set, up to six attempts.
+[[nodiscard]] CommandReply CameraAddressSet(JobContext* job);
 // Download mode: the enter-download command at the user's rate, then the
 // line to 115200.
 enum class DownloadMode {
   Entered,     // the camera answered the enter-download
   Unanswered,  // no answer: the camera may be elsewhere, or a loader has the line
-  BaudRefused,  // the change to 115200 was refused (reported by the window thread)
+  BaudRefused,  // the change to 115200 was refused (reported where it was served)
 };
-[[nodiscard]] DownloadMode EnterDownloadMode(TDownloadJob* form);
-// The camera board's loader entry, awaiting nothing: always -1.
-[[nodiscard]] int32_t EnterCameraLoader(TDownloadJob* form);
+[[nodiscard]] DownloadMode EnterDownloadMode(JobContext* job);
+// The camera board's loader entry, awaiting nothing: the loader's PING tells.
+void EnterCameraLoader(JobContext* job);

@@ -4,8 +4,9 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 
-#include "DownloadJob.h"
+#include "JobContext.h"
 #include "Results.h"
 
 constexpr int32_t LOADER_PACKET_BUFFER = 1024;
@@ -13,23 +14,24 @@ constexpr int32_t LOADER_CHUNK = 76;
 
 // Each builder does the reply reset, writes its packet into packet and
 // returns its length.
-int32_t BuildPingPacket(TDownloadJob* form, uint8_t* packet);
-int32_t BuildDownloadPacket(TDownloadJob* form, uint8_t* packet, int32_t address, int32_t length);
-int32_t BuildGetStatusPacket(TDownloadJob* form, uint8_t* packet);
-int32_t BuildSendDataPacket(TDownloadJob* form, uint8_t* packet, const uint8_t* data, int32_t n);
-int32_t BuildResetPacket(TDownloadJob* form, uint8_t* packet);
+int32_t BuildPingPacket(JobContext* job, uint8_t* packet);
+int32_t BuildDownloadPacket(JobContext* job, uint8_t* packet, int32_t address, int32_t length);
+int32_t BuildGetStatusPacket(JobContext* job, uint8_t* packet);
+int32_t BuildSendDataPacket(JobContext* job, uint8_t* packet, const uint8_t* data, int32_t n);
+int32_t BuildResetPacket(JobContext* job, uint8_t* packet);
 
-// One scan of Rx_Buffer each: the first ACK or NAK; the first status reply
-// (REPLY_SUCCESS, else its status byte); REPLY_NONE for nothing.
-[[nodiscard]] int32_t ScanLoaderAck(TDownloadJob* form);
-[[nodiscard]] int32_t ScanLoaderStatus(TDownloadJob* form);
-[[nodiscard]] int32_t WaitLoaderAck(TDownloadJob* form, int32_t polls);
-[[nodiscard]] int32_t WaitLoaderStatus(TDownloadJob* form, int32_t polls);
-// REPLY_ACK when the loader acknowledged a PING, else REPLY_NONE.
-[[nodiscard]] int32_t PingLoader(TDownloadJob* form);
+// One scan of Rx_Buffer each: the first ACK or NAK; the first status reply;
+// nothing when there is none.
+[[nodiscard]] std::optional<LoaderAck> ScanLoaderAck(JobContext* job);
+[[nodiscard]] std::optional<LoaderStatus> ScanLoaderStatus(JobContext* job);
+[[nodiscard]] std::optional<LoaderAck> WaitLoaderAck(JobContext* job, int32_t polls);
+[[nodiscard]] std::optional<LoaderStatus> WaitLoaderStatus(JobContext* job, int32_t polls);
+enum class PingReply { Acknowledged, Unanswered };
+// Acknowledged when a loader acknowledged one of the PINGs.
+[[nodiscard]] PingReply PingLoader(JobContext* job);
 // Restarts whichever loader listens (a RESET, with the restart's
 // confirmation rules): false when the restart could not be confirmed.
-[[nodiscard]] bool RestartBoardThatListens(TDownloadJob* form);
+[[nodiscard]] bool RestartBoardThatListens(JobContext* job);
 
 // Gets a board's loader listening on the line at 115200. A loader that
 // answers before any entry command is taken for the board's own only when
@@ -42,14 +44,14 @@ using RecordEntry = std::function<bool()>;
 // The camera board, with the line already at 115200 (the job's enter-download
 // and baud change come first). cameraHadLine: the camera answered in this job
 // (its enter-download, or the DSP's blocks), so no loader was listening then.
-[[nodiscard]] LoaderEntry PrepareCameraBoard(TDownloadJob* form, bool known, bool cameraHadLine,
+[[nodiscard]] LoaderEntry PrepareCameraBoard(JobContext* job, bool known, bool cameraHadLine,
                                              const RecordEntry& record);
 // The control board: asks for the loader only when it is the job's one
 // target; otherwise the entry command goes out at once.
-[[nodiscard]] LoaderEntry PrepareControlBoard(TDownloadJob* form, bool known, const RecordEntry& record);
+[[nodiscard]] LoaderEntry PrepareControlBoard(JobContext* job, bool known, const RecordEntry& record);
 // Erases, writes and restarts one board. confirmByPing: a RESET's acknowledge
 // is taken as the board's restart only once a PING then goes unanswered (the
 // job sends the other board's entry command and image next, and a late copy
 // of an earlier reply must not pass for the acknowledge).
-[[nodiscard]] JobResult DownloadByLoader(TDownloadJob* form, int32_t target, const uint8_t* image, int32_t length,
+[[nodiscard]] JobResult DownloadByLoader(JobContext* job, int32_t target, const uint8_t* image, int32_t length,
                                          bool confirmByPing = false);

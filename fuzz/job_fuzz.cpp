@@ -40,6 +40,7 @@
 #include <vector>
 
 #include "DownloadJob.h"
+#include "JobContext.h"
 #include "DspImageLayout.h"
 #include "FuzzCheck.h"
 #include "LoaderRecords.h"
@@ -185,7 +186,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   struct Bench {
     explicit Bench(const Scenario& s) : line(s.unit, VIRTUAL_LIMIT), session(line.Ports(), &records), job(session, &ui) {
-      line.Attach(job.Link);
+      line.Attach(ContextOf(job).Link);
     }
     sim::VirtualLine line;
     LoaderRecords records;  // in memory

@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <cstddef>
 #include <memory>
+#include <optional>
 #include <cstdint>
 #include <vector>
 
@@ -19,6 +20,7 @@
 #include "DspDownload.h"
 #include "FuzzCheck.h"
 #include "DownloadJob.h"
+#include "JobContext.h"
 #include "LoaderDownload.h"
 #include "RxBufferAccess.h"
 
@@ -81,15 +83,19 @@ struct Results {
   int32_t block, ack, status;
 };
 
-Results ScanAll(TDownloadJob* form) {
+// The scans' answers in the references' terms.
+Results ScanAll(JobContext* form) {
   Results r{};
   for (uint32_t mode = 0; mode < 6; ++mode) {
-    r.camera[mode][0] = ScanCameraReply(form, mode, 0x90);
-    r.camera[mode][1] = ScanCameraReply(form, mode, 0xA0);
+    r.camera[mode][0] = ScanCameraReply(form, mode, 0x90) ? 0 : -1;
+    r.camera[mode][1] = ScanCameraReply(form, mode, 0xA0) ? 0 : -1;
   }
-  r.block = ScanBlockReply(form);
-  r.ack = ScanLoaderAck(form);
-  r.status = ScanLoaderStatus(form);
+  const std::optional<BlockReply> block = ScanBlockReply(form);
+  r.block = !block ? -1 : *block == BlockReply::Written ? 1 : 0;
+  const std::optional<LoaderAck> ack = ScanLoaderAck(form);
+  r.ack = !ack ? -1 : *ack == LoaderAck::Ack ? 204 : 51;
+  const std::optional<LoaderStatus> status = ScanLoaderStatus(form);
+  r.status = !status ? -1 : status->Reply == StatusReply::Success ? 64 : status->Status;
   return r;
 }
 
@@ -125,7 +131,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // A job without a port: the scanners read only its receive buffer.
   std::unique_ptr<PortFactory> ports = MakePlatformPortFactory(PortConfig{});  // nothing is opened through it
   JobSession session(*ports);
-  TDownloadJob form(session, nullptr);
+  TDownloadJob job(session, nullptr);
+  JobContext& form = ContextOf(job);
   Bytes received;
   Results last{};
   bool first = true;

@@ -1,6 +1,6 @@
 // Where a job takes its time from: the one waiting helper, every fixed pause
 // and the worker's wait for a baud change. The product runs on the steady
-// clock, with the receive thread storing bytes and the window thread serving
+// clock, with the receive thread storing bytes and the front end serving
 // baud requests. A harness in virtual time gives the link its own clock that
 // does both itself when time moves on: a 2000 ms pause then costs no real
 // time and keeps its exact length in virtual time.

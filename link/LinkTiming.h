@@ -9,6 +9,6 @@
 
 constexpr std::chrono::milliseconds POLL_PERIOD = INPUT_POLL_PERIOD;
 constexpr std::chrono::milliseconds BAUD_CHANGE_PAUSE{100};  // before the worker posts a rate
-constexpr std::chrono::milliseconds BAUD_SERVICE_PERIOD{1};  // the window's timer that serves baud requests
+constexpr std::chrono::milliseconds BAUD_SERVICE_PERIOD{1};  // a front end's turn at a posted rate; a waiting worker's look on Windows
 constexpr std::chrono::milliseconds RECEIVE_IDLE_END{250};   // a receive thread that never saw its job
 constexpr std::chrono::milliseconds RECEIVE_WAIT_BOUND{50};  // longest block of the receive thread on the port

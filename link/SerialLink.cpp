@@ -16,21 +16,21 @@ void ShowError(SerialLink* link, const char* text) {
 
 }  // namespace
 
-int32_t ComPortOpen(SerialLink* link, const std::string& device, int32_t rate) {
+PortOpen ComPortOpen(SerialLink* link, const std::string& device, int32_t rate) {
   link->ComPort_Handle = device.empty() ? nullptr : link->Ports.Open(device);
   link->ComPort_Device = device;
   link->Line_Gone.store(false);
   if (!link->ComPort_Handle) {
     ShowError(link, TEXT_COMPORT_CANNOT_OPEN);
-    return -1;
+    return PortOpen::NotOpened;
   }
-  if (ConfigBaudRate(link, rate) != 0) {
+  if (ConfigBaudRate(link, rate) != RateSet::Applied) {
     ShowError(link, TEXT_CONFIG_BAUDRATE_ERROR);
     link->ComPort_Handle.reset();
-    return -1;
+    return PortOpen::NotOpened;
   }
   link->ComPort_Opened.store(true);
-  return 0;
+  return PortOpen::Opened;
 }
 
 void ComPortClose(SerialLink* link) {
@@ -40,23 +40,23 @@ void ComPortClose(SerialLink* link) {
   }
 }
 
-int32_t ConfigBaudRate(SerialLink* link, int32_t rate) {
+RateSet ConfigBaudRate(SerialLink* link, int32_t rate) {
   SerialPort* port = link->ComPort_Handle.get();
-  if (!port) return -1;
+  if (!port) return RateSet::Refused;
   // A failed read leaves the record as it was; the fields that matter are set below.
   static_cast<void>(port->GetCommState(link->Line_Settings));
-  if (rate <= 0) return -1;
+  if (rate <= 0) return RateSet::Refused;
   link->Line_Settings.BaudRate = static_cast<uint32_t>(rate);
   link->Line_Settings.ByteSize = 8;
   link->Line_Settings.Parity = 0;
   link->Line_Settings.StopBits = 0;
-  return port->SetCommState(link->Line_Settings) ? 0 : -1;
+  return port->SetCommState(link->Line_Settings) ? RateSet::Applied : RateSet::Refused;
 }
 
-// No time-out: the window thread serves the request in every pass of its pump
-// loop, which runs as long as Download_Active is set, and only the worker that
-// waits here clears that flag. The one wait that may stretch is a message box
-// the user has not closed yet.
+// No time-out: the request is served as soon as its front end's thread gets
+// to it, which that thread does while the job runs, and only the worker that
+// waits here ends the job. The one wait that may stretch is a message box the
+// user has not closed yet.
 namespace {
 
 class SteadyClock final : public JobClock {
@@ -72,7 +72,7 @@ class SteadyClock final : public JobClock {
     return link.Rx.WaitForStore(seen, deadline);
   }
   void WaitForBaudAnswer(SerialLink& link) override {
-    // Woken as soon as the window thread has applied or refused the rate.
+    // Woken as soon as the front end has applied or refused the rate.
     std::atomic<int32_t>& request = link.Baud_Request;
 #ifdef _WIN32
     // libstdc++ has no futex on Windows, and its atomic wait there can miss
@@ -100,11 +100,12 @@ void WaitForQuietLine(SerialLink* link, std::chrono::milliseconds quiet, std::ch
   }
 }
 
-int32_t ChangeBaudRate(SerialLink* link, int32_t rate) {
+RateSet ChangeBaudRate(SerialLink* link, int32_t rate) {
   Pause(link, BAUD_CHANGE_PAUSE);
   link->Baud_Request.store(rate);
+  if (link->Observer) link->Observer->BaudRateRequested();
   link->Clock->WaitForBaudAnswer(*link);
-  return link->Baud_Request.load() < 0 ? -1 : 0;
+  return link->Baud_Request.load() < 0 ? RateSet::Refused : RateSet::Applied;
 }
 
 namespace {
@@ -116,7 +117,7 @@ void AnswerBaudRequest(SerialLink* link, int32_t answer) {
 
 }  // namespace
 
-void ServeBaudRequest(SerialLink* link) {
+void ServeBaudRequest(SerialLink* link, const std::function<void()>& keepAlive) {
   const int32_t rate = link->Baud_Request.load();
   if (rate <= 0) return;
   if (link->Line_Gone.load()) {
@@ -124,7 +125,7 @@ void ServeBaudRequest(SerialLink* link) {
     AnswerBaudRequest(link, -1);
     return;
   }
-  if (ConfigBaudRate(link, rate) == 0) {
+  if (ConfigBaudRate(link, rate) == RateSet::Applied) {
     AnswerBaudRequest(link, 0);
     return;
   }
@@ -140,10 +141,10 @@ void ServeBaudRequest(SerialLink* link) {
   AnswerBaudRequest(link, -1);
   if (link->Baud_Failure_Address_Set) {
     // The worker may hold the sender lock while it waits for this thread to
-    // show one of its messages: keep the window alive until the lock is free.
+    // show one of its messages: keep the front end alive until the lock is free.
     std::unique_lock<std::recursive_mutex> hold(link->Sender_Lock, std::defer_lock);
     while (!hold.try_lock()) {
-      if (link->Observer) link->Observer->ProcessPendingEvents();
+      if (keepAlive) keepAlive();
       std::this_thread::sleep_for(POLL_PERIOD);
     }
     link->Baud_Failure_Address_Set();
@@ -213,16 +214,3 @@ int32_t ReceiveThread(SerialLink* link, JobThreadFlags* flags) {
 void WakeReceiver(SerialLink* link) {
   if (SerialPort* port = link->ComPort_Handle.get()) port->Wake();
 }
-
-namespace {
-thread_local uint64_t timedOutWaits = 0;
-thread_local uint64_t timedOutPolls = 0;
-}  // namespace
-
-void CountTimedOutWait(int32_t polls) {
-  ++timedOutWaits;
-  timedOutPolls += static_cast<uint64_t>(polls);
-}
-
-uint64_t TimedOutWaitsOnThisThread() { return timedOutWaits; }
-uint64_t TimedOutPollsOnThisThread() { return timedOutPolls; }

@@ -16,16 +16,18 @@
 #include "SerialPort.h"
 #include "LinkTiming.h"
 
-// What the link needs of whoever runs it: a place for its messages, and one
-// pump step of the window thread while that thread waits.
+// What the link needs of whoever runs it: a place for its messages, and
+// someone to serve the baud requests of the worker.
 class LinkObserver {
  public:
   virtual ~LinkObserver() = default;
   // A modal error box, caption "Error", one OK button. Returns once the user
   // has closed it; only the calling thread waits.
   virtual void ShowErrorMessage(const std::string& text) = 0;
-  // Window thread only: handles pending window events once.
-  virtual void ProcessPendingEvents() {}
+  // Worker thread: a rate is in Baud_Request; ServeBaudRequest must run
+  // once, on the thread that keeps the port's settings. Nothing by default:
+  // a clock of its own serves it (a harness in virtual time).
+  virtual void BaudRateRequested() {}
 };
 
 // The handshake flags of a job's three threads: the window thread sets
@@ -56,33 +58,50 @@ class SerialLink {
   LineSettings Line_Settings;  // only the window thread touches it
 
   RxBuffer Rx;
-  // Keeps a command's reset, write and reply wait whole when the window
-  // thread's address set and the worker's commands overlap.
-  std::recursive_mutex Sender_Lock;
   // The baud-change mailbox: a rate the worker asks for, 0 when served, -1
   // when refused.
   std::atomic<int32_t> Baud_Request{0};
   // Set when the device went away: nothing more is written in this job, and
   // the failure has been reported once.
   std::atomic<bool> Line_Gone{false};
-  // Sent by the window thread after a rate it could not apply (the camera's
+  // Sent by the thread that served a rate it could not apply (the camera's
   // address set, which lives above this library); may be empty.
   std::function<void()> Baud_Failure_Address_Set;
   // Told, when a wait takes its reply, how long after the reply's last store
   // that was (for the benchmark); may be empty.
   std::function<void(std::chrono::nanoseconds)> On_Reply_Taken;
+
+  // One exchange with the unit, whole: body (its reply reset, writes, pauses
+  // and waits) runs while no other sender can reset the buffer or write,
+  // when the front end's address set after a refused rate and the worker's
+  // commands overlap. Exchanges may nest on one thread.
+  template <typename Body>
+  auto AsOneExchange(Body body) {
+    std::lock_guard<std::recursive_mutex> hold(Sender_Lock);
+    return body();
+  }
+
+ private:
+  friend void ServeBaudRequest(SerialLink* link, const std::function<void()>& keepAlive);
+  std::recursive_mutex Sender_Lock;
 };
 
-// Opens the device at rate: 0, or -1 after "Comport cannot open!!" or
+enum class PortOpen { Opened, NotOpened };
+enum class RateSet { Applied, Refused };
+
+// Opens the device at rate; NotOpened after "Comport cannot open!!" or
 // "Config Baudrate Error!!".
-[[nodiscard]] int32_t ComPortOpen(SerialLink* link, const std::string& device, int32_t rate);
+[[nodiscard]] PortOpen ComPortOpen(SerialLink* link, const std::string& device, int32_t rate);
 void ComPortClose(SerialLink* link);
-[[nodiscard]] int32_t ConfigBaudRate(SerialLink* link, int32_t rate);
-// Worker side of a baud change: posts the rate and waits for the window
-// thread. 0 applied, -1 refused.
-[[nodiscard]] int32_t ChangeBaudRate(SerialLink* link, int32_t rate);
-// Window side: one step of the pump loop.
-void ServeBaudRequest(SerialLink* link);
+[[nodiscard]] RateSet ConfigBaudRate(SerialLink* link, int32_t rate);
+// Worker side of a baud change: posts the rate, tells the observer and waits
+// until it has been served.
+[[nodiscard]] RateSet ChangeBaudRate(SerialLink* link, int32_t rate);
+// Serves a posted rate, if there is one: applies it, or refuses it (then the
+// address set and the message). keepAlive runs between looks while the
+// address set waits for a worker's exchange to end; without it the thread
+// sleeps a poll period between looks.
+void ServeBaudRequest(SerialLink* link, const std::function<void()>& keepAlive = {});
 // Writes the count bytes and returns how many went out; reports a short write
 // once. After the device has gone, writes nothing and stays silent.
 int32_t WriteComm(SerialLink* link, const uint8_t* bytes, int32_t count);
@@ -113,36 +132,29 @@ void WakeReceiver(SerialLink* link);
 // receive buffer, and again every time the receive thread has stored new
 // bytes, until scan finds its reply or polls times the poll period have
 // passed since the wait began: a reply is taken as soon as it is stored, and
-// a wait that sees none lasts at least as long as its polls. scan returns -1
-// for "nothing yet"; a wait of 0 polls or less scans nothing.
+// a wait that sees none lasts at least as long as its polls. scan returns
+// what it found, or a value that tests false for "nothing yet" (false, an
+// empty optional), which is also what a wait that found nothing gives; a
+// wait of 0 polls or less scans nothing.
 template <typename Scan>
-int32_t WaitForReply(SerialLink* link, int32_t polls, Scan scan);
-
-// Waits of the calling thread that ran out, and the polls they were given:
-// lets a test see how long the waits that found nothing were.
-uint64_t TimedOutWaitsOnThisThread();
-uint64_t TimedOutPollsOnThisThread();
-void CountTimedOutWait(int32_t polls);
+auto WaitForReply(SerialLink* link, int32_t polls, Scan scan) -> decltype(scan());
 
 template <typename Scan>
-int32_t WaitForReply(SerialLink* link, int32_t polls, Scan scan) {
-  if (polls <= 0) return -1;
+auto WaitForReply(SerialLink* link, int32_t polls, Scan scan) -> decltype(scan()) {
+  using Found = decltype(scan());
+  if (polls <= 0) return Found{};
   const auto deadline = link->Clock->Now() + polls * POLL_PERIOD;
   uint64_t seen = link->Rx.Stores();
-  const auto taken = [link](int32_t found) {
+  const auto taken = [link](const Found& found) {
     if (link->On_Reply_Taken) link->On_Reply_Taken(std::chrono::steady_clock::now() - link->Rx.LastStore());
     return found;
   };
   for (;;) {
-    const int32_t found = scan();
-    if (found != -1) return taken(found);
+    const Found found = scan();
+    if (found) return taken(found);
     if (!link->Clock->WaitForStore(*link, seen, deadline)) break;
   }
   // A store that came with the deadline still counts.
-  const int32_t found = scan();
-  if (found == -1) {
-    CountTimedOutWait(polls);
-    return found;
-  }
-  return taken(found);
+  const Found found = scan();
+  return found ? taken(found) : found;
 }

@@ -15,6 +15,7 @@
 #include <memory>
 
 #include "AppTestSupport.h"
+#include "JobContext.h"
 #include "Lumo_Q31NTX_DownloadAP.h"
 #include "TestPortConfig.h"
 
@@ -107,7 +108,7 @@ TEST_F(Layout, Window) {
   EXPECT_TRUE(form.OpenFile->nameFilters().join(QString()).contains(QLatin1Char('*')))
       << form.OpenFile->nameFilters().join(QLatin1Char('|')).toStdString();
   EXPECT_FALSE(form.OpenFile->options() & QFileDialog::ReadOnly);
-  EXPECT_EQ(form.Job.UI, static_cast<JobObserver*>(&form));
+  EXPECT_EQ(ContextOf(form.Job).UI, static_cast<JobObserver*>(&form));
 }
 
 TEST_F(Layout, EveryControlAsInTheTable) {

@@ -15,6 +15,7 @@
 #include <thread>
 
 #include "AppTestSupport.h"
+#include "JobContext.h"
 #include "Lumo_Q31NTX_DownloadAP.h"
 #include "Progress.h"
 #include "TestPortConfig.h"
@@ -140,11 +141,11 @@ TEST_F(FormAsUserInterface, StatusTextsKeepTheirOrderAndReadyComesLast) {
 }
 
 TEST_F(FormAsUserInterface, ShowProgressFromTheWorker) {
-  form_->Job.Progress_Base = 0;
-  form_->Job.Progress_Segment = 0.0;
+  ContextOf(form_->Job).Progress_Base = 0;
+  ContextOf(form_->Job).Progress_Segment = 0.0;
   std::atomic<bool> done{false};
   std::thread worker([&] {
-    for (int i = 0; i < 382; ++i) ShowProgress(&form_->Job, 0, 100.0, 382, i);
+    for (int i = 0; i < 382; ++i) ShowProgress(&ContextOf(form_->Job), 0, 100.0, 382, i);
     done = true;
   });
   EXPECT_TRUE(PumpUntil([&] { return done.load(); }));

@@ -3,15 +3,17 @@
 #pragma once
 
 #include "DownloadJob.h"
+#include "JobContext.h"
 #include "RefusingPort.h"
 
 namespace lumo_test {
 
 struct PortlessJob {
-  explicit PortlessJob(JobObserver* ui = nullptr) : form(session, ui) {}
+  explicit PortlessJob(JobObserver* ui = nullptr) : entry(session, ui), form(ContextOf(entry)) {}
   TestPortFactory ports;  // nothing is opened through it
   JobSession session{ports};
-  TDownloadJob form;
+  TDownloadJob entry;
+  JobContext& form;  // entry's
 };
 
 }  // namespace lumo_test

@@ -3,8 +3,10 @@
 // baud-request service running as during a job.
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <cstdlib>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -12,6 +14,7 @@
 #include <vector>
 
 #include "DownloadJob.h"
+#include "JobContext.h"
 #include "SerialDeviceMap.h"
 #include "SerialLink.h"
 #include "RefusingPort.h"
@@ -21,7 +24,8 @@
 
 namespace lumo_test {
 
-class RecordingUI : public JobObserver {
+// Also a link's observer, for tests of the link alone.
+class RecordingUI : public JobObserver, public LinkObserver {
  public:
   void ShowErrorMessage(const std::string& text) override {
     std::lock_guard<std::mutex> hold(lock_);
@@ -31,6 +35,11 @@ class RecordingUI : public JobObserver {
     std::lock_guard<std::mutex> hold(lock_);
     statuses_.push_back(text);
   }
+  // Served at once, unless the test job's window thread serves them (Start).
+  void BaudRequestPosted(const BaudRequest& request) override {
+    if (!windowServes_.load()) request.Serve();
+  }
+  void ServeBaudOnWindowThread(bool on) { windowServes_.store(on); }
   std::vector<std::string> Messages() const {
     std::lock_guard<std::mutex> hold(lock_);
     return messages_;
@@ -49,6 +58,7 @@ class RecordingUI : public JobObserver {
   mutable std::mutex lock_;
   std::vector<std::string> messages_;
   std::vector<std::string> statuses_;
+  std::atomic<bool> windowServes_{false};
 };
 
 // A folder for COM links, removed with what is in it.
@@ -81,10 +91,11 @@ class TestJob {
       : ownPorts_(ports ? nullptr : MakeTestPortFactory()),
         ports(ports ? *ports : *ownPorts_),
         session(this->ports),
-        form(session, &ui),
+        entry(session, &ui),
+        form(ContextOf(entry)),
         unit(options),
         comNumber_(options.ComNumber) {
-    form.User_BaudRate.store(userRate);
+    form.Request.User_BaudRate = userRate;
   }
   ~TestJob() { Stop(); }
 
@@ -92,7 +103,7 @@ class TestJob {
   bool Open() {
     form.Link.ComPort_Handle = ports.Open(unit.SlavePath());
     if (!form.Link.ComPort_Handle) return false;
-    if (ConfigBaudRate(&form.Link, form.User_BaudRate.load()) != 0) {
+    if (ConfigBaudRate(&form.Link, form.Request.User_BaudRate) != RateSet::Applied) {
       form.Link.ComPort_Handle.reset();
       return false;
     }
@@ -101,18 +112,20 @@ class TestJob {
   }
 
   // Needs a unit made with ComDir; opens COM<n> as the window does: through
-  // the serial device map of that folder, with the job's port seam.
+  // the serial device map of that folder, with the job's port seam. 0 opened,
+  // -1 not.
   int32_t OpenThroughComFolder(const std::string& comDir) {
     std::string device;
     if (const auto map = MakeTestPortFactory(comDir)->ListPorts()) {
       device = ResolveDevicePath("\\\\.\\COM" + std::to_string(comNumber_), *map).value_or(std::string());
     }
-    return ComPortOpen(&form.Link, device, form.User_BaudRate.load());
+    return ComPortOpen(&form.Link, device, form.Request.User_BaudRate) == PortOpen::Opened ? 0 : -1;
   }
 
   // The receive thread and a window thread that serves baud requests every
   // poll period, with the job marked active (the worker is the test's own thread).
   void Start() {
+    ui.ServeBaudOnWindowThread(true);
     form.Worker_Busy.store(true);
     form.Reader_Busy.store(true);
     form.Download_Active.store(true);
@@ -158,7 +171,8 @@ class TestJob {
   PortFactory& ports;
   JobSession session;
   RecordingUI ui;
-  TDownloadJob form;
+  TDownloadJob entry;
+  JobContext& form;  // entry's
   sim::SimUnit unit;
 
  private:

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "DownloadJob.h"
+#include "JobContext.h"
 #include "LoaderRecords.h"
 #include "SampleImageFiles.h"
 #include "VirtualLine.h"
@@ -44,7 +45,7 @@ class VirtualBench {
     ui.messages.clear();  // the progress hook stays
     ui.statuses.clear();
     job_ = std::make_unique<TDownloadJob>(session_, &ui);
-    line.Attach(job_->Link);
+    line.Attach(ContextOf(*job_).Link);
     JobRequest request;
     request.Device = sim::VirtualLine::DEVICE;
     request.User_BaudRate = rate;
@@ -54,7 +55,7 @@ class VirtualBench {
     return RunDownloadJobOnThisThread(job_.get(), request);
   }
 
-  TDownloadJob& Job() { return *job_; }
+  JobContext& Job() { return ContextOf(*job_); }
   LoaderRecords& Records() { return *records_; }
   int32_t Recorded() const { return records_->Get(sim::VirtualLine::DEVICE); }
 

@@ -14,6 +14,7 @@
 #include "LinuxSerialPort.h"
 #include "PortlessJob.h"
 #include "TestContext.h"
+#include "TimedOutWaits.h"
 
 namespace {
 
@@ -66,12 +67,12 @@ TEST(CameraPacket, DescriptorsBecomeTheirPackets) {
   job.Start();
   for (const Case& c : cases) {
     job.unit.ClearWire();
-    EXPECT_EQ(SendCameraCommand(&job.form, &c.command, WAIT_NONE), -1);
+    EXPECT_EQ(SendCameraCommand(&job.form, &c.command, WAIT_NONE), CommandReply::Unanswered);
     ASSERT_TRUE(job.unit.WaitIdle());
     EXPECT_EQ(job.unit.WireBytes(WireDirection::ToUnit), c.wire);
   }
   job.unit.ClearWire();
-  EXPECT_EQ(EnterCameraLoader(&job.form), -1);
+  EnterCameraLoader(&job.form);
   ASSERT_TRUE(job.unit.WaitIdle());
   EXPECT_EQ(job.unit.WireBytes(WireDirection::ToUnit), (Bytes{0x81, 0x01, 0x04, 0xAA, 0xAA, 0xFF}));
   EXPECT_TRUE(job.ui.Messages().empty());
@@ -83,7 +84,7 @@ TEST(CameraPacket, LengthOutsideTheFrameIsRefusedUnsent) {
   job.Start();
   for (int32_t length : {-1, 0, 1, 17, 1000}) {
     CameraCommand c = Make(1, {0x01}, length);
-    EXPECT_EQ(SendCameraCommand(&job.form, &c, WAIT_ACK_AND_COMPLETION), -1) << length;
+    EXPECT_EQ(SendCameraCommand(&job.form, &c, WAIT_ACK_AND_COMPLETION), CommandReply::Unanswered) << length;
   }
   ASSERT_TRUE(job.unit.WaitIdle());
   EXPECT_TRUE(job.unit.WireBytes(WireDirection::ToUnit).empty());
@@ -96,37 +97,38 @@ TEST(CameraWait, ModesMatchOnlyTheirPatterns) {
     const char* name;
     uint32_t mode;
     Bytes reply;
-    int32_t result;
+    CommandReply result;
     int64_t polls;  // -1: fewer than the budget
   } cases[] = {
-      {"ack and completion", 1, {0x90, 0x41, 0xFF, 0x90, 0x51, 0xFF}, 0, -1},
-      {"other low nibbles, later in the buffer", 1, {0x00, 0x12, 0x90, 0x42, 0xFF, 0x90, 0x52, 0xFF}, 0, -1},
-      {"completion alone", 1, {0x90, 0x51, 0xFF}, -1, 1000},
-      {"a byte between ack and completion", 1, {0x90, 0x41, 0xFF, 0x00, 0x90, 0x51, 0xFF}, -1, 1000},
-      {"error reply", 1, {0x90, 0x60, 0x02, 0xFF}, -1, 1000},
-      {"ack without terminator", 2, {0x90, 0x41}, 0, -1},
-      {"completion with its terminator", 3, {0x90, 0x51, 0xFF}, 0, -1},
+      {"ack and completion", 1, {0x90, 0x41, 0xFF, 0x90, 0x51, 0xFF}, CommandReply::Answered, -1},
+      {"other low nibbles, later in the buffer", 1, {0x00, 0x12, 0x90, 0x42, 0xFF, 0x90, 0x52, 0xFF}, CommandReply::Answered, -1},
+      {"completion alone", 1, {0x90, 0x51, 0xFF}, CommandReply::Unanswered, 1000},
+      {"a byte between ack and completion", 1, {0x90, 0x41, 0xFF, 0x00, 0x90, 0x51, 0xFF}, CommandReply::Unanswered, 1000},
+      {"error reply", 1, {0x90, 0x60, 0x02, 0xFF}, CommandReply::Unanswered, 1000},
+      {"ack without terminator", 2, {0x90, 0x41}, CommandReply::Answered, -1},
+      {"completion with its terminator", 3, {0x90, 0x51, 0xFF}, CommandReply::Answered, -1},
       // A late reply to a DSP block is not the completion of the next announce.
-      {"a block reply is no completion", 3, {0x90, 0x51, 0x01, 0xFF}, -1, 1000},
-      {"completion wait does not take an ack", 3, {0x90, 0x41, 0xFF}, -1, 1000},
-      {"address-set reply", 4, {0x88, 0x30, 0x02, 0xFF}, 0, -1},
-      {"the command itself is no reply", 4, {0x88, 0x30, 0x01, 0xFF}, -1, 30},
-      {"mode 0 awaits nothing", 0, {0x90, 0x41, 0xFF, 0x90, 0x51, 0xFF}, -1, 0},
-      {"modes above 4 await nothing", 5, {0x90, 0x41, 0xFF, 0x90, 0x51, 0xFF}, -1, 0},
+      {"a block reply is no completion", 3, {0x90, 0x51, 0x01, 0xFF}, CommandReply::Unanswered, 1000},
+      {"completion wait does not take an ack", 3, {0x90, 0x41, 0xFF}, CommandReply::Unanswered, 1000},
+      {"address-set reply", 4, {0x88, 0x30, 0x02, 0xFF}, CommandReply::Answered, -1},
+      {"the command itself is no reply", 4, {0x88, 0x30, 0x01, 0xFF}, CommandReply::Unanswered, 30},
+      {"mode 0 awaits nothing", 0, {0x90, 0x41, 0xFF, 0x90, 0x51, 0xFF}, CommandReply::Unanswered, 0},
+      {"modes above 4 await nothing", 5, {0x90, 0x41, 0xFF, 0x90, 0x51, 0xFF}, CommandReply::Unanswered, 0},
   };
   TestJob job(SilentCamera());
   ASSERT_TRUE(job.Open());
   job.Start();
   const CameraCommand command = Make(1, {0x01, 0x04, 0x99, 0xAB}, 6);
+  lumo_test::TimedOutWaits timedOut(job.form.Link);
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     job.unit.ClearWire();
     std::thread replier = ReplyAfterHearing(job.unit, 6, c.reply);
-    const uint64_t before = TimedOutPollsOnThisThread();
+    const uint64_t before = timedOut.Polls();
     const auto start = std::chrono::steady_clock::now();
     EXPECT_EQ(SendCameraCommand(&job.form, &command, c.mode), c.result);
     const auto took = std::chrono::steady_clock::now() - start;
-    const int64_t polls = static_cast<int64_t>(TimedOutPollsOnThisThread() - before);
+    const int64_t polls = static_cast<int64_t>(timedOut.Polls() - before);
     replier.join();
     // A wait that finds its reply runs out of nothing; one that does not is
     // given the mode's budget and lasts at least that many poll periods.
@@ -149,7 +151,7 @@ TEST(CameraWait, FiveBytesAreNotEnoughTheSixthEndsTheWait) {
   const CameraCommand command = Make(1, {0x01, 0x04, 0x75, 0xBB, 0xCC, 0xDD}, 8);
   std::atomic<bool> done{false};
   auto result = std::async(std::launch::async, [&] {
-    const int32_t r = SendCameraCommand(&job.form, &command, WAIT_ACK_AND_COMPLETION);
+    const CommandReply r = SendCameraCommand(&job.form, &command, WAIT_ACK_AND_COMPLETION);
     done.store(true);
     return r;
   });
@@ -159,7 +161,7 @@ TEST(CameraWait, FiveBytesAreNotEnoughTheSixthEndsTheWait) {
   std::this_thread::sleep_for(std::chrono::milliseconds(100));  // some 50 polls over five bytes
   EXPECT_FALSE(done.load());
   job.unit.SendRawToHost({0xFF});
-  EXPECT_EQ(result.get(), 0);
+  EXPECT_EQ(result.get(), CommandReply::Answered);
 }
 
 TEST(CameraWait, BytesFromBeforeTheCommandNeverSatisfyIt) {
@@ -169,9 +171,9 @@ TEST(CameraWait, BytesFromBeforeTheCommandNeverSatisfyIt) {
   job.unit.SendRawToHost({0x90, 0x41, 0xFF, 0x90, 0x51, 0xFF, 0x88, 0x30, 0x02, 0xFF});
   ASSERT_TRUE(job.WaitForRx(10));
   const CameraCommand command = Make(1, {0x01, 0x04, 0x75, 0xBB, 0xCC, 0xDD}, 8);
-  EXPECT_EQ(SendCameraCommand(&job.form, &command, WAIT_ACK_AND_COMPLETION), -1);
+  EXPECT_EQ(SendCameraCommand(&job.form, &command, WAIT_ACK_AND_COMPLETION), CommandReply::Unanswered);
   const CameraCommand addressSet = Make(8, {0x30, 0x01}, 4);
-  EXPECT_EQ(SendCameraCommand(&job.form, &addressSet, WAIT_ADDRESS_SET), -1);
+  EXPECT_EQ(SendCameraCommand(&job.form, &addressSet, WAIT_ADDRESS_SET), CommandReply::Unanswered);
 }
 
 // A port that takes nothing: the write comes up short.
@@ -186,12 +188,12 @@ class DeafPort : public lumo_test::SilentPort {
 TEST(CameraWait, ShortWriteFailsAtOnceWithoutWaiting) {
   lumo_test::RecordingUI ui;
   lumo_test::PortlessJob job(&ui);
-  TDownloadJob& form = job.form;
+  JobContext& form = job.form;
   form.Link.ComPort_Handle = std::make_unique<DeafPort>();
   const CameraCommand command = Make(1, {0x01, 0x04, 0x75, 0xBB, 0xCC, 0xDD}, 8);
-  const uint64_t before = TimedOutWaitsOnThisThread();
-  EXPECT_EQ(SendCameraCommand(&form, &command, WAIT_ACK_AND_COMPLETION), -1);
-  EXPECT_EQ(TimedOutWaitsOnThisThread() - before, 0u);
+  lumo_test::TimedOutWaits timedOut(form.Link);
+  EXPECT_EQ(SendCameraCommand(&form, &command, WAIT_ACK_AND_COMPLETION), CommandReply::Unanswered);
+  EXPECT_EQ(timedOut.Waits(), 0u);
   EXPECT_EQ(ui.Messages(), std::vector<std::string>{"Not Write Correctly !!"});
 }
 
@@ -199,12 +201,11 @@ TEST(CameraAddressSetTest, SilentUnitGetsSixAttemptsThenMinusOne) {
   TestJob job(SilentCamera());
   ASSERT_TRUE(job.Open());
   job.Start();
-  const uint64_t waits = TimedOutWaitsOnThisThread();
-  const uint64_t before = TimedOutPollsOnThisThread();
+  lumo_test::TimedOutWaits timedOut(job.form.Link);
   const auto start = std::chrono::steady_clock::now();
-  EXPECT_EQ(CameraAddressSet(&job.form), -1);
-  EXPECT_EQ(TimedOutWaitsOnThisThread() - waits, 6u);
-  EXPECT_EQ(TimedOutPollsOnThisThread() - before, 6u * 30u);
+  EXPECT_EQ(CameraAddressSet(&job.form), CommandReply::Unanswered);
+  EXPECT_EQ(timedOut.Waits(), 6u);
+  EXPECT_EQ(timedOut.Polls(), 6u * 30u);
   EXPECT_GE(std::chrono::steady_clock::now() - start, 6 * 30 * POLL_PERIOD);
   ASSERT_TRUE(job.unit.WaitIdle());
   Bytes six;
@@ -220,17 +221,17 @@ TEST(CameraUnit, DownloadModeAndAddressSetRoundTrip) {
   job.Start();
   const CameraCommand enter = Make(1, {0x01, 0x04, 0x75, 0xBB, 0xCC, 0xDD}, 8);
   const CameraCommand announce = Make(1, {0x01, 0x04, 0x99, 0xAB}, 6);
-  EXPECT_EQ(CameraAddressSet(&job.form), 0);  // at the own rate
-  EXPECT_EQ(SendCameraCommand(&job.form, &enter, WAIT_ACK_AND_COMPLETION), 0);
+  EXPECT_EQ(CameraAddressSet(&job.form), CommandReply::Answered);  // at the own rate
+  EXPECT_EQ(SendCameraCommand(&job.form, &enter, WAIT_ACK_AND_COMPLETION), CommandReply::Answered);
   EXPECT_TRUE(job.unit.CameraInDownloadMode());
-  EXPECT_EQ(ChangeBaudRate(&job.form.Link, 115200), 0);
-  EXPECT_EQ(SendCameraCommand(&job.form, &announce, WAIT_COMPLETION), 0);
-  EXPECT_EQ(CameraAddressSet(&job.form), 0);
+  EXPECT_EQ(ChangeBaudRate(&job.form.Link, 115200), RateSet::Applied);
+  EXPECT_EQ(SendCameraCommand(&job.form, &announce, WAIT_COMPLETION), CommandReply::Answered);
+  EXPECT_EQ(CameraAddressSet(&job.form), CommandReply::Answered);
   EXPECT_FALSE(job.unit.CameraInDownloadMode());
   // Back at 9600 the camera hears again; at 115200 it no longer does.
-  EXPECT_EQ(SendCameraCommand(&job.form, &announce, WAIT_COMPLETION), -1);
-  EXPECT_EQ(ChangeBaudRate(&job.form.Link, 9600), 0);
-  EXPECT_EQ(SendCameraCommand(&job.form, &enter, WAIT_ACK_AND_COMPLETION), 0);
+  EXPECT_EQ(SendCameraCommand(&job.form, &announce, WAIT_COMPLETION), CommandReply::Unanswered);
+  EXPECT_EQ(ChangeBaudRate(&job.form.Link, 9600), RateSet::Applied);
+  EXPECT_EQ(SendCameraCommand(&job.form, &enter, WAIT_ACK_AND_COMPLETION), CommandReply::Answered);
   EXPECT_TRUE(job.ui.Messages().empty());
 }
 
@@ -241,12 +242,12 @@ using lumo_test::RefusingPort;
 TEST(CameraUnit, WindowAddressSetAndWorkerCommandsDoNotCorruptEachOther) {
   TestJob job;
   job.form.Link.ComPort_Handle = std::make_unique<RefusingPort>(OpenLinuxSerialPort(job.unit.SlavePath(), lumo_test::TestPortConfig()), 57600);
-  ASSERT_EQ(ConfigBaudRate(&job.form.Link, 9600), 0);
+  ASSERT_EQ(ConfigBaudRate(&job.form.Link, 9600), RateSet::Applied);
   job.form.Link.ComPort_Opened.store(true);
   job.Start();
   std::atomic<bool> baudDone{false};
   std::thread baudFailures([&] {
-    for (int i = 0; i < 3; ++i) EXPECT_EQ(ChangeBaudRate(&job.form.Link, 57600), -1);
+    for (int i = 0; i < 3; ++i) EXPECT_EQ(ChangeBaudRate(&job.form.Link, 57600), RateSet::Refused);
     baudDone.store(true);
   });
   // Version writes are answered in either camera mode at 9600.
@@ -254,7 +255,7 @@ TEST(CameraUnit, WindowAddressSetAndWorkerCommandsDoNotCorruptEachOther) {
   for (; sent < 2000 && (sent < 10 || !baudDone.load()); ++sent) {
     const CameraCommand version =
         Make(1, {0x01, 0x04, 0xAA, 0xEE, 0x00, 0x01, 0x02, 0x03, static_cast<uint8_t>(sent & 0xF)}, 11);
-    if (SendCameraCommand(&job.form, &version, WAIT_ACK_AND_COMPLETION) != 0) ++failures;
+    if (SendCameraCommand(&job.form, &version, WAIT_ACK_AND_COMPLETION) != CommandReply::Answered) ++failures;
   }
   baudFailures.join();
   EXPECT_EQ(failures, 0);
@@ -288,7 +289,8 @@ class HandOverUI : public lumo_test::RecordingUI {
     while (pending_.load() && Clock::now() < deadline) std::this_thread::sleep_for(std::chrono::milliseconds(1));
     if (!pending_.load()) RecordingUI::ShowErrorMessage(text);
   }
-  void ProcessPendingEvents() override {
+  // The window's turn at its events while it waits.
+  void ProcessPendingEvents() {
     if (std::this_thread::get_id() == window_) pending_.store(false);
   }
 
@@ -302,17 +304,18 @@ TEST(CameraUnit, WindowKeepsPumpingWhileTheWorkerHoldsTheSenderLock) {
   HandOverUI ui(std::this_thread::get_id());
   job.form.UI = &ui;
   job.form.Link.ComPort_Handle = std::make_unique<RefusingPort>(OpenLinuxSerialPort(job.unit.SlavePath(), lumo_test::TestPortConfig()), 57600);
-  ASSERT_EQ(ConfigBaudRate(&job.form.Link, 9600), 0);
+  ASSERT_EQ(ConfigBaudRate(&job.form.Link, 9600), RateSet::Applied);
   std::atomic<bool> locked{false};
   std::thread worker([&] {
-    std::lock_guard<std::recursive_mutex> hold(job.form.Link.Sender_Lock);
-    locked.store(true);
-    ui.ShowErrorMessage("Not Write Correctly !!");
+    job.form.Link.AsOneExchange([&] {
+      locked.store(true);
+      ui.ShowErrorMessage("Not Write Correctly !!");
+    });
   });
   while (!locked.load()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
   job.form.Link.Baud_Request.store(57600);
   // Returns only because the window kept showing the worker's message.
-  ServeBaudRequest(&job.form.Link);
+  ServeBaudRequest(&job.form.Link, [&ui] { ui.ProcessPendingEvents(); });
   worker.join();
   EXPECT_EQ(job.form.Link.Baud_Request.load(), -1);
   EXPECT_EQ(ui.Messages(), (std::vector<std::string>{"Not Write Correctly !!", "ComPort  Error !!"}));

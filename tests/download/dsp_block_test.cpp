@@ -19,6 +19,7 @@
 #include "SerialPort.h"
 #include "PortlessJob.h"
 #include "TestContext.h"
+#include "TimedOutWaits.h"
 
 namespace {
 
@@ -86,28 +87,28 @@ struct BlockCase {
   bool answerAnnounce;
   Bytes blockReply;
   bool takeBlock;
-  int32_t result;
+  BlockWrite result;
   int writes;          // messages the port took: the announce, then the block
   bool waitsOut;       // the block's reply wait spends its 1000 polls
   std::vector<std::string> messages;
 };
 
 const BlockCase CASES[] = {
-    {"written", true, {0x90, 0x51, 0x01, 0xFF}, true, 0, 2, false, {}},
-    {"written, any low nibble", true, {0x90, 0x5F, 0x01, 0xFF}, true, 0, 2, false, {}},
-    {"written after other replies", true, {0x90, 0x41, 0xFF, 0x00, 0x90, 0x51, 0x01, 0xFF}, true, 0, 2, false, {}},
-    {"refused", true, {0x90, 0x51, 0x00, 0xFF}, true, -1, 2, false, {}},
+    {"written", true, {0x90, 0x51, 0x01, 0xFF}, true, BlockWrite::Written, 2, false, {}},
+    {"written, any low nibble", true, {0x90, 0x5F, 0x01, 0xFF}, true, BlockWrite::Written, 2, false, {}},
+    {"written after other replies", true, {0x90, 0x41, 0xFF, 0x00, 0x90, 0x51, 0x01, 0xFF}, true, BlockWrite::Written, 2, false, {}},
+    {"refused", true, {0x90, 0x51, 0x00, 0xFF}, true, BlockWrite::NotWritten, 2, false, {}},
     // The reply nearer the start of the buffer decides.
-    {"refused before written", true, {0x90, 0x51, 0x00, 0xFF, 0x90, 0x51, 0x01, 0xFF}, true, -1, 2, false, {}},
-    {"written before refused", true, {0x90, 0x51, 0x01, 0xFF, 0x90, 0x51, 0x00, 0xFF}, true, 0, 2, false, {}},
+    {"refused before written", true, {0x90, 0x51, 0x00, 0xFF, 0x90, 0x51, 0x01, 0xFF}, true, BlockWrite::NotWritten, 2, false, {}},
+    {"written before refused", true, {0x90, 0x51, 0x01, 0xFF, 0x90, 0x51, 0x00, 0xFF}, true, BlockWrite::Written, 2, false, {}},
     // Neither reply: no terminator, an acknowledge instead of a completion,
     // another verdict byte. The wait spends its budget.
-    {"no reply that counts", true, {0x90, 0x51, 0x01, 0x00, 0x90, 0x41, 0x01, 0xFF, 0x90, 0x51, 0x02, 0xFF}, true, -1,
+    {"no reply that counts", true, {0x90, 0x51, 0x01, 0x00, 0x90, 0x41, 0x01, 0xFF, 0x90, 0x51, 0x02, 0xFF}, true, BlockWrite::NotWritten,
      2, true, {}},
     // An unanswered announce keeps the block off the line.
-    {"announce unanswered", false, {0x90, 0x51, 0x01, 0xFF}, true, -1, 1, false, {}},
+    {"announce unanswered", false, {0x90, 0x51, 0x01, 0xFF}, true, BlockWrite::NotWritten, 1, false, {}},
     // A block that did not go out whole is a failed send at once.
-    {"block not taken by the driver", true, {}, false, -1, 1, false, {"Not Write Correctly !!"}},
+    {"block not taken by the driver", true, {}, false, BlockWrite::NotWritten, 1, false, {"Not Write Correctly !!"}},
 };
 
 class DspBlockExchange : public testing::TestWithParam<BlockCase> {
@@ -129,7 +130,7 @@ class DspBlockExchange : public testing::TestWithParam<BlockCase> {
 
   lumo_test::RecordingUI ui_;
   lumo_test::PortlessJob job_{&ui_};
-  TDownloadJob& form_ = job_.form;
+  JobContext& form_ = job_.form;
   ScriptedPort* port_ = nullptr;
   std::thread reader_;
 };
@@ -141,11 +142,11 @@ TEST_P(DspBlockExchange, ResultWaitAndWhatWentOut) {
   uint8_t data[64];
   for (int i = 0; i < 64; ++i) data[i] = static_cast<uint8_t>(0xC3 ^ i);
   uint8_t packet[160];
-  const int32_t length = BuildDSPBlockPacket(packet, 0x2A40, data, 64);
+  const int32_t length = BuildDSPBlockPacket(packet, 0x2A40, data, 64).value_or(0);
 
-  const uint64_t pollsBefore = TimedOutPollsOnThisThread();
+  lumo_test::TimedOutWaits timedOut(form_.Link);
   EXPECT_EQ(WriteDSPBlock(&form_, 0x2A40, data, 64), c.result);
-  const uint64_t polls = TimedOutPollsOnThisThread() - pollsBefore;
+  const uint64_t polls = timedOut.Polls();
 
   const std::vector<Bytes> writes = port_->Writes();
   ASSERT_EQ(static_cast<int>(writes.size()), c.writes);

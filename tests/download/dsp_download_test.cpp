@@ -72,7 +72,7 @@ class DspDownloadTest : public testing::Test {
     const uint8_t payload[] = {0x01, 0x04, 0x75, 0xBB, 0xCC, 0xDD};
     std::memcpy(enter.payload, payload, sizeof payload);
     enter.length = 8;
-    ASSERT_EQ(SendCameraCommand(&job.form, &enter, WAIT_ACK_AND_COMPLETION), 0);
+    ASSERT_EQ(SendCameraCommand(&job.form, &enter, WAIT_ACK_AND_COMPLETION), CommandReply::Answered);
     ASSERT_TRUE(job.unit.CameraInDownloadMode());
     ASSERT_TRUE(job.unit.WaitIdle());
     job.unit.ClearWire();
@@ -81,8 +81,8 @@ class DspDownloadTest : public testing::Test {
     job.form.Progress_Segment = 0.0;
   }
 
-  int32_t Download(const Image& image) {
-    const int32_t result = DownloadDSP(&job.form, image.bytes.get(), image.size);
+  JobResult Download(const Image& image) {
+    const JobResult result = DownloadDSP(&job.form, image.bytes.get(), image.size);
     job.unit.WaitIdle();
     return result;
   }
@@ -118,13 +118,13 @@ std::vector<Message> SentMessages(const sim::SimUnit& unit) {
 
 Bytes BlockPacket(uint16_t address, const uint8_t* data) {
   uint8_t packet[160];
-  const int32_t length = BuildDSPBlockPacket(packet, address, data, 64);
+  const int32_t length = BuildDSPBlockPacket(packet, address, data, 64).value_or(0);
   return Bytes(packet, packet + length);
 }
 
 TEST_F(DspDownloadTest, WritesTheBodyAndVersionWithTheFirstBlockTwice) {
   const Image image = MakeImage(FULL_SIZE);
-  ASSERT_EQ(Download(image), 0);
+  ASSERT_EQ(Download(image), JobResult::Done);
   EXPECT_TRUE(job.ui.Messages().empty());
 
   const Bytes memory = job.unit.DspMemory();
@@ -162,7 +162,7 @@ struct OutcomeCase {
   int32_t size;
   bool signature;
   std::vector<sim::Fault> faults;
-  int32_t result;
+  JobResult result;
   std::vector<std::string> messages;
   int blocks;          // announce-and-block pairs on the wire
   int versionWrites0;  // first version pair commands on the wire
@@ -185,27 +185,27 @@ const Fault IGNORE_ALL_VERSION_WRITES = {FaultKind::IgnoreVersionWrite, UnitPart
 const Fault IGNORE_SECOND_VERSION_PAIR = {FaultKind::IgnoreVersionWrite, UnitPart::Camera, 0xAA, 1, -1, 0};
 
 const OutcomeCase OUTCOMES[] = {
-    {"wrong signature", FULL_SIZE, false, {}, -3, {"This is not DSP File !!"}, 0, 0, 0, 0},
+    {"wrong signature", FULL_SIZE, false, {}, JobResult::Reported, {"This is not DSP File !!"}, 0, 0, 0, 0},
     // Too short for the signature: it is not read at all.
-    {"11 bytes", 11, true, {}, -3, {"This is not DSP File !!"}, 0, 0, 0, 0},
-    {"empty", 0, true, {}, -3, {"This is not DSP File !!"}, 0, 0, 0, 0},
-    {"signature only", 12, true, {}, -3, {"DSP File Size Error !!"}, 0, 0, 0, 0},
-    {"one byte short of the body", 24579, true, {}, -3, {"DSP File Size Error !!"}, 0, 0, 0, 0},
+    {"11 bytes", 11, true, {}, JobResult::Reported, {"This is not DSP File !!"}, 0, 0, 0, 0},
+    {"empty", 0, true, {}, JobResult::Reported, {"This is not DSP File !!"}, 0, 0, 0, 0},
+    {"signature only", 12, true, {}, JobResult::Reported, {"DSP File Size Error !!"}, 0, 0, 0, 0},
+    {"one byte short of the body", 24579, true, {}, JobResult::Reported, {"DSP File Size Error !!"}, 0, 0, 0, 0},
     // The body is there but the version field is not: refused before the
     // unit is touched, not half written.
-    {"body without version field", 24580, true, {}, -3, {"DSP File Size Error !!"}, 0, 0, 0, 0},
-    {"version field one byte short", 31950, true, {}, -3, {"DSP File Size Error !!"}, 0, 0, 0, 0},
-    {"refused probe", FULL_SIZE, true, {REFUSE_PROBE}, -3, {"It's communication Error !!"}, 1, 0, 0, 0},
+    {"body without version field", 24580, true, {}, JobResult::Reported, {"DSP File Size Error !!"}, 0, 0, 0, 0},
+    {"version field one byte short", 31950, true, {}, JobResult::Reported, {"DSP File Size Error !!"}, 0, 0, 0, 0},
+    {"refused probe", FULL_SIZE, true, {REFUSE_PROBE}, JobResult::Reported, {"It's communication Error !!"}, 1, 0, 0, 0},
     // Three refusals of one block end the download; the job reports it.
-    {"block refused three times", FULL_SIZE, true, {REFUSE_SECOND_BLOCK_THRICE}, -1, {}, 5, 0, 0, 2, BODY, "0 %"},
+    {"block refused three times", FULL_SIZE, true, {REFUSE_SECOND_BLOCK_THRICE}, JobResult::Failed, {}, 5, 0, 0, 2, BODY, "0 %"},
     // The smallest whole image; the DSP shares the job with a camera board
     // image of the same size, so its last block shows 49 %.
-    {"block taken at its third attempt", 31951, true, {REFUSE_SECOND_BLOCK_TWICE}, 0, {}, 385, 1, 1, 2, 2 * BODY,
+    {"block taken at its third attempt", 31951, true, {REFUSE_SECOND_BLOCK_TWICE}, JobResult::Done, {}, 385, 1, 1, 2, 2 * BODY,
      "49 %"},
     // Without a total the DSP counts as the whole job.
-    {"first version pair unanswered", FULL_SIZE, true, {IGNORE_ALL_VERSION_WRITES}, -1,
+    {"first version pair unanswered", FULL_SIZE, true, {IGNORE_ALL_VERSION_WRITES}, JobResult::Failed,
      {"Write Version is not correct!!"}, 383, 4, 0, 0, 0, "99 %"},
-    {"second version pair unanswered", FULL_SIZE, true, {IGNORE_SECOND_VERSION_PAIR}, -1,
+    {"second version pair unanswered", FULL_SIZE, true, {IGNORE_SECOND_VERSION_PAIR}, JobResult::Failed,
      {"Write Version is not correct !!"}, 383, 1, 4, 0, BODY, "99 %"},
 };
 
@@ -256,7 +256,7 @@ TEST_P(DspDownloadOutcome, ResultMessagesAndWire) {
   EXPECT_EQ(retries, c.retries);
   EXPECT_EQ(pausedRetries, c.retries);
 
-  if (c.result == 0) {
+  if (c.result == JobResult::Done) {
     const Bytes memory = job.unit.DspMemory();
     EXPECT_TRUE(std::equal(memory.begin(), memory.end(), image.Body())) << "DSP memory differs from the image body";
   }

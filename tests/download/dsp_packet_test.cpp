@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <optional>
 #include <vector>
 
 #include "DspDownload.h"
@@ -43,8 +44,9 @@ TEST(DspBlockPacket, EncodesAddressDataChecksumAndTerminator) {
     SCOPED_TRACE(c.name);
     uint8_t packet[160];
     std::fill(std::begin(packet), std::end(packet), 0xAA);
-    const int32_t length = BuildDSPBlockPacket(packet, c.address, c.data.data(), static_cast<uint32_t>(c.data.size()));
-    ASSERT_EQ(length, static_cast<int32_t>(2 * c.data.size() + 9));
+    const std::optional<int32_t> built = BuildDSPBlockPacket(packet, c.address, c.data.data(), static_cast<uint32_t>(c.data.size()));
+    ASSERT_EQ(built, static_cast<int32_t>(2 * c.data.size() + 9));
+    const int32_t length = *built;
     EXPECT_EQ(Bytes(packet, packet + length), c.packet);
     // The rest of the buffer is cleared, never left over from before.
     EXPECT_EQ(Bytes(packet + length, packet + 160), Repeat(0x00, 160 - length));
@@ -54,7 +56,7 @@ TEST(DspBlockPacket, EncodesAddressDataChecksumAndTerminator) {
 TEST(DspBlockPacket, RefusesMoreDataThanTheBufferHolds) {
   uint8_t packet[160];
   const Bytes data = Repeat(0x11, 76);
-  EXPECT_EQ(BuildDSPBlockPacket(packet, 0x0080, data.data(), 76), -1);
+  EXPECT_EQ(BuildDSPBlockPacket(packet, 0x0080, data.data(), 76), std::nullopt);
 }
 
 struct VersionCase {
@@ -94,17 +96,17 @@ TEST(DspVersionCommand, CarriesTheVersionFieldAsNibbles) {
 struct SignatureCase {
   const char* name;
   Bytes head;  // the first 12 bytes
-  int32_t result;
+  bool result;
 };
 
 TEST(DspSignature, SumsTwelveUnsignedBytesTo731) {
   const SignatureCase cases[] = {
-      {"61 x 11 + 60", {61, 61, 61, 61, 61, 61, 61, 61, 61, 61, 61, 60}, 0},
-      {"bytes above 0x7F count unsigned", {0xFF, 0xFF, 0xDD, 0, 0, 0, 0, 0, 0, 0, 0, 0}, 0},
-      {"sum 730", {61, 61, 61, 61, 61, 61, 61, 61, 61, 61, 61, 59}, -1},
-      {"sum 732", {61, 61, 61, 61, 61, 61, 61, 61, 61, 61, 61, 61}, -1},
-      {"731 + 256: no 8-bit sum", {0xFF, 0xFF, 0xFF, 0xDE, 0, 0, 0, 0, 0, 0, 0, 0}, -1},
-      {"all zero", Repeat(0, 12), -1},
+      {"61 x 11 + 60", {61, 61, 61, 61, 61, 61, 61, 61, 61, 61, 61, 60}, true},
+      {"bytes above 0x7F count unsigned", {0xFF, 0xFF, 0xDD, 0, 0, 0, 0, 0, 0, 0, 0, 0}, true},
+      {"sum 730", {61, 61, 61, 61, 61, 61, 61, 61, 61, 61, 61, 59}, false},
+      {"sum 732", {61, 61, 61, 61, 61, 61, 61, 61, 61, 61, 61, 61}, false},
+      {"731 + 256: no 8-bit sum", {0xFF, 0xFF, 0xFF, 0xDE, 0, 0, 0, 0, 0, 0, 0, 0}, false},
+      {"all zero", Repeat(0, 12), false},
   };
   for (const SignatureCase& c : cases) {
     SCOPED_TRACE(c.name);

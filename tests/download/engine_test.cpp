@@ -166,7 +166,7 @@ class TargetObserver : public lumo_test::RecordingUI {
   PathIndex stopIn = MOTOR_PATH;
   int32_t stopAfter = -1;
 
-  void TargetStarted(PathIndex target, int32_t bytes) override { Add("start " + Name(target) + " " + std::to_string(bytes)); }
+  void TargetStarted(PathIndex target, int32_t bytes, int32_t /*jobBytes*/) override { Add("start " + Name(target) + " " + std::to_string(bytes)); }
   void TargetEnded(PathIndex target, bool done) override { Add("end " + Name(target) + (done ? " done" : " failed")); }
   void ProgressMade(PathIndex target, int32_t percent, int32_t bytesDone) override {
     std::lock_guard<std::mutex> hold(lock_);

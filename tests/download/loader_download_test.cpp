@@ -122,12 +122,12 @@ class LoaderDownloadTest : public testing::Test {
     job.Start();
   }
 
-  int32_t Download(const Image& image) {
+  JobResult Download(const Image& image) {
     job.form.Total_Size.store(image.size);
     job.form.Progress_Base = 0;
     job.form.Progress_Segment = 0.0;
     started = Clock::now();
-    const int32_t result = DownloadByLoader(&job.form, 1, image.bytes.get(), image.size);
+    const JobResult result = DownloadByLoader(&job.form, 1, image.bytes.get(), image.size);
     took = Clock::now() - started;
     job.unit.WaitIdle();
     return result;
@@ -144,7 +144,7 @@ class LoaderDownloadImage : public LoaderDownloadTest, public testing::WithParam
 
 TEST_P(LoaderDownloadImage, LandsInFlashByteForByte) {
   const Image image = MakeImage(GetParam());
-  ASSERT_EQ(Download(image), 0);
+  ASSERT_EQ(Download(image), JobResult::Done);
   EXPECT_TRUE(job.ui.Messages().empty());
   EXPECT_EQ(Flash(), image.Vector()) << "flash differs from the image";
   // RESET acknowledged; the line is back with the camera.
@@ -190,7 +190,7 @@ enum class FlashAfter { Image, NotImage, Untouched };
 struct RecoveryCase {
   const char* Name;
   std::vector<Fault> Faults;
-  int32_t Result;
+  JobResult Result;
   std::vector<std::string> Messages;
   FlashAfter Flash;
   // Extra checks on the host's packets.
@@ -212,13 +212,13 @@ Bytes ChunkPacket(const Image& image, int k) {
 
 const RecoveryCase RECOVERIES[] = {
     {"SEND_DATA corrupted on the line: NAK, plain retry",
-     {{FaultKind::CorruptIncoming, BOARD, 0x24, 2, 1, 5}}, 0, {}, FlashAfter::Image,
+     {{FaultKind::CorruptIncoming, BOARD, 0x24, 2, 1, 5}}, JobResult::Done, {}, FlashAfter::Image,
      [](const std::vector<Bytes>& sent, const Image& image) {
        EXPECT_EQ(CountOf(sent, RESYNC), 0u);
        EXPECT_EQ(CountOf(sent, ChunkPacket(image, 2)), 2u);
        EXPECT_EQ(CountOf(sent, RESET), 1u);
      }},
-    {"NAK to the first PING: the next PING without resync", {{FaultKind::NakPacket, BOARD, 0x20}}, 0, {},
+    {"NAK to the first PING: the next PING without resync", {{FaultKind::NakPacket, BOARD, 0x20}}, JobResult::Done, {},
      FlashAfter::Image,
      [](const std::vector<Bytes>& sent, const Image&) {
        ASSERT_GE(sent.size(), 3u);
@@ -226,7 +226,7 @@ const RecoveryCase RECOVERIES[] = {
        EXPECT_EQ(sent[1], PING);
        EXPECT_EQ(sent[2], DownloadPacket(RECOVERY_IMAGE));
      }},
-    {"lost reply to a PING: time-out, resync, next PING", {{FaultKind::DropReply, BOARD, 0x20}}, 0, {},
+    {"lost reply to a PING: time-out, resync, next PING", {{FaultKind::DropReply, BOARD, 0x20}}, JobResult::Done, {},
      FlashAfter::Image,
      [](const std::vector<Bytes>& sent, const Image&) {
        // Three single 0x03 bytes make a packet the loader acknowledges; a
@@ -239,7 +239,7 @@ const RecoveryCase RECOVERIES[] = {
      }},
     // The loader wrote the chunk; the retry writes it again behind it, and the
     // last chunk no longer fits the announced length: status 0x43.
-    {"lost ACK to a SEND_DATA: reload requested, never success", {{FaultKind::DropReply, BOARD, 0x24, 3}}, -2, {},
+    {"lost ACK to a SEND_DATA: reload requested, never success", {{FaultKind::DropReply, BOARD, 0x24, 3}}, JobResult::Reload, {},
      FlashAfter::NotImage,
      [](const std::vector<Bytes>& sent, const Image& image) {
        EXPECT_EQ(CountOf(sent, ChunkPacket(image, 3)), 2u);
@@ -248,7 +248,7 @@ const RecoveryCase RECOVERIES[] = {
        EXPECT_EQ(sent.back(), GET_STATUS);
      }},
     // The resync's own packet sets the status to 0x41: the chunk's outcome is lost.
-    {"lost status reply: reload requested", {{FaultKind::DropReply, BOARD, 0x23, 4}}, -2, {}, FlashAfter::NotImage,
+    {"lost status reply: reload requested", {{FaultKind::DropReply, BOARD, 0x23, 4}}, JobResult::Reload, {}, FlashAfter::NotImage,
      [](const std::vector<Bytes>& sent, const Image& image) {
        // GET_STATUS 4 is the one of chunk 3 (0 confirmed the erase).
        EXPECT_EQ(CountOf(sent, ChunkPacket(image, 3)), 1u);
@@ -256,14 +256,14 @@ const RecoveryCase RECOVERIES[] = {
        EXPECT_GE(CountOf(sent, RESYNC), 3u);
        EXPECT_EQ(CountOf(sent, RESET), 0u);
      }},
-    {"flash failure on a chunk: reload requested", {{FaultKind::FlashFailure, BOARD, 0x24, 6}}, -2, {},
+    {"flash failure on a chunk: reload requested", {{FaultKind::FlashFailure, BOARD, 0x24, 6}}, JobResult::Reload, {},
      FlashAfter::NotImage,
      [](const std::vector<Bytes>& sent, const Image& image) {
        EXPECT_EQ(CountOf(sent, ChunkPacket(image, 7)), 0u);
        EXPECT_EQ(CountOf(sent, RESET), 0u);
      }},
     // -4: reported, and no loader answered at all (the job then clears its record).
-    {"six unanswered PINGs", {{FaultKind::Silence, BOARD, 0x20, 0, -1}}, -4, {"Stellaries Connection Error !!"},
+    {"six unanswered PINGs", {{FaultKind::Silence, BOARD, 0x20, 0, -1}}, JobResult::NoLoader, {"Stellaries Connection Error !!"},
      FlashAfter::Untouched,
      [](const std::vector<Bytes>& sent, const Image&) {
        EXPECT_EQ(CountOf(sent, PING), 6u);
@@ -272,7 +272,7 @@ const RecoveryCase RECOVERIES[] = {
        EXPECT_EQ(sent.size(), 6u + CountOf(sent, RESYNC));
      },
      std::chrono::milliseconds(2000 + 6 * 600 * 2)},
-    {"erase fails with FLASH_FAIL", {{FaultKind::FlashFailure, BOARD, 0x21}}, -3, {"Erase Flash Error !!"},
+    {"erase fails with FLASH_FAIL", {{FaultKind::FlashFailure, BOARD, 0x21}}, JobResult::Reported, {"Erase Flash Error !!"},
      FlashAfter::Untouched,
      [](const std::vector<Bytes>& sent, const Image&) {
        // Any status but success: plain retries, fifteen in all, no resync.
@@ -281,14 +281,14 @@ const RecoveryCase RECOVERIES[] = {
        EXPECT_EQ(CountOf(sent, RESYNC), 0u);
        EXPECT_EQ(sent.size(), 17u);
      }},
-    {"DOWNLOAD refused fifteen times", {{FaultKind::NakPacket, BOARD, 0x21, 0, -1}}, -3, {"Erase Flash Error !!"},
+    {"DOWNLOAD refused fifteen times", {{FaultKind::NakPacket, BOARD, 0x21, 0, -1}}, JobResult::Reported, {"Erase Flash Error !!"},
      FlashAfter::Untouched,
      [](const std::vector<Bytes>& sent, const Image&) {
        EXPECT_EQ(CountOf(sent, DownloadPacket(RECOVERY_IMAGE)), 15u);
        EXPECT_EQ(CountOf(sent, GET_STATUS), 0u);
      },
      std::chrono::milliseconds(2000 + 15 * 2000)},
-    {"SEND_DATA refused fifteen times", {{FaultKind::NakPacket, BOARD, 0x24, 1, -1}}, -1, {"Write Data Error !!"},
+    {"SEND_DATA refused fifteen times", {{FaultKind::NakPacket, BOARD, 0x24, 1, -1}}, JobResult::Failed, {"Write Data Error !!"},
      FlashAfter::NotImage,
      [](const std::vector<Bytes>& sent, const Image& image) {
        EXPECT_EQ(CountOf(sent, ChunkPacket(image, 1)), 15u);
@@ -297,7 +297,7 @@ const RecoveryCase RECOVERIES[] = {
     // The board restarted but its ACK was lost: after the 6000 polls one
     // PING goes unanswered. That cannot tell a restarted board from a lost
     // PING reply, so the image is in but the restart stays unconfirmed.
-    {"RESET unacknowledged, the PING unanswered: the restart stays unconfirmed", {{FaultKind::DropReply, BOARD, 0x25}}, 1,
+    {"RESET unacknowledged, the PING unanswered: the restart stays unconfirmed", {{FaultKind::DropReply, BOARD, 0x25}}, JobResult::DoneRestartUnconfirmed,
      {}, FlashAfter::Image,
      [](const std::vector<Bytes>& sent, const Image&) {
        ASSERT_GE(sent.size(), 2u);
@@ -308,14 +308,14 @@ const RecoveryCase RECOVERIES[] = {
      },
      std::chrono::milliseconds(2000 + 2000 + 6000 * 2 + 300 * 2)},
     // A NAK means the RESET was not taken: the board still listens.
-    {"RESET refused once: sent again", {{FaultKind::NakPacket, BOARD, 0x25}}, 0, {}, FlashAfter::Image,
+    {"RESET refused once: sent again", {{FaultKind::NakPacket, BOARD, 0x25}}, JobResult::Done, {}, FlashAfter::Image,
      [](const std::vector<Bytes>& sent, const Image&) {
        EXPECT_EQ(CountOf(sent, RESET), 2u);
        EXPECT_EQ(CountOf(sent, PING), 1u);
        EXPECT_EQ(sent.back(), RESET);
      }},
     {"RESET never taken: the restart stays unconfirmed", {{FaultKind::NakPacket, BOARD, 0x25, 0, -1}},
-     RESULT_DONE_RESTART_UNCONFIRMED, {}, FlashAfter::Image,
+     JobResult::DoneRestartUnconfirmed, {}, FlashAfter::Image,
      [](const std::vector<Bytes>& sent, const Image&) {
        EXPECT_EQ(CountOf(sent, RESET), static_cast<size_t>(RESET_TRIES));
        EXPECT_EQ(sent.back(), RESET);
@@ -323,7 +323,7 @@ const RecoveryCase RECOVERIES[] = {
     // The board restarted, but its ACK came damaged: a resync, the RESET
     // again (nobody answers it now), and the PING, unanswered: unconfirmed.
     {"RESET answered with a damaged reply: resync, again, then the PING", {{FaultKind::CorruptReply, BOARD, 0x25, 0, 1, 1}},
-     1, {}, FlashAfter::Image,
+     JobResult::DoneRestartUnconfirmed, {}, FlashAfter::Image,
      [](const std::vector<Bytes>& sent, const Image&) {
        EXPECT_EQ(CountOf(sent, RESET), 2u);
        EXPECT_GE(CountOf(sent, RESYNC), 1u);
@@ -332,14 +332,14 @@ const RecoveryCase RECOVERIES[] = {
      std::chrono::milliseconds(2000 + 2000 + 2 * 6000 * 2 + 300 * 2)},
     // A write that fails once has been reported; the routine stops there
     // instead of repeating the report for every try and resync byte.
-    {"the line goes dead after the erase", {{FaultKind::HangUp, BOARD, 0x23}}, -3, {"Not Write Correctly !!"},
+    {"the line goes dead after the erase", {{FaultKind::HangUp, BOARD, 0x23}}, JobResult::Reported, {"Not Write Correctly !!"},
      FlashAfter::Untouched,
      [](const std::vector<Bytes>& sent, const Image&) {
        EXPECT_EQ(sent, (std::vector<Bytes>{PING, DownloadPacket(RECOVERY_IMAGE), GET_STATUS}));
      }},
     // The slow one: fifteen waits of 1200 polls for the status of chunk 0,
     // each followed by a resync whose status reply is lost as well.
-    {"fifteen time-outs on one chunk", {{FaultKind::DropReply, BOARD, 0x23, 1, -1}}, -1, {"Write Data Error !!"},
+    {"fifteen time-outs on one chunk", {{FaultKind::DropReply, BOARD, 0x23, 1, -1}}, JobResult::Failed, {"Write Data Error !!"},
      FlashAfter::NotImage,
      [](const std::vector<Bytes>& sent, const Image& image) {
        EXPECT_EQ(CountOf(sent, ChunkPacket(image, 0)), 1u);
@@ -383,15 +383,15 @@ TEST_P(LoaderDownloadRecovery, ResultMessagesFlashAndWire) {
 TEST_F(LoaderDownloadTest, DamagedStatusReplyIsNeverTakenForSuccess) {
   job.unit.AddFault({FaultKind::CorruptReply, BOARD, 0x23, 3, 1, 4});
   const Image image = MakeImage(RECOVERY_IMAGE);
-  const int32_t result = Download(image);
-  if (result == 0) {
+  const JobResult result = Download(image);
+  if (result == JobResult::Done) {
     EXPECT_EQ(Flash(), image.Vector());
     EXPECT_TRUE(job.ui.Messages().empty());
-  } else if (result == -2) {
+  } else if (result == JobResult::Reload) {
     EXPECT_TRUE(job.ui.Messages().empty());
   } else {
     // Fifteen time-outs on the chunk's status: a failure, reported.
-    EXPECT_EQ(result, -1);
+    EXPECT_EQ(result, JobResult::Failed);
     EXPECT_EQ(job.ui.Messages(), std::vector<std::string>{"Write Data Error !!"});
   }
 }

@@ -7,6 +7,7 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <thread>
 #include <vector>
 
@@ -14,6 +15,7 @@
 #include "PortlessJob.h"
 #include "RxBufferAccess.h"
 #include "SerialLink.h"
+#include "TimedOutWaits.h"
 
 namespace {
 
@@ -21,7 +23,7 @@ using Bytes = std::vector<uint8_t>;
 
 struct BuilderCase {
   const char* Name;
-  std::function<int32_t(TDownloadJob*, uint8_t*)> Build;
+  std::function<int32_t(JobContext*, uint8_t*)> Build;
   Bytes Expected;
 };
 
@@ -57,7 +59,7 @@ TEST(LoaderPackets, BuildersProduceTheWireBytesAndResetTheReply) {
   for (const BuilderCase& c : cases) {
     SCOPED_TRACE(c.Name);
     lumo_test::PortlessJob job;
-    TDownloadJob& form = job.form;
+    JobContext& form = job.form;
     lumo_test::ReceivePass(form.Link.Rx, Bytes(7, 0x5A));
     uint8_t packet[LOADER_PACKET_BUFFER];
     std::fill(std::begin(packet), std::end(packet), 0xEE);
@@ -76,14 +78,25 @@ TEST(LoaderPackets, BuildersProduceTheWireBytesAndResetTheReply) {
 }
 
 // A reply reset, then bytes stored as the receive thread stores a reply.
-void Receive(TDownloadJob& form, const Bytes& bytes) {
+void Receive(JobContext& form, const Bytes& bytes) {
   form.Link.Rx.Reset();
   lumo_test::ReceivePass(form.Link.Rx, bytes);
 }
 
 // Claims count received bytes over what the buffer holds now.
-void Claim(TDownloadJob& form, const Bytes& bytes, uint32_t count) {
+void Claim(JobContext& form, const Bytes& bytes, uint32_t count) {
   RxBufferAccess::Place(form.Link.Rx, bytes.data(), static_cast<uint32_t>(bytes.size()), count);
+}
+
+// The waits' answers as the cases write them: 204 ACK, 51 NAK, 64 status
+// success, else the status byte; -1 nothing.
+int32_t Code(const std::optional<LoaderAck>& ack) {
+  if (!ack) return -1;
+  return *ack == LoaderAck::Ack ? 204 : 51;
+}
+int32_t Code(const std::optional<LoaderStatus>& status) {
+  if (!status) return -1;
+  return status->Reply == StatusReply::Success ? 64 : status->Status;
 }
 
 struct WaitCase {
@@ -121,77 +134,78 @@ TEST(LoaderWaits, RecogniseRepliesAnywhereInTheReceivedBytes) {
   for (const WaitCase& c : cases) {
     SCOPED_TRACE(c.Name);
     lumo_test::PortlessJob job;
-    TDownloadJob& form = job.form;
+    JobContext& form = job.form;
     Receive(form, c.Received);
-    EXPECT_EQ(WaitLoaderAck(&form, 2), c.Ack);
-    EXPECT_EQ(WaitLoaderStatus(&form, 2), c.Status);
+    EXPECT_EQ(Code(WaitLoaderAck(&form, 2)), c.Ack);
+    EXPECT_EQ(Code(WaitLoaderStatus(&form, 2)), c.Status);
   }
 }
 
 TEST(LoaderWaits, LookOnlyAtTheCountedBytes) {
   // Bytes beyond Rx_Count are from before the reset or not yet counted.
   lumo_test::PortlessJob job;
-  TDownloadJob& form = job.form;
+  JobContext& form = job.form;
   const Bytes status = {0x00, 0xCC, 0x03, 0x40, 0x40};
   Claim(form, status, 1);
-  EXPECT_EQ(WaitLoaderAck(&form, 2), -1);
+  EXPECT_EQ(Code(WaitLoaderAck(&form, 2)), -1);
   Claim(form, status, 4);
-  EXPECT_EQ(WaitLoaderStatus(&form, 2), -1);
+  EXPECT_EQ(Code(WaitLoaderStatus(&form, 2)), -1);
   Claim(form, status, 5);
-  EXPECT_EQ(WaitLoaderStatus(&form, 2), 64);
+  EXPECT_EQ(Code(WaitLoaderStatus(&form, 2)), 64);
 }
 
 TEST(LoaderWaits, NeverReadPastTheBufferWhateverTheCount) {
   lumo_test::PortlessJob job;
-  TDownloadJob& form = job.form;
+  JobContext& form = job.form;
   Bytes full(RX_BUFFER_SIZE, 0x11);
   full[RX_BUFFER_SIZE - 1] = 0x00;
   Claim(form, full, 5000);
-  EXPECT_EQ(WaitLoaderAck(&form, 1), -1);
-  EXPECT_EQ(WaitLoaderStatus(&form, 1), -1);
+  EXPECT_EQ(Code(WaitLoaderAck(&form, 1)), -1);
+  EXPECT_EQ(Code(WaitLoaderStatus(&form, 1)), -1);
   full[RX_BUFFER_SIZE - 2] = 0x00;
   full[RX_BUFFER_SIZE - 1] = 0xCC;
   Claim(form, full, 5000);
-  EXPECT_EQ(WaitLoaderAck(&form, 1), 204);
+  EXPECT_EQ(Code(WaitLoaderAck(&form, 1)), 204);
 }
 
 TEST(LoaderWaits, PollBudgetBoundsTheWait) {
   using Clock = std::chrono::steady_clock;
   lumo_test::PortlessJob job;
-  TDownloadJob& form = job.form;
+  JobContext& form = job.form;
   Receive(form, {0x00, 0xCC, 0x03, 0x40, 0x40});
   // No budget: no scan at all, even with the reply in place.
-  EXPECT_EQ(WaitLoaderAck(&form, 0), -1);
-  EXPECT_EQ(WaitLoaderStatus(&form, -5), -1);
+  EXPECT_EQ(Code(WaitLoaderAck(&form, 0)), -1);
+  EXPECT_EQ(Code(WaitLoaderStatus(&form, -5)), -1);
 
   // A found reply ends the wait at its first scan: nothing runs out.
-  uint64_t waits = TimedOutWaitsOnThisThread();
-  EXPECT_EQ(WaitLoaderAck(&form, 100000), 204);
-  EXPECT_EQ(WaitLoaderStatus(&form, 100000), 64);
-  EXPECT_EQ(TimedOutWaitsOnThisThread(), waits);
+  lumo_test::TimedOutWaits timedOut(form.Link);
+  uint64_t waits = timedOut.Waits();
+  EXPECT_EQ(Code(WaitLoaderAck(&form, 100000)), 204);
+  EXPECT_EQ(Code(WaitLoaderStatus(&form, 100000)), 64);
+  EXPECT_EQ(timedOut.Waits(), waits);
 
   // A wait that sees no reply lasts at least its polls times the poll
   // period: the resync's 4, the address set's 30, the ping's 300.
   Receive(form, {0x12});
   for (int32_t polls : {4, 30, 300}) {
     SCOPED_TRACE(polls);
-    const uint64_t before = TimedOutPollsOnThisThread();
+    const uint64_t before = timedOut.Polls();
     const auto start = Clock::now();
-    EXPECT_EQ(WaitLoaderAck(&form, polls), -1);
+    EXPECT_EQ(Code(WaitLoaderAck(&form, polls)), -1);
     EXPECT_GE(Clock::now() - start, polls * POLL_PERIOD);
-    EXPECT_EQ(TimedOutPollsOnThisThread() - before, static_cast<uint64_t>(polls));
+    EXPECT_EQ(timedOut.Polls() - before, static_cast<uint64_t>(polls));
   }
 
   // A reply stored while a long wait runs ends it: the wait wakes on the
   // store instead of running out.
-  waits = TimedOutWaitsOnThisThread();
+  waits = timedOut.Waits();
   std::thread unit([&form] {
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
     lumo_test::ReceivePass(form.Link.Rx, {0x00, 0xCC});
   });
-  EXPECT_EQ(WaitLoaderAck(&form, 5000), 204);
+  EXPECT_EQ(Code(WaitLoaderAck(&form, 5000)), 204);
   unit.join();
-  EXPECT_EQ(TimedOutWaitsOnThisThread(), waits);
+  EXPECT_EQ(timedOut.Waits(), waits);
 }
 
 }  // namespace

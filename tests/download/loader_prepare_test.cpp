@@ -35,20 +35,20 @@ struct PingCase {
   const char* Name;
   std::optional<UnitPart> Listening;
   std::vector<Fault> Faults;
-  int32_t Result;
+  PingReply Result;
   std::vector<std::string> Wire;
 };
 
 void PrintTo(const PingCase& c, std::ostream* os) { *os << c.Name; }
 
 const PingCase PINGS[] = {
-    {"loader listening", UnitPart::CameraBoardLoader, {}, 204, {"PING@115200"}},
-    {"NAK then ACK", UnitPart::CameraBoardLoader, {{FaultKind::NakPacket, UnitPart::CameraBoardLoader, 0x20}}, 204,
+    {"loader listening", UnitPart::CameraBoardLoader, {}, PingReply::Acknowledged, {"PING@115200"}},
+    {"NAK then ACK", UnitPart::CameraBoardLoader, {{FaultKind::NakPacket, UnitPart::CameraBoardLoader, 0x20}}, PingReply::Acknowledged,
      {"PING@115200", "PING@115200"}},
     {"NAK to both tries", UnitPart::CameraBoardLoader,
-     {{FaultKind::NakPacket, UnitPart::CameraBoardLoader, 0x20, 0, -1}}, -1, {"PING@115200", "PING@115200"}},
+     {{FaultKind::NakPacket, UnitPart::CameraBoardLoader, 0x20, 0, -1}}, PingReply::Unanswered, {"PING@115200", "PING@115200"}},
     // The camera listens at its own rate: the PINGs are noise to it. No resync.
-    {"nobody answers", std::nullopt, {}, -1, {"PING@115200", "PING@115200"}},
+    {"nobody answers", std::nullopt, {}, PingReply::Unanswered, {"PING@115200", "PING@115200"}},
 };
 
 class PingLoaderTest : public testing::TestWithParam<PingCase> {};
@@ -88,13 +88,13 @@ TEST(CameraBoardEntry, LoaderAnswersOnlyAfterTheEntryCommand) {
   const uint8_t payload[] = {0x01, 0x04, 0x75, 0xBB, 0xCC, 0xDD};
   std::copy(std::begin(payload), std::end(payload), enter.payload);
   enter.length = 8;
-  ASSERT_EQ(SendCameraCommand(&job.form, &enter, WAIT_ACK_AND_COMPLETION), 0);
+  ASSERT_EQ(SendCameraCommand(&job.form, &enter, WAIT_ACK_AND_COMPLETION), CommandReply::Answered);
   ASSERT_TRUE(job.unit.WaitIdle());
   job.unit.ClearWire();
 
-  EXPECT_EQ(PingLoader(&job.form), -1);
-  static_cast<void>(EnterCameraLoader(&job.form));  // awaits nothing
-  EXPECT_EQ(PingLoader(&job.form), 204);
+  EXPECT_EQ(PingLoader(&job.form), PingReply::Unanswered);
+  EnterCameraLoader(&job.form);  // awaits nothing
+  EXPECT_EQ(PingLoader(&job.form), PingReply::Acknowledged);
   job.unit.WaitIdle();
   EXPECT_EQ(job.unit.Listening(), UnitPart::CameraBoardLoader);
   EXPECT_EQ(SentMessages(job.unit),
@@ -159,9 +159,9 @@ TEST_P(PrepareControlBoardTest, BringsTheLoaderToTheLine) {
   options.ListeningAtStart = c.Listening;
   TestJob job(options, 9600, &ports);
   ASSERT_TRUE(job.Open());
-  job.form.DSP_Selected.store(c.Dsp);
-  job.form.CM_Selected.store(c.Cm);
-  job.form.Motor_Selected.store(1);
+  job.form.Request.Targets[DSP_PATH].Selected = c.Dsp;
+  job.form.Request.Targets[CM_PATH].Selected = c.Cm;
+  job.form.Request.Targets[MOTOR_PATH].Selected = true;
   job.Start();
 
   bool recorded = false;

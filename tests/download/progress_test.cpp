@@ -88,7 +88,7 @@ TEST(ShowProgress, PercentagesAcrossSegmentsAndJobs) {
     SCOPED_TRACE(c.name);
     RecordingUI ui;
     lumo_test::PortlessJob job(&ui);
-    TDownloadJob& form = job.form;
+    JobContext& form = job.form;
     uint8_t& lastSegment = job.session.Progress_LastSegment;
     if (c.fromProgramStart) lastSegment = 255;
     else if (c.afterPreviousCase) lastSegment = static_cast<uint8_t>(lastSegmentAfterPrevious);
@@ -98,7 +98,7 @@ TEST(ShowProgress, PercentagesAcrossSegmentsAndJobs) {
     form.Progress_Segment = 0.0;
     std::vector<std::string> expected;
     for (const Call& call : c.calls) {
-      EXPECT_EQ(ShowProgress(&form, call.segment, call.weight, call.count, call.index), 1);
+      ShowProgress(&form, call.segment, call.weight, call.count, call.index);
       expected.push_back(call.shown);
       EXPECT_EQ(lastSegment, call.segment);
       EXPECT_DOUBLE_EQ(form.Progress_Segment, call.index * call.weight / call.count);
@@ -111,9 +111,9 @@ TEST(ShowProgress, PercentagesAcrossSegmentsAndJobs) {
 
 TEST(ShowProgress, WithoutUserInterfaceOnlyCounts) {
   lumo_test::PortlessJob job;
-  TDownloadJob& form = job.form;
+  JobContext& form = job.form;
   EXPECT_EQ(job.session.Progress_LastSegment, 255);  // a new session
-  EXPECT_EQ(ShowProgress(&form, 0, 100.0, 382, 191), 1);
+  ShowProgress(&form, 0, 100.0, 382, 191);
   EXPECT_EQ(job.session.Progress_LastSegment, 0);
   EXPECT_DOUBLE_EQ(form.Progress_Segment, 50.0);
 }

@@ -19,6 +19,7 @@
 #include "DownloadJob.h"
 #include "PortlessJob.h"
 #include "TestContext.h"
+#include "Worker.h"
 
 namespace {
 
@@ -57,7 +58,7 @@ TEST_P(WorkerChecks, RefuseBeforeSendingAnything) {
   fs::create_directories(folder);
   lumo_test::RecordingUI ui;
   lumo_test::PortlessJob job(&ui);
-  TDownloadJob& form = job.form;
+  JobContext& form = job.form;
   const long long sizes[] = {c.dspSize, c.cmSize, c.motorSize};
   std::vector<int> sockets;
   for (int i = 0; i < 3; ++i) {
@@ -80,15 +81,15 @@ TEST_P(WorkerChecks, RefuseBeforeSendingAnything) {
       std::fclose(f);
       fs::resize_file(path, static_cast<uintmax_t>(sizes[i]));
     }
-    form.Paths[i] = path.string();
+    form.Request.Targets[i].Path = path.string();
   }
   // The worker runs on a thread of its own, so that a blocking open fails
   // the test instead of hanging it.
-  form.DSP_Selected = c.dsp;
-  form.CM_Selected = c.cm;
-  form.Motor_Selected = c.motor;
+  form.Request.Targets[DSP_PATH].Selected = c.dsp;
+  form.Request.Targets[CM_PATH].Selected = c.cm;
+  form.Request.Targets[MOTOR_PATH].Selected = c.motor;
   form.Download_Active = true;
-  auto worker = std::async(std::launch::async, [&form] { return DownloadThread(&form); });
+  auto worker = std::async(std::launch::async, [&form] { DownloadThread(&form); });
   if (worker.wait_for(std::chrono::seconds(20)) != std::future_status::ready) {
     ADD_FAILURE() << "the worker blocked in an open";
     // A writer releases an open that waits on a FIFO, so the test ends.
@@ -97,7 +98,7 @@ TEST_P(WorkerChecks, RefuseBeforeSendingAnything) {
       if (fd >= 0) ::close(fd);
     }
   }
-  EXPECT_EQ(worker.get(), 0);
+  worker.get();
   EXPECT_EQ(ui.Messages(), c.messages);
   EXPECT_TRUE(ui.Statuses().empty());  // neither a percentage nor "100 %"
   EXPECT_FALSE(form.Download_Active.load());

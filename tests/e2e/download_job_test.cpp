@@ -32,6 +32,7 @@
 #include "CaseName.h"
 #include "WireMessages.h"
 #include "AppTestSupport.h"
+#include "JobContext.h"
 #include "Lumo_Q31NTX_DownloadAP.h"
 #include "RefusingPort.h"
 #include "SampleImages.h"
@@ -155,7 +156,7 @@ class Bench {
     form->show();
     QObject::connect(form->Processing_States, &QLineEdit::textChanged, form.get(), [this](const QString& text) {
       statuses.push_back(
-          {text, form->Job.Download_Active.load(), form->Job.Link.ComPort_Opened.load(), form->DownLoadAP->isEnabled()});
+          {text, ContextOf(form->Job).Download_Active.load(), ContextOf(form->Job).Link.ComPort_Opened.load(), form->DownLoadAP->isEnabled()});
     });
   }
 
@@ -418,7 +419,7 @@ TEST_P(DownloadJobTable, MessagesStatusWireAndMemories) {
 
   // Controls back, port closed.
   EXPECT_TRUE(bench.ControlsEnabled());
-  EXPECT_FALSE(bench.form->Job.Link.ComPort_Opened.load());
+  EXPECT_FALSE(ContextOf(bench.form->Job).Link.ComPort_Opened.load());
   if (!bench.unit->HungUp()) {
     EXPECT_TRUE(bench.PortFree());
   }
@@ -562,7 +563,7 @@ TEST(DownloadJob, ABrowseDialogHeldOpenDoesNotHoldTheJobUp) {
   QTimer open;
   open.setInterval(1);
   QObject::connect(&open, &QTimer::timeout, bench.form.get(), [&] {
-    if (opened || !bench.form->Job.Download_Active.load()) return;
+    if (opened || !ContextOf(bench.form->Job).Download_Active.load()) return;
     open.stop();
     opened = true;
     // Closes the dialog once the job has shown "100 %", or after a bound.
@@ -703,7 +704,7 @@ TEST(DownloadJob, CloseDuringAJobWaitsForTheJob) {
   QTimer timer;
   timer.setInterval(20);
   QObject::connect(&timer, &QTimer::timeout, [&] {
-    if (!bench.form->Job.Download_Active.load()) return;
+    if (!ContextOf(bench.form->Job).Download_Active.load()) return;
     if (!closeAsked) {
       closeAsked = true;
       bench.form->close();
@@ -722,7 +723,7 @@ TEST(DownloadJob, CloseDuringAJobWaitsForTheJob) {
   // The job itself ran to its end.
   EXPECT_TRUE(bench.messages.Texts().empty());
   EXPECT_EQ(bench.unit->Flash(UnitPart::ControlBoardLoader), motor);
-  EXPECT_FALSE(bench.form->Job.Link.ComPort_Opened.load());
+  EXPECT_FALSE(ContextOf(bench.form->Job).Link.ComPort_Opened.load());
 }
 
 // The port is held by another program: the open is refused, reported, and
@@ -744,9 +745,9 @@ TEST(DownloadJob, PortHeldElsewhereStartsNothing) {
   EXPECT_TRUE(boxes[0].details.contains(QStringLiteral(" is held by "))) << boxes[0].details.toStdString();
   EXPECT_TRUE(bench.statuses.empty()) << "a status text without a job";
   EXPECT_TRUE(bench.ControlsEnabled());
-  EXPECT_FALSE(bench.form->Job.Link.ComPort_Opened.load());
-  EXPECT_FALSE(bench.form->Job.Download_Active.load());
-  EXPECT_FALSE(bench.form->Job.Worker_Busy.load());
+  EXPECT_FALSE(ContextOf(bench.form->Job).Link.ComPort_Opened.load());
+  EXPECT_FALSE(ContextOf(bench.form->Job).Download_Active.load());
+  EXPECT_FALSE(ContextOf(bench.form->Job).Worker_Busy.load());
   EXPECT_TRUE(bench.unit->WireBytes(sim::WireDirection::ToUnit).empty());
 }
 
@@ -773,10 +774,10 @@ TEST(DownloadJob, PortBoxWithoutANumberStartsNothing) {
     ASSERT_EQ(boxes.size(), 1u);
     EXPECT_EQ(boxes[0].kind, ShownMessageBox::ExceptionDisplay);
     EXPECT_EQ(boxes[0].text, QStringLiteral("'Com Port' is not a valid integer value."));
-    EXPECT_FALSE(form.Job.Link.ComPort_Opened.load());
-    EXPECT_FALSE(form.Job.Download_Active.load());
-    EXPECT_FALSE(form.Job.Worker_Busy.load());
-    EXPECT_FALSE(form.Job.Reader_Busy.load());
+    EXPECT_FALSE(ContextOf(form.Job).Link.ComPort_Opened.load());
+    EXPECT_FALSE(ContextOf(form.Job).Download_Active.load());
+    EXPECT_FALSE(ContextOf(form.Job).Worker_Busy.load());
+    EXPECT_FALSE(ContextOf(form.Job).Reader_Busy.load());
     EXPECT_TRUE(form.DownLoadAP->isEnabled());
     EXPECT_TRUE(form.ComPort_ComboBox->isEnabled());
     EXPECT_TRUE(form.BaudRate_ComboBox->isEnabled());

@@ -92,7 +92,7 @@ TEST_F(ComPortTest, OpenAndCloseCases) {
     // Closed (or never opened), the port opens again.
     job.ui.Clear();
     job.SetComNumber(7);
-    job.form.User_BaudRate.store(9600);
+    job.form.Request.User_BaudRate = 9600;
     EXPECT_EQ(job.OpenThroughComFolder(folder.Path()), 0);
     ComPortClose(&job.form.Link);
   }
@@ -124,7 +124,7 @@ TEST_F(ComPortTest, ConfigBaudRateSetsEveryRate) {
   TestJob job;
   ASSERT_TRUE(job.Open());
   for (int32_t rate : {9600, 14400, 19200, 38400, 57600, 115200, 230400, 921600, 1000000}) {
-    EXPECT_EQ(ConfigBaudRate(&job.form.Link, rate), 0) << rate;
+    EXPECT_EQ(ConfigBaudRate(&job.form.Link, rate), RateSet::Applied) << rate;
     EXPECT_EQ(job.unit.HostRate(), rate);
     EXPECT_EQ(job.form.Link.Line_Settings.BaudRate, static_cast<uint32_t>(rate));
     EXPECT_EQ(job.form.Link.Line_Settings.ByteSize, 8);
@@ -132,7 +132,7 @@ TEST_F(ComPortTest, ConfigBaudRateSetsEveryRate) {
     EXPECT_EQ(job.form.Link.Line_Settings.StopBits, 0);
   }
   for (int32_t rate : {0, -1, -115200}) {
-    EXPECT_EQ(ConfigBaudRate(&job.form.Link, rate), -1) << rate;
+    EXPECT_EQ(ConfigBaudRate(&job.form.Link, rate), RateSet::Refused) << rate;
     EXPECT_EQ(job.unit.HostRate(), 1000000);
   }
 }
@@ -143,7 +143,7 @@ TEST_F(ComPortTest, ChangeBaudRateGoesThroughTheWindowThread) {
   job.Start();
   for (int32_t rate : {115200, 14400, 14400, 9600}) {  // the rate already set too
     const auto start = Clock::now();
-    EXPECT_EQ(ChangeBaudRate(&job.form.Link, rate), 0) << rate;
+    EXPECT_EQ(ChangeBaudRate(&job.form.Link, rate), RateSet::Applied) << rate;
     EXPECT_GE(MsSince(start), 100);
     EXPECT_EQ(job.unit.HostRate(), rate);
     EXPECT_EQ(job.form.Link.Baud_Request.load(), 0);
@@ -161,7 +161,7 @@ TEST_F(ComPortTest, RefusedBaudChangeFailsTheRequestBeforeTheAddressSet) {
     job.ui.ShowErrorMessage("(address set)");
   };
   job.Start();
-  EXPECT_EQ(ChangeBaudRate(&job.form.Link, 57600), -1);
+  EXPECT_EQ(ChangeBaudRate(&job.form.Link, 57600), RateSet::Refused);
   EXPECT_EQ(job.form.Link.Baud_Request.load(), -1);
   EXPECT_EQ(job.unit.HostRate(), 9600);
   job.Stop();  // the window thread has finished its step
@@ -223,7 +223,7 @@ TEST(WriteCommTest, StalledReaderEndsShortWithinTheBound) {
   TestJob job;
   ASSERT_TRUE(job.Open());
   const int32_t rate = 4000000;
-  ASSERT_EQ(ConfigBaudRate(&job.form.Link, rate), 0);
+  ASSERT_EQ(ConfigBaudRate(&job.form.Link, rate), RateSet::Applied);
   job.unit.SetReading(false);
   const int32_t count = 256 * 1024;
   Bytes data(count, 0x55);
@@ -303,7 +303,7 @@ TEST(ReceiveThreadTest, FloodNeitherOverflowsNorLingers) {
 TEST(ReceiveThreadTest, CountAndPositionKeepTheirInvariantUnderResets) {
   TestJob job;
   ASSERT_TRUE(job.Open());
-  ASSERT_EQ(ConfigBaudRate(&job.form.Link, 921600), 0);
+  ASSERT_EQ(ConfigBaudRate(&job.form.Link, 921600), RateSet::Applied);
   job.Start();
   std::atomic<bool> stop{false};
   std::atomic<int> violations{0}, checks{0};

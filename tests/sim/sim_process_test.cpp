@@ -143,7 +143,7 @@ TEST(SimProcessTest, RunsOnAComFolderAndDumpsAtExit) {
   lumo_test::RecordingUI ui;
   SerialLink link(ports, &ui);
   JobThreadFlags form;
-  ASSERT_EQ(ComPortOpen(&link, folder.Path() + "/COM4", 19200), 0);
+  ASSERT_EQ(ComPortOpen(&link, folder.Path() + "/COM4", 19200), PortOpen::Opened);
   form.Download_Active.store(true);
   std::thread reader([&] { ReceiveThread(&link, &form); });
   const std::vector<uint8_t> enter = {0x81, 0x01, 0x04, 0x75, 0xBB, 0xCC, 0xDD, 0xFF};
@@ -179,7 +179,7 @@ TEST(SimProcessTest, IsNotSeenHoldingItsPort) {
   const std::vector<uint8_t> addressSet = {0x88, 0x30, 0x01, 0xFF};
   for (int round = 0; round < 2; ++round) {
     SCOPED_TRACE(round);
-    ASSERT_EQ(ComPortOpen(&link, comLink, 9600), 0);
+    ASSERT_EQ(ComPortOpen(&link, comLink, 9600), PortOpen::Opened);
     EXPECT_FALSE(ProbeLinuxSerialPort(comLink, config));  // ours now
     form.Download_Active.store(true);
     std::thread reader([&] { ReceiveThread(&link, &form); });

@@ -47,7 +47,7 @@ Bytes Exchange(TestJob& job, const Bytes& bytes, size_t expect = 0) {
   return job.RxBytes();
 }
 
-void SetRate(TestJob& job, int32_t rate) { ASSERT_EQ(ConfigBaudRate(&job.form.Link, rate), 0); }
+void SetRate(TestJob& job, int32_t rate) { ASSERT_EQ(ConfigBaudRate(&job.form.Link, rate), RateSet::Applied); }
 
 // One session with the camera: each step's bytes go out at the step's rate.
 TEST(SimCamera, CommandInterfaceStepByStep) {

@@ -349,7 +349,7 @@ TEST(VirtualUnitDsp, BlockExchange) {
   for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<uint8_t>(i * 29 + 7);
   constexpr uint16_t ADDRESS = 0x0400;
   uint8_t packet[160];
-  const int32_t length = BuildDSPBlockPacket(packet, ADDRESS, data.data(), static_cast<uint32_t>(data.size()));
+  const int32_t length = BuildDSPBlockPacket(packet, ADDRESS, data.data(), static_cast<uint32_t>(data.size())).value_or(0);
   ASSERT_GT(length, 0);
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);

@@ -80,7 +80,7 @@ const Bytes NAK = {0x00, 0x33};
 
 Bytes Block(uint16_t address, uint32_t count, const Bytes& data) {
   uint8_t packet[160];
-  const int32_t n = BuildDSPBlockPacket(packet, address, data.data(), count);
+  const int32_t n = BuildDSPBlockPacket(packet, address, data.data(), count).value_or(0);
   return Bytes(packet, packet + n);
 }
 

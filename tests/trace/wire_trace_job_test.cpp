@@ -90,7 +90,7 @@ TEST_P(TracedJob, TheTraceHoldsTheWireInFrames) {
   request.Targets[DSP_PATH] = {c.Dsp, folder.File("dsp.bin")};
   request.Targets[CM_PATH] = {c.Cm, folder.File("cm.bin")};
   request.Targets[MOTOR_PATH] = {c.Motor, folder.File("motor.bin")};
-  const JobOutcome outcome = RunDownloadJob(&job.form, request);
+  const JobOutcome outcome = RunDownloadJob(&job.entry, request);
   ASSERT_TRUE(outcome.Success) << outcome.Message;
   ASSERT_TRUE(job.unit.WaitIdle());
   ASSERT_TRUE(trace.Close());
