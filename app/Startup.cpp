@@ -50,11 +50,11 @@ bool WindowPorts::CloseTrace() { return !trace_ || trace_->Close(); }
 namespace {
 
 // The image paths the form will show at start: what Save.ini remembers.
-std::vector<std::string> SavedImagePaths() {
-  const QString ini = SavedPathsIniFile(QString::fromUtf8(SettingsFolder(ExecutableFolder().toUtf8().toStdString())));
+std::vector<std::string> SavedImagePaths(const std::string& executableFolder) {
+  const std::string ini = SavedPathsIniFile(SettingsFolder(executableFolder));
   std::vector<std::string> paths;
   for (const char* key : {kDspPathKey, kCmPathKey, kMotorPathKey}) {
-    paths.push_back(ReadIniString(ini, kPathSection, key, QString()).toUtf8().toStdString());
+    paths.push_back(ReadIniString(ini, kPathSection, key, std::string()));
   }
   return paths;
 }
@@ -68,7 +68,9 @@ int RunLumoDownloadTool(char* argv0, const StartupOptions& options) {
   std::unique_ptr<LumoApplication> application;
   std::unique_ptr<TLumo_Q31NTX_DownloadAP> form;
   GuardedStartup([&] {
-    ports = std::make_unique<WindowPorts>(options, SavedImagePaths());
+    // The program's own folder, for the settings kept beside it.
+    const QString executableFolder = ExecutableFolder();
+    ports = std::make_unique<WindowPorts>(options, SavedImagePaths(executableFolder.toUtf8().toStdString()));
     // The tool runs all the same; whoever asked for the trace is told.
     if (!ports->TraceIsImage().empty())
       std::fprintf(stderr, "Lumo_DownloadTool: the wire trace %s is the image %s; no trace is written\n",
@@ -76,7 +78,7 @@ int RunLumoDownloadTool(char* argv0, const StartupOptions& options) {
     if (ports->TraceFailed())
       std::fprintf(stderr, "Lumo_DownloadTool: the wire trace %s cannot be written\n", options.TracePath.c_str());
     application = std::make_unique<LumoApplication>(qtArgc, qtArgv);            // 1.
-    form = std::make_unique<TLumo_Q31NTX_DownloadAP>(nullptr, ports->Ports());  // 3. the main form
+    form = std::make_unique<TLumo_Q31NTX_DownloadAP>(executableFolder, ports->Ports());  // 3. the main form
     form->show();                                                               // 4. FormShow
     QApplication::exec();
   });

@@ -20,3 +20,8 @@ std::optional<std::vector<SerialDeviceEntry>> ReadSerialDeviceMap();
 // "\\.\COM12" (or any "\\.\<data>") to the device path of the entry whose data
 // matches; nullopt when no entry does.
 std::optional<std::string> ResolveDevicePath(const std::string& windowsPath);
+
+// The same against a map read earlier (a port list and the job it starts
+// resolve through one reading).
+std::optional<std::string> ResolveDevicePath(const std::string& windowsPath,
+                                             const std::vector<SerialDeviceEntry>& map);

@@ -15,10 +15,6 @@ std::vector<SerialDeviceEntry> DefaultSerialDeviceMap(const std::string& devDir,
 // The map of a COM folder from the names of its entries.
 std::vector<SerialDeviceEntry> SerialDeviceFolderMap(const std::string& folder, std::vector<std::string> names);
 
-// ResolveDevicePath against the given map instead of the one read now.
-std::optional<std::string> ResolveDevicePath(const std::string& windowsPath,
-                                             const std::vector<SerialDeviceEntry>& map);
-
 // The default map from the device nodes of devDir ("/dev" in the product):
 // ttyS<k> is COM<k+1>, ttyUSB<k> COM<k+33>, ttyACM<k> COM<k+65>; ttyS, then
 // ttyUSB, then ttyACM, each by number.

@@ -70,12 +70,10 @@ class Layout : public ::testing::Test {
     ASSERT_TRUE(folder_.isValid());
     ASSERT_TRUE(comFolder_.isValid());
     qputenv("LUMO_COMPORT_DIR", comFolder_.path().toLocal8Bit());  // an empty map: no port
-    TLumo_Q31NTX_DownloadAP::SetExecutableFolderForTesting(folder_.path());
-    form_ = std::make_unique<TLumo_Q31NTX_DownloadAP>();
+    form_ = std::make_unique<TLumo_Q31NTX_DownloadAP>(folder_.path());
   }
   void TearDown() override {
     form_.reset();
-    TLumo_Q31NTX_DownloadAP::SetExecutableFolderForTesting(QString());
     qunsetenv("LUMO_COMPORT_DIR");
   }
   QTemporaryDir folder_;

@@ -26,13 +26,11 @@ class FormAsUserInterface : public ::testing::Test {
     ASSERT_TRUE(exe_.isValid());
     ASSERT_TRUE(com_.isValid());
     qputenv("LUMO_COMPORT_DIR", com_.path().toLocal8Bit());
-    TLumo_Q31NTX_DownloadAP::SetExecutableFolderForTesting(exe_.path());
-    form_ = std::make_unique<TLumo_Q31NTX_DownloadAP>();
+    form_ = std::make_unique<TLumo_Q31NTX_DownloadAP>(exe_.path());
     form_->show();
   }
   void TearDown() override {
     form_.reset();
-    TLumo_Q31NTX_DownloadAP::SetExecutableFolderForTesting(QString());
     qunsetenv("LUMO_COMPORT_DIR");
   }
   QMessageBox* VisibleMessageBox() {

@@ -21,7 +21,7 @@
 #include "Lumo_Q31NTX_DownloadAP.h"
 #include "OtherProgram.h"
 #include "SerialDeviceMap.h"
-#include "SerialDeviceMapDetail.h"
+#include "SerialDeviceMapDetail.h"  // the default map from a folder of device nodes
 #include "LinuxSerialPort.h"
 #include "SerialPort.h"
 
@@ -139,7 +139,6 @@ const std::vector<Case> kCases = {
 TEST(PortDiscovery, TableOfCases) {
   QTemporaryDir exeFolder;
   ASSERT_TRUE(exeFolder.isValid());
-  TLumo_Q31NTX_DownloadAP::SetExecutableFolderForTesting(exeFolder.path());
   QTemporaryDir locks;
   ASSERT_TRUE(locks.isValid());
   const QByteArray lockFolderBefore = qgetenv("LUMO_LOCK_DIR");
@@ -175,7 +174,7 @@ TEST(PortDiscovery, TableOfCases) {
     std::vector<lumo_test::TerminalSettings> settingsBefore;
     for (const auto& pty : ptys) settingsBefore.push_back(pty->Settings());
     qputenv("LUMO_COMPORT_DIR", folder.toLocal8Bit());
-    auto form = std::make_unique<TLumo_Q31NTX_DownloadAP>();
+    auto form = std::make_unique<TLumo_Q31NTX_DownloadAP>(exeFolder.path());
     // Discovery changed no port's settings, listed or not: still cooked, echo on.
     for (size_t k = 0; k < ptys.size(); ++k) {
       const lumo_test::TerminalSettings after = ptys[k]->Settings();
@@ -203,7 +202,6 @@ TEST(PortDiscovery, TableOfCases) {
     form.reset();
     qunsetenv("LUMO_COMPORT_DIR");
   }
-  TLumo_Q31NTX_DownloadAP::SetExecutableFolderForTesting(QString());
   if (lockFolderBefore.isNull()) {
     qunsetenv("LUMO_LOCK_DIR");
   } else {

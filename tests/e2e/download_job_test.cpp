@@ -140,14 +140,13 @@ class Bench {
     unit = std::make_unique<sim::SimUnit>(options);
     dspAtStart = unit->DspMemory();
     setenv("LUMO_COMPORT_DIR", com_.Path().c_str(), 1);
-    TLumo_Q31NTX_DownloadAP::SetExecutableFolderForTesting(files_.path());
     Restart();
   }
 
   // A new form in the same folder, as when the tool is started again.
   void Restart() {
     form.reset();
-    form = std::make_unique<TLumo_Q31NTX_DownloadAP>(nullptr, windowPorts_ ? windowPorts_ : &ports);
+    form = std::make_unique<TLumo_Q31NTX_DownloadAP>(files_.path(), windowPorts_ ? windowPorts_ : &ports);
     form->show();
     QObject::connect(form->Processing_States, &QLineEdit::textChanged, form.get(), [this](const QString& text) {
       statuses.push_back(
@@ -157,7 +156,6 @@ class Bench {
 
   ~Bench() {
     form.reset();
-    TLumo_Q31NTX_DownloadAP::SetExecutableFolderForTesting(QString());
     unsetenv("LUMO_COMPORT_DIR");
   }
 
@@ -751,9 +749,8 @@ TEST(DownloadJob, PortBoxWithoutANumberStartsNothing) {
   setenv("LUMO_COMPORT_DIR", empty.Path().c_str(), 1);
   MessageRecorder messages;
   QTemporaryDir folder;
-  TLumo_Q31NTX_DownloadAP::SetExecutableFolderForTesting(folder.path());
   {
-    TLumo_Q31NTX_DownloadAP form;
+    TLumo_Q31NTX_DownloadAP form(folder.path());
     form.show();
     ASSERT_EQ(form.ComPort_ComboBox->count(), 0);
     ASSERT_EQ(form.ComPort_ComboBox->currentText(), QStringLiteral("Com Port"));
@@ -776,7 +773,6 @@ TEST(DownloadJob, PortBoxWithoutANumberStartsNothing) {
     EXPECT_TRUE(form.BaudRate_ComboBox->isEnabled());
     EXPECT_EQ(form.Processing_States->text(), QStringLiteral("before"));
   }
-  TLumo_Q31NTX_DownloadAP::SetExecutableFolderForTesting(QString());
   unsetenv("LUMO_COMPORT_DIR");
 }
 
