@@ -115,23 +115,93 @@ TEST_F(Model, ClickWithATextThatIsNoNumberStartsNothing) {
   }
 }
 
-// The port number names a device through the map; the job takes the
-// fields as the view reported them, and "Ready" comes last.
-TEST_F(Model, ClickRunsAJobOnTheMappedDevice) {
+// The port number names a device through the map, in any of the framework's
+// number forms; the job opens that device. A port that does not open ends
+// the job with its message, before any status text.
+TEST_F(Model, ClickOpensTheMappedDevice) {
   ports_.map = std::vector<SerialDeviceEntry>{{"/dev/a", "COM3"}, {"/dev/b", "COM12"}};
   FormModel model(view_, view_, folder_.Path(), &ports_);
   EXPECT_EQ(model.PortText(), "Com Port");
   EXPECT_EQ(model.BaudText(), "9600");
   model.SetPortText("0x0C");
+  model.SetBaudText(" 115200");
   model.DownLoadAPClick();
   EXPECT_EQ(model.ComPort_Number, 12);
-  EXPECT_EQ(model.User_BaudRate, 9600);
+  EXPECT_EQ(model.User_BaudRate, 115200);
   EXPECT_EQ(ports_.opened, std::vector<std::string>{"/dev/b"});
-  const std::vector<std::string> calls = view_.Calls();
-  ASSERT_FALSE(calls.empty());
-  EXPECT_NE(std::find(calls.begin(), calls.end(), std::string("message: ") + TEXT_COMPORT_CANNOT_OPEN), calls.end());
-  EXPECT_EQ(calls.back(), std::string("status: ") + TEXT_READY);
+  EXPECT_EQ(view_.Calls(), std::vector<std::string>{std::string("message: ") + TEXT_COMPORT_CANNOT_OPEN});
   EXPECT_FALSE(model.JobRunning());
+}
+
+// FormShow puts the saved paths into the edits ("0" for none) and then says
+// "Ready"; a first start creates nothing.
+TEST_F(Model, FormShowReadsTheSavedPaths) {
+  FormModel model(view_, view_, folder_.Path(), &ports_);
+  model.FormShow();
+  EXPECT_EQ(view_.Calls(), (std::vector<std::string>{"text DSP_PATH_Edit: 0", "text CM_PATH_Edit: 0",
+                                                     "text Motor_PATH_Edit: 0", "status: Ready"}));
+  EXPECT_TRUE(std::filesystem::is_empty(folder_.Path()));
+  std::filesystem::create_directory(folder_.File("SavePath"));
+  std::ofstream(Ini()) << "[FILE_PATH]\nCM_PTAH=/c.bin\n";
+  view_.Clear();
+  model.FormShow();
+  EXPECT_EQ(view_.Calls()[1], "text CM_PATH_Edit: /c.bin");
+  EXPECT_EQ(model.Path(CM_PATH), "/c.bin");
+  EXPECT_EQ(model.Path(DSP_PATH), "0");
+}
+
+// A Browse: what the view is asked and shown, and what reaches the file.
+TEST_F(Model, BrowseShowsAndSavesTheChosenPath) {
+  struct Case {
+    const char* name;
+    std::optional<std::string> answer;
+    bool savePathIsAFile;
+    std::vector<std::string> calls;  // after the question
+    const char* saved;               // CM_PTAH afterwards; "none": absent
+  };
+  const std::string unsavable = std::string("box: ") + kUnsavablePathMessage;
+  const Case cases[] = {
+      {"cancel", std::nullopt, false, {}, "none"},
+      {"a path", "/img/cm.bin", false, {"text CM_PATH_Edit: /img/cm.bin"}, "/img/cm.bin"},
+      {"a line break: shown, not saved", "/img/c\nm.bin", false, {"text CM_PATH_Edit: /img/c\nm.bin", unsavable},
+       "none"},
+      {"SavePath is a plain file", "/img/cm.bin", true,
+       {"text CM_PATH_Edit: /img/cm.bin", "exception: Unable to write to " + Ini()}, "none"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::filesystem::remove_all(folder_.File("SavePath"));
+    if (c.savePathIsAFile) std::ofstream(folder_.File("SavePath")) << "";
+    FormModel model(view_, view_, folder_.Path(), &ports_);
+    view_.Clear();
+    view_.answers = {c.answer};
+    model.Browse(CM_PATH);
+    std::vector<std::string> expected = {"ask: offered ''"};
+    expected.insert(expected.end(), c.calls.begin(), c.calls.end());
+    EXPECT_EQ(view_.Calls(), expected);
+    EXPECT_EQ(ReadIniString(Ini(), kPathSection, kCmPathKey, "none"), c.saved);
+    EXPECT_EQ(model.Path(CM_PATH), c.answer.value_or("CM_PATH_Edit"));
+  }
+}
+
+// The dialog offers the file chosen last, whichever button chose it; a
+// cancel keeps it.
+TEST_F(Model, BrowseOffersTheLastChoice) {
+  FormModel model(view_, view_, folder_.Path(), &ports_);
+  view_.answers = {"/a.bin", std::nullopt, "/b.bin"};
+  model.Browse(DSP_PATH);
+  model.Browse(MOTOR_PATH);
+  model.Browse(CM_PATH);
+  model.Browse(DSP_PATH);
+  std::vector<std::string> asked;
+  for (const std::string& call : view_.Calls()) {
+    if (call.rfind("ask:", 0) == 0) asked.push_back(call);
+  }
+  EXPECT_EQ(asked, (std::vector<std::string>{"ask: offered ''", "ask: offered '/a.bin'", "ask: offered '/a.bin'",
+                                             "ask: offered '/b.bin'"}));
+  EXPECT_EQ(ReadIniString(Ini(), kPathSection, kDspPathKey, "none"), "/a.bin");
+  EXPECT_EQ(ReadIniString(Ini(), kPathSection, kCmPathKey, "none"), "/b.bin");
+  EXPECT_EQ(ReadIniString(Ini(), kPathSection, kMotorPathKey, "none"), "none");
 }
 
 // The port box's items: the free ports of the map in map order, by the 4th
