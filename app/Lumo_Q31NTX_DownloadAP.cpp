@@ -164,10 +164,13 @@ void TLumo_Q31NTX_DownloadAP::BindControls() {
             [this, target](const QString& text) { Model.SetPath(target, text.toUtf8().toStdString()); });
     connect(boxes[i], &QCheckBox::toggled, this, [this, target](bool on) { Model.SetSelected(target, on); });
   }
-  connect(ComPort_ComboBox, &QComboBox::currentTextChanged, this,
-          [this](const QString& text) { Model.SetPortText(text.toUtf8().toStdString()); });
-  connect(BaudRate_ComboBox, &QComboBox::currentTextChanged, this,
-          [this](const QString& text) { Model.SetBaudText(text.toUtf8().toStdString()); });
+  // A typed text and a chosen item alike.
+  for (auto signal : {&QComboBox::currentTextChanged, &QComboBox::editTextChanged}) {
+    connect(ComPort_ComboBox, signal, this,
+            [this](const QString& text) { Model.SetPortText(text.toUtf8().toStdString()); });
+    connect(BaudRate_ComboBox, signal, this,
+            [this](const QString& text) { Model.SetBaudText(text.toUtf8().toStdString()); });
+  }
   connect(ComPort_ComboBox, &QComboBox::currentIndexChanged, this, [this](int index) {
     ComPort_ComboBox->setToolTip(index >= 0 ? ComPort_ComboBox->itemData(index, Qt::ToolTipRole).toString()
                                             : QString());
