@@ -10,60 +10,6 @@
 #include <memory>
 #include <utility>
 
-Exception::Exception(QString message)
-    : message_(std::move(message)), utf8_(message_.toStdString()) {}
-
-int32_t StrToInt(const QString& text) {
-  const auto invalid = [&text]() {
-    return Exception(QStringLiteral("'%1' is not a valid integer value").arg(text));
-  };
-  int i = 0;
-  const int n = static_cast<int>(text.size());
-  while (i < n && text[i] == QLatin1Char(' ')) ++i;
-  bool negative = false;
-  if (i < n && (text[i] == QLatin1Char('+') || text[i] == QLatin1Char('-'))) {
-    negative = text[i] == QLatin1Char('-');
-    ++i;
-  }
-  bool hex = false;
-  if (i < n && (text[i] == QLatin1Char('$') || text[i] == QLatin1Char('x') || text[i] == QLatin1Char('X'))) {
-    hex = true;
-    ++i;
-  } else if (i + 1 < n && text[i] == QLatin1Char('0') &&
-             (text[i + 1] == QLatin1Char('x') || text[i + 1] == QLatin1Char('X'))) {
-    hex = true;
-    i += 2;
-  }
-  if (i >= n) throw invalid();
-  uint64_t value = 0;
-  for (; i < n; ++i) {
-    const char16_t c = text[i].unicode();
-    int digit;
-    if (c >= u'0' && c <= u'9') {
-      digit = c - u'0';
-    } else if (hex && c >= u'a' && c <= u'f') {
-      digit = c - u'a' + 10;
-    } else if (hex && c >= u'A' && c <= u'F') {
-      digit = c - u'A' + 10;
-    } else {
-      throw invalid();
-    }
-    value = value * (hex ? 16 : 10) + static_cast<uint64_t>(digit);
-    if (value > 0xFFFFFFFFull) throw invalid();
-  }
-  if (hex) {
-    // A hex number is the 32-bit pattern: $FFFFFFFF is -1.
-    const auto bits = static_cast<int32_t>(static_cast<uint32_t>(value));
-    return negative ? static_cast<int32_t>(0u - static_cast<uint32_t>(bits)) : bits;
-  }
-  if (negative) {
-    if (value > 2147483648ull) throw invalid();
-    return static_cast<int32_t>(-static_cast<int64_t>(value));
-  }
-  if (value > 2147483647ull) throw invalid();
-  return static_cast<int32_t>(value);
-}
-
 QString ApplicationTitle(const QString& executablePath) {
   QString name = executablePath;
   const qsizetype slash = name.lastIndexOf(QLatin1Char('/'));
@@ -75,11 +21,6 @@ QString ApplicationTitle(const QString& executablePath) {
 }
 
 QString ApplicationTitle() { return ApplicationTitle(ExecutablePath()); }
-
-QString ExceptionDisplayText(const QString& message) {
-  if (!message.isEmpty() && message.back().unicode() > u'.') return message + QLatin1Char('.');
-  return message;
-}
 
 QString ExecutablePath() {
 #ifdef Q_OS_LINUX
@@ -149,7 +90,7 @@ void OpenErrorBox(const QString& text, std::function<void()> closed, const QStri
 
 void ShowExceptionDisplay(const QString& message) {
   const ShownMessageBox shown{ShownMessageBox::ExceptionDisplay, ApplicationTitle(),
-                              ExceptionDisplayText(message), QString()};
+                              QString::fromUtf8(ExceptionDisplayText(message.toUtf8().toStdString())), QString()};
   if (HasMessageBoxHook()) {
     CallMessageBoxHook(shown);
     return;
@@ -163,7 +104,7 @@ void ShowCurrentException(std::exception_ptr error) {
   try {
     std::rethrow_exception(error);
   } catch (const Exception& e) {
-    ShowExceptionDisplay(e.Message());
+    ShowExceptionDisplay(QString::fromUtf8(e.Message()));
   } catch (...) {
     ShowExceptionDisplay(QString());
   }

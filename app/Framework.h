@@ -1,7 +1,8 @@
-// What the tool takes from a window framework and that Qt does
-// not have: the framework's exception class and exception display, the
-// application title, the integer conversion of a text, and the program's own
-// error boxes (MessageBoxA with no owner, caption "Error", OK).
+// What the tool takes from a window framework and that Qt does not have, on
+// Qt: the framework's exception display, the application title, and the
+// program's own error boxes (MessageBoxA with no owner, caption "Error", OK).
+// The exception class and the integer conversion are the form's
+// (FrameworkRules.h, without a toolkit).
 #pragma once
 
 #include <QApplication>
@@ -12,33 +13,13 @@
 #include <functional>
 #include <string>
 
-// The framework's exception class: a message text.
-class Exception : public std::exception {
- public:
-  explicit Exception(QString message);
-  const QString& Message() const { return message_; }
-  const char* what() const noexcept override { return utf8_.c_str(); }
-
- private:
-  QString message_;
-  std::string utf8_;
-};
-
-// The framework's integer conversion (StrToInt): optional leading blanks, an
-// optional sign, decimal digits or a hex number ($1F, 0x1F); the whole text
-// must be used and the value must fit 32 bits. Otherwise throws
-// Exception("'<text>' is not a valid integer value").
-int32_t StrToInt(const QString& text);
+#include "FrameworkRules.h"
 
 // The application title: the executable's file name without its folder, cut
 // at its first ".", every character after the first in lower case.
 QString ApplicationTitle(const QString& executablePath);
 // The title of this process, from the executable's file name.
 QString ApplicationTitle();
-
-// The exception display's text: the message, with "." appended when the
-// message is not empty and its last character's code is above that of ".".
-QString ExceptionDisplayText(const QString& message);
 
 // Full path of the running executable and its folder.
 QString ExecutablePath();

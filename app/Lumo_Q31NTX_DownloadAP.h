@@ -1,76 +1,72 @@
-// The one form of the tool: the dialog; it owns the download job it runs and
-// is that job's observer (messages, status texts, its share of the job).
+// The one form of the tool as a Qt dialog: a view of the form model. It
+// builds its controls from the layout table, reports the user's changes to
+// the model, shows what the model asks for (texts, boxes, the open-file
+// dialog) and, through WindowJobObserver, is the observer of the model's job.
 #pragma once
 
+// The published controls' classes, for whoever uses the controls.
+#include <QCheckBox>
+#include <QComboBox>
 #include <QDialog>
+#include <QFileDialog>
+#include <QFrame>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
 #include <QString>
 
-#include <cstdint>
-#include <memory>
-#include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
-#include "DownloadJob.h"
-#include "LoaderRecords.h"
-#include "SerialPort.h"
-#include "ui_Lumo_Q31NTX_DownloadAP.h"
+#include "FormModel.h"
+#include "FormView.h"
+#include "WindowJobObserver.h"
 
-class QEventLoop;
-class QFileDialog;
-class QLineEdit;
-
-class TLumo_Q31NTX_DownloadAP : public QDialog, public Ui::Lumo_Q31NTX_DownloadAP, public JobObserver {
+class TLumo_Q31NTX_DownloadAP : public QDialog, public FormView, public WindowJobObserver {
   Q_OBJECT
 
  public:
-  // Published controls come from the layout (Ui::Lumo_Q31NTX_DownloadAP):
-  // DSP_PATH_Edit, CM_PATH_Edit, Motor_PATH_Edit, DownLoadAP, DSP_CheckBox,
-  // CM_CheckBox, Motor_CheckBox, SelectDSPFile, SelectCMFile, SelectMotorFile,
-  // ComPort_ComboBox, BaudRate_ComboBox, ComPort, BaudRate,
-  // Processing_States_Panel, Processing_States. The open-file dialog:
+  // Published controls, made from the layout table.
+  QLineEdit* DSP_PATH_Edit = nullptr;
+  QLineEdit* CM_PATH_Edit = nullptr;
+  QLineEdit* Motor_PATH_Edit = nullptr;
+  QPushButton* DownLoadAP = nullptr;
+  QCheckBox* DSP_CheckBox = nullptr;
+  QCheckBox* CM_CheckBox = nullptr;
+  QCheckBox* Motor_CheckBox = nullptr;
+  QPushButton* SelectDSPFile = nullptr;
+  QPushButton* SelectCMFile = nullptr;
+  QPushButton* SelectMotorFile = nullptr;
+  QComboBox* ComPort_ComboBox = nullptr;
+  QComboBox* BaudRate_ComboBox = nullptr;
+  QLabel* ComPort = nullptr;
+  QLabel* BaudRate = nullptr;
+  // The open-file dialog shared by the three Browse buttons.
   QFileDialog* OpenFile = nullptr;
+  QFrame* Processing_States_Panel = nullptr;
+  QLineEdit* Processing_States = nullptr;
 
-  // Loads the layout, zeroes the fields and lists the free COM ports of the
-  // serial device map. ports: the port seam to use; null for the platform's
-  // with its default folders. userConfigFolder: the user's configuration
-  // folder for the tool, for SavePath/ when the executable's folder is not
-  // writable; empty: none.
-  explicit TLumo_Q31NTX_DownloadAP(QWidget* Owner = nullptr, PortFactory* ports = nullptr,
-                                   const std::string& userConfigFolder = {});
+  // Builds the controls, zeroes the fields and lists the free COM ports of
+  // the serial device map. executableFolder: the running program's folder
+  // (the settings stay there while it is writable); ports: the port seam to
+  // use, null for the platform's.
+  explicit TLumo_Q31NTX_DownloadAP(const QString& executableFolder, PortFactory* ports = nullptr,
+                                   const std::string& userConfigFolder = {}, QWidget* Owner = nullptr);
   ~TLumo_Q31NTX_DownloadAP() override;
 
-  // JobObserver. Messages and status texts from any thread; the window
-  // stays responsive during a job by running its event loop until the
-  // worker's end reaches it, and serves the worker's baud requests as calls
-  // queued into that thread (they run in a dialog's own event loop too).
-  void ShowErrorMessage(const std::string& text) override;
-  void SetStatusText(const std::string& text) override;
-  void JobStarted() override;
-  void BaudRequestPosted(const BaudRequest& request) override;
-  void WaitForWorker(const WorkerEnd& end) override;
-  void WorkerEnded() override;
-
-  // The port box and baud box as numbers, set by the click handler.
-  int32_t ComPort_Number = 0;
-  int32_t User_BaudRate = 0;
-
-  // Window thread: applies the status texts that other threads have handed
-  // over and that are still pending, in order. SetStatusText on the window
-  // thread does this first, so a worker's last text never lands after a text
-  // that the window thread sets later ("Ready").
-  void FlushStatusTexts();
-
-  // The INI file of the saved paths, beside the executable.
+  // The INI file of the saved paths.
   QString IniFilePath() const;
 
-  // Test seam: the folder that forms created from now on take as the
-  // executable's folder; empty (the default) means the real one.
-  static void SetExecutableFolderForTesting(const QString& folder);
+  // FormView.
+  void SetControlText(FormControl control, const std::string& text) override;
+  void SetPortItems(const std::vector<PortItem>& items) override;
+  std::optional<std::string> AskForFile(const FileQuestion& question) override;
+  void ShowErrorBox(const std::string& text, const std::string& details) override;
+  void ShowExceptionDisplay(const std::string& message) override;
 
  public slots:
-  // Published handlers; the show event and the Browse buttons'
-  // clicks are bound to them.
+  // Published handlers; the show event and the buttons' clicks are bound to them.
   void FormShow(QObject* Sender = nullptr);
   void SelectDSPFileClick(QObject* Sender = nullptr);
   void SelectCMFileClick(QObject* Sender = nullptr);
@@ -84,33 +80,17 @@ class TLumo_Q31NTX_DownloadAP : public QDialog, public Ui::Lumo_Q31NTX_DownloadA
   void closeEvent(QCloseEvent* event) override;
 
  private:
-  void ApplyFontSizes();
-  void DiscoverPorts();
-  void Browse(QLineEdit* edit, const char* key);
-  QString Executable_Folder;
-  // Holds SavePath/: the executable's folder while it is writable, else the
-  // user's configuration folder for the tool (an installed tool).
-  QString Settings_Folder;
-  std::string Job_Device;  // the device the last job was to open
-  QString PortOpenAdvice();
-  std::unique_ptr<PortFactory> Own_Ports;  // when no seam was given
-  PortFactory& Ports;
-  // Boards whose loaders a job may have left listening, per port; kept in
-  // SavePath beside the saved paths so that it outlives the run.
-  LoaderRecords Loader_State;
-  JobSession Session;
+  void BuildControls();
+  void BindControls();
+  QWidget* Control(FormControl control) const;
+  std::vector<QWidget*> Controls;  // by FormControl
+  bool Close_Requested = false;     // window thread only
 
  public:
-  // The job the form runs; one at a time.
-  TDownloadJob Job;
-
- private:
-  bool Job_Running = false;     // window thread only
-  bool Close_Requested = false;  // window thread only
-  QEventLoop* Worker_Loop = nullptr;  // window thread only: runs until the worker's end
-  void SetJobControlsEnabled(bool enabled);
-  std::mutex Status_Lock;
-  std::vector<QString> Status_Pending;  // under Status_Lock
+  // What the window does; the view only shows it.
+  FormModel Model;
+  // The job the form runs (the model's); one at a time.
+  TDownloadJob& Job;
 };
 
 // The font the layout asks for; loads Tahoma from Debian's fonts-wine as an

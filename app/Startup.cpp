@@ -60,12 +60,11 @@ bool WindowPorts::CloseTrace() { return !trace_ || trace_->Close(); }
 namespace {
 
 // The image paths the form will show at start: what Save.ini remembers.
-std::vector<std::string> SavedImagePaths(const std::string& userConfigFolder) {
-  const QString ini = SavedPathsIniFile(
-      QString::fromUtf8(SettingsFolder(ExecutableFolder().toUtf8().toStdString(), userConfigFolder)));
+std::vector<std::string> SavedImagePaths(const std::string& executableFolder, const std::string& userConfigFolder) {
+  const std::string ini = SavedPathsIniFile(SettingsFolder(executableFolder, userConfigFolder));
   std::vector<std::string> paths;
   for (const char* key : {kDspPathKey, kCmPathKey, kMotorPathKey}) {
-    paths.push_back(ReadIniString(ini, kPathSection, key, QString()).toUtf8().toStdString());
+    paths.push_back(ReadIniString(ini, kPathSection, key, std::string()));
   }
   return paths;
 }
@@ -79,7 +78,10 @@ int RunLumoDownloadTool(char* argv0, const StartupOptions& options) {
   std::unique_ptr<LumoApplication> application;
   std::unique_ptr<TLumo_Q31NTX_DownloadAP> form;
   GuardedStartup([&] {
-    ports = std::make_unique<WindowPorts>(options, SavedImagePaths(options.UserConfigFolder));
+    // The program's own folder, for the settings kept beside it.
+    const QString executableFolder = ExecutableFolder();
+    ports = std::make_unique<WindowPorts>(
+        options, SavedImagePaths(executableFolder.toUtf8().toStdString(), options.UserConfigFolder));
     // The tool runs all the same; whoever asked for the trace is told.
     if (!ports->TraceIsImage().empty())
       std::fprintf(stderr, "Lumo_DownloadTool: the wire trace %s is the image %s; no trace is written\n",
@@ -88,7 +90,7 @@ int RunLumoDownloadTool(char* argv0, const StartupOptions& options) {
       std::fprintf(stderr, "Lumo_DownloadTool: the wire trace %s cannot be written\n", options.TracePath.c_str());
     application = std::make_unique<LumoApplication>(qtArgc, qtArgv);  // 1.
     // 3. the main form
-    form = std::make_unique<TLumo_Q31NTX_DownloadAP>(nullptr, ports->Ports(), options.UserConfigFolder);
+    form = std::make_unique<TLumo_Q31NTX_DownloadAP>(executableFolder, ports->Ports(), options.UserConfigFolder);
     form->show();  // 4. FormShow
     QApplication::exec();
   });

@@ -56,7 +56,10 @@ void ActivateJob(JobContext* job) {
 JobOutcome CloseJob(JobContext* job) {
   ComPortClose(&job->Link);
   // Last, after every status text of the worker's.
-  if (job->UI) job->UI->SetStatusText(TEXT_READY);
+  if (job->UI) {
+    job->UI->SetStatusText(TEXT_READY);
+    job->UI->JobClosed();
+  }
   if (job->Job_Result.load() == JobResult::Done) return Outcome(job, JobEnd::Done);
   if (job->StopRequested()) return Outcome(job, JobEnd::Stopped);
   return Outcome(job, job->Refused_Before_Sending.load() ? JobEnd::Refused : JobEnd::LineFailure);

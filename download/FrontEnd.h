@@ -104,6 +104,10 @@ class JobObserver {
   // Worker thread, its last step, once its end is reached: a front end that
   // waits in an event loop wakes it here.
   virtual void WorkerEnded() {}
+  // The thread that runs the job, after "Ready": the port is closed and the
+  // job is over (a window turns its job controls on again). Only after
+  // JobStarted.
+  virtual void JobClosed() {}
 };
 
 // What a front end keeps from one job to the next on its port.

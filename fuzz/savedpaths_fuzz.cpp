@@ -1,73 +1,103 @@
 // The saved paths: the INI reader on any file, the writer with any value over
 // any file.
 //
-// Input: one byte that picks the key (DSP, CM, Motor), then the value as UTF-8
+// Input: one byte that picks the key (DSP, CM, Motor), then the value's bytes
 // up to the first zero byte, then the file's bytes; without a zero byte the
-// file does not exist. Paths are text, so a value is what QString::fromUtf8
-// makes of its bytes (a zero byte cannot be part of a path).
+// file does not exist. Paths are text, so a value holds no zero byte; any
+// other byte may be in it, UTF-8 or not.
 //
 // Properties: a read never gives more than kIniValueMaxChars characters; a
 // write is refused exactly when IniValueCanBeSaved says so, and then leaves
 // the file byte for byte as it was (or absent); otherwise the key reads back
-// the value (cut to kIniValueMaxChars), every other key found in the file
+// the value (cut with CutToIniValueMax), every other key found in the file
 // reads as before, and writing the same value again changes no byte.
-#include <QByteArray>
-#include <QDir>
-#include <QFile>
-#include <QString>
-#include <QTemporaryDir>
+#include <unistd.h>
 
+#include <cctype>
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <optional>
+#include <string>
 #include <utility>
 #include <vector>
 
+#include "FrameworkRules.h"
 #include "FuzzCheck.h"
-#include "Framework.h"
 #include "SavedPaths.h"
 
 namespace {
 
-const QString kAbsent = QStringLiteral("<absent>");
+const std::string kAbsent = "<absent>";
 
 // One file for every input, in a folder removed at exit.
-QString ScratchFile() {
-  static QTemporaryDir dir(QDir::tempPath() + QStringLiteral("/savedpaths_fuzz-XXXXXX"));
-  FUZZ_CHECK(dir.isValid());
-  return dir.filePath(QStringLiteral("Save.ini"));
+struct ScratchFolder {
+  ScratchFolder() {
+    std::string pattern = (std::filesystem::temp_directory_path() / "savedpaths_fuzz-XXXXXX").string();
+    FUZZ_CHECK(mkdtemp(pattern.data()) != nullptr);
+    path = pattern;
+  }
+  ~ScratchFolder() {
+    std::error_code ec;
+    std::filesystem::remove_all(path, ec);
+  }
+  std::string path;
+};
+
+std::string ScratchFile() {
+  static ScratchFolder folder;
+  return folder.path + "/Save.ini";
 }
 
-std::optional<QByteArray> FileBytes(const QString& path) {
-  QFile f(path);
-  if (!f.open(QIODevice::ReadOnly)) return std::nullopt;
-  return f.readAll();
+std::optional<std::string> FileBytes(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return std::nullopt;
+  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+std::string Trimmed(const std::string& text) {
+  const size_t begin = text.find_first_not_of(" \t\r\n\f\v");
+  if (begin == std::string::npos) return std::string();
+  const size_t end = text.find_last_not_of(" \t\r\n\f\v");
+  return text.substr(begin, end - begin + 1);
+}
+
+bool SameName(const std::string& a, const std::string& b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i]))) return false;
+  }
+  return true;
 }
 
 // (section, key) pairs to compare before and after a write: the product's own
 // and what looks like one in the file. The reader decides what they read; a
 // pair that is no key of the file just reads absent both times.
-std::vector<std::pair<QString, QString>> Probes(const QByteArray& bytes) {
-  std::vector<std::pair<QString, QString>> probes;
-  for (const char* key : {kDspPathKey, kCmPathKey, kMotorPathKey}) {
-    probes.emplace_back(QString::fromLatin1(kPathSection), QString::fromLatin1(key));
-  }
-  QString section;
-  for (const QByteArray& raw : bytes.split('\n')) {
-    if (probes.size() >= 24) break;
-    const QString line = QString::fromUtf8(raw).trimmed();
-    if (line.startsWith(QLatin1Char('[')) && line.contains(QLatin1Char(']'))) {
-      section = line.mid(1, line.indexOf(QLatin1Char(']')) - 1).trimmed();
-    } else if (line.contains(QLatin1Char('='))) {
-      probes.emplace_back(section, line.left(line.indexOf(QLatin1Char('='))).trimmed());
+std::vector<std::pair<std::string, std::string>> Probes(const std::string& bytes) {
+  std::vector<std::pair<std::string, std::string>> probes;
+  for (const char* key : {kDspPathKey, kCmPathKey, kMotorPathKey}) probes.emplace_back(kPathSection, key);
+  std::string section;
+  size_t start = 0;
+  while (start <= bytes.size() && probes.size() < 24) {
+    size_t end = bytes.find('\n', start);
+    if (end == std::string::npos) end = bytes.size();
+    const std::string line = Trimmed(bytes.substr(start, end - start));
+    start = end + 1;
+    if (!line.empty() && line.front() == '[' && line.find(']') != std::string::npos) {
+      section = Trimmed(line.substr(1, line.find(']') - 1));
+    } else if (line.find('=') != std::string::npos) {
+      probes.emplace_back(section, Trimmed(line.substr(0, line.find('='))));
     }
   }
   return probes;
 }
 
-QString Read(const QString& file, const QString& section, const QString& key) {
-  const QString value = ReadIniString(file, section, key, kAbsent);
-  FUZZ_CHECK(value.size() <= kIniValueMaxChars);
+std::string Read(const std::string& file, const std::string& section, const std::string& key) {
+  const std::string value = ReadIniString(file, section, key, kAbsent);
+  FUZZ_CHECK(Utf16Length(value) <= kIniValueMaxChars);
   return value;
 }
 
@@ -76,22 +106,24 @@ QString Read(const QString& file, const QString& section, const QString& key) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size == 0) return 0;
   const char* keys[] = {kDspPathKey, kCmPathKey, kMotorPathKey};
-  const QString section = QString::fromLatin1(kPathSection);
-  const QString key = QString::fromLatin1(keys[data[0] % 3]);
-  const QByteArray rest(reinterpret_cast<const char*>(data + 1), static_cast<qsizetype>(size - 1));
-  const qsizetype zero = rest.indexOf('\0');
-  const QString value = QString::fromUtf8(zero < 0 ? rest : rest.left(zero));
+  const std::string section = kPathSection;
+  const std::string key = keys[data[0] % 3];
+  const std::string rest(reinterpret_cast<const char*>(data + 1), size - 1);
+  const size_t zero = rest.find('\0');
+  const std::string value = rest.substr(0, zero);
 
-  const QString file = ScratchFile();
-  QFile::remove(file);
-  std::optional<QByteArray> before;
-  if (zero >= 0) {
-    before = rest.mid(zero + 1);
-    QFile f(file);
-    FUZZ_CHECK(f.open(QIODevice::WriteOnly) && f.write(*before) == before->size());
+  const std::string file = ScratchFile();
+  std::filesystem::remove(file);
+  std::optional<std::string> before;
+  if (zero != std::string::npos) {
+    before = rest.substr(zero + 1);
+    std::ofstream f(file, std::ios::binary);
+    f.write(before->data(), static_cast<std::streamsize>(before->size()));
+    f.close();
+    FUZZ_CHECK(f.good());
   }
-  const auto probes = Probes(before.value_or(QByteArray()));
-  std::vector<QString> read;
+  const auto probes = Probes(before.value_or(std::string()));
+  std::vector<std::string> read;
   for (const auto& [s, k] : probes) read.push_back(Read(file, s, k));
 
   bool refused = false;
@@ -106,10 +138,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     return 0;
   }
 
-  FUZZ_CHECK(Read(file, section, key) == value.left(kIniValueMaxChars));
+  FUZZ_CHECK(Read(file, section, key) == CutToIniValueMax(value));
   for (size_t i = 0; i < probes.size(); ++i) {
     const auto& [s, k] = probes[i];
-    if (s.compare(section, Qt::CaseInsensitive) == 0 && k.compare(key, Qt::CaseInsensitive) == 0) continue;
+    if (SameName(s, section) && SameName(k, key)) continue;
     FUZZ_CHECK(Read(file, s, k) == read[i]);
   }
   const auto once = FileBytes(file);

@@ -1,5 +1,5 @@
-// The framework stand-ins: application title, exception display text, the
-// integer conversion, the start-up guard and the application's notify().
+// The framework stand-ins on Qt: application title, the start-up guard and
+// the application's notify().
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
@@ -36,55 +36,9 @@ TEST(ApplicationTitle, ExecutableNameWithoutFolderExtensionAndCapitals) {
   EXPECT_EQ(ApplicationTitle(), QStringLiteral("framework_test"));
 }
 
-TEST(ExceptionDisplay, FullStopAfterALastCharacterAboveIt) {
-  struct Case {
-    const char* message;
-    const char* text;
-  };
-  const Case cases[] = {
-      {"", ""},
-      {"Unable to write to /x/SavePath/Save.ini", "Unable to write to /x/SavePath/Save.ini."},
-      {"ends with a dot.", "ends with a dot."},
-      {"ends with a dash -", "ends with a dash -"},  // 0x2D is below "."
-      {"ends with !", "ends with !"},                // 0x21
-      {"ends with a slash /", "ends with a slash /."},  // 0x2F is above "."
-      {"12", "12."},
-      {"(x)", "(x)"},  // 0x29
-      {"Ü", "Ü."},
-      {"'Com Port' is not a valid integer value", "'Com Port' is not a valid integer value."},
-  };
-  for (const Case& c : cases) {
-    EXPECT_EQ(ExceptionDisplayText(QString::fromUtf8(c.message)), QString::fromUtf8(c.text)) << c.message;
-  }
-}
-
-TEST(StrToInt, ConvertsAsTheFramework) {
-  struct Case {
-    const char* text;
-    int32_t value;
-  };
-  const Case valid[] = {
-      {"9600", 9600},  {"115200", 115200}, {"3", 3},           {"012", 12},
-      {"+7", 7},       {"-7", -7},         {"  42", 42},        {"$1F", 31},
-      {"0x1f", 31},    {"x10", 16},        {"$FFFFFFFF", -1},   {"2147483647", 2147483647},
-      {"-2147483648", INT32_MIN},
-  };
-  for (const Case& c : valid) EXPECT_EQ(StrToInt(QString::fromUtf8(c.text)), c.value) << c.text;
-  const char* invalid[] = {"Com Port", "", " ", "12 ", "1.5", "9600x", "+", "-", "$", "0x",
-                           "2147483648", "-2147483649", "$100000000", "１２"};
-  for (const char* text : invalid) {
-    try {
-      StrToInt(QString::fromUtf8(text));
-      ADD_FAILURE() << "no exception for '" << text << "'";
-    } catch (const Exception& e) {
-      EXPECT_EQ(e.Message(), QStringLiteral("'%1' is not a valid integer value").arg(QString::fromUtf8(text)));
-    }
-  }
-}
-
 TEST(StartupGuard, ShowsFrameworkExceptionsWithTheirMessage) {
   MessageRecorder recorder;
-  EXPECT_EQ(GuardedStartup([] { throw Exception(QStringLiteral("Invalid data type for 'COM3'")); }), 0);
+  EXPECT_EQ(GuardedStartup([] { throw Exception("Invalid data type for 'COM3'"); }), 0);
   const auto boxes = recorder.Boxes();
   ASSERT_EQ(boxes.size(), 1u);
   EXPECT_EQ(boxes[0].kind, ShownMessageBox::ExceptionDisplay);
@@ -113,7 +67,7 @@ class ThrowingObject : public QObject {
   bool event(QEvent* e) override {
     if (e->type() == QEvent::User) {
       ++events;
-      throw Exception(QStringLiteral("'Com Port' is not a valid integer value"));
+      throw Exception("'Com Port' is not a valid integer value");
     }
     return QObject::event(e);
   }
@@ -136,7 +90,7 @@ TEST(ApplicationNotify, ShowsExceptionsThatEscapeHandlersAndGoesOn) {
 
 TEST(RunEventHandler, ShowsWhatEscapesTheHandler) {
   MessageRecorder recorder;
-  RunEventHandler([] { StrToInt(QStringLiteral("Com Port")); });
+  RunEventHandler([] { StrToInt("Com Port"); });
   RunEventHandler([] {});
   const auto boxes = recorder.Boxes();
   ASSERT_EQ(boxes.size(), 1u);

@@ -72,12 +72,10 @@ class Layout : public ::testing::Test {
     ASSERT_TRUE(folder_.isValid());
     ASSERT_TRUE(comFolder_.isValid());
     ports_ = lumo_test::MakeTestPortFactory(comFolder_.path().toStdString());  // an empty map: no port
-    TLumo_Q31NTX_DownloadAP::SetExecutableFolderForTesting(folder_.path());
-    form_ = std::make_unique<TLumo_Q31NTX_DownloadAP>(nullptr, ports_.get());
+    form_ = std::make_unique<TLumo_Q31NTX_DownloadAP>(folder_.path(), ports_.get());
   }
   void TearDown() override {
     form_.reset();
-    TLumo_Q31NTX_DownloadAP::SetExecutableFolderForTesting(QString());
   }
   QTemporaryDir folder_;
   QTemporaryDir comFolder_;

@@ -28,13 +28,11 @@ class FormAsUserInterface : public ::testing::Test {
     ASSERT_TRUE(exe_.isValid());
     ASSERT_TRUE(com_.isValid());
     ports_ = lumo_test::MakeTestPortFactory(com_.path().toStdString());
-    TLumo_Q31NTX_DownloadAP::SetExecutableFolderForTesting(exe_.path());
-    form_ = std::make_unique<TLumo_Q31NTX_DownloadAP>(nullptr, ports_.get());
+    form_ = std::make_unique<TLumo_Q31NTX_DownloadAP>(exe_.path(), ports_.get());
     form_->show();
   }
   void TearDown() override {
     form_.reset();
-    TLumo_Q31NTX_DownloadAP::SetExecutableFolderForTesting(QString());
   }
   QMessageBox* VisibleMessageBox() {
     for (QWidget* w : QApplication::topLevelWidgets()) {

@@ -21,7 +21,7 @@
 #include "Lumo_Q31NTX_DownloadAP.h"
 #include "OtherProgram.h"
 #include "SerialDeviceMap.h"
-#include "SerialDeviceMapDetail.h"
+#include "SerialDeviceMapDetail.h"  // the default map from a folder of device nodes
 #include "LinuxSerialPort.h"
 #include "SerialPort.h"
 
@@ -139,7 +139,6 @@ const std::vector<Case> kCases = {
 TEST(PortDiscovery, TableOfCases) {
   QTemporaryDir exeFolder;
   ASSERT_TRUE(exeFolder.isValid());
-  TLumo_Q31NTX_DownloadAP::SetExecutableFolderForTesting(exeFolder.path());
   QTemporaryDir locks;
   ASSERT_TRUE(locks.isValid());
   for (const Case& c : kCases) {
@@ -174,7 +173,7 @@ TEST(PortDiscovery, TableOfCases) {
     for (const auto& pty : ptys) settingsBefore.push_back(pty->Settings());
     const PortConfig config{folder.toStdString(), locks.path().toStdString()};
     const std::unique_ptr<PortFactory> ports = MakePlatformPortFactory(config);
-    auto form = std::make_unique<TLumo_Q31NTX_DownloadAP>(nullptr, ports.get());
+    auto form = std::make_unique<TLumo_Q31NTX_DownloadAP>(exeFolder.path(), ports.get());
     // Discovery changed no port's settings, listed or not: still cooked, echo on.
     for (size_t k = 0; k < ptys.size(); ++k) {
       const lumo_test::TerminalSettings after = ptys[k]->Settings();
@@ -202,7 +201,6 @@ TEST(PortDiscovery, TableOfCases) {
     }
     form.reset();
   }
-  TLumo_Q31NTX_DownloadAP::SetExecutableFolderForTesting(QString());
 }
 
 TEST(SerialDeviceMap, DefaultMapFromDeviceNodes) {

@@ -20,6 +20,11 @@
 
 namespace {
 
+// A key of the saved paths' section as the next start reads it; "none" when absent.
+QString ReadKey(const QString& ini, const char* key) {
+  return QString::fromStdString(ReadIniString(ini.toStdString(), kPathSection, key, "none"));
+}
+
 class SavedPaths : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -27,17 +32,16 @@ class SavedPaths : public ::testing::Test {
     ASSERT_TRUE(com_.isValid());
     ASSERT_TRUE(images_.isValid());
     ports_ = lumo_test::MakeTestPortFactory(com_.path().toStdString());
-    TLumo_Q31NTX_DownloadAP::SetExecutableFolderForTesting(exe_.path());
+    exeFolder_ = exe_.path();
   }
   void TearDown() override {
     form_.reset();
-    TLumo_Q31NTX_DownloadAP::SetExecutableFolderForTesting(QString());
   }
   // A start of the tool: a new form, shown, with the user's configuration
   // folder as the start-up found it.
   TLumo_Q31NTX_DownloadAP& Start(const std::string& userConfigFolder = {}) {
     form_.reset();
-    form_ = std::make_unique<TLumo_Q31NTX_DownloadAP>(nullptr, ports_.get(), userConfigFolder);
+    form_ = std::make_unique<TLumo_Q31NTX_DownloadAP>(exeFolder_, ports_.get(), userConfigFolder);
     form_->show();
     EXPECT_TRUE(QTest::qWaitForWindowExposed(form_.get()));
     return *form_;
@@ -60,6 +64,7 @@ class SavedPaths : public ::testing::Test {
 
   QTemporaryDir exe_, com_, images_;
   std::unique_ptr<PortFactory> ports_;
+  QString exeFolder_;  // the executable's folder of the next start
   std::unique_ptr<TLumo_Q31NTX_DownloadAP> form_;
 };
 
@@ -84,7 +89,7 @@ TEST_F(SavedPaths, BrowseWritesOnlyItsKeyAndSurvivesARestart) {
   EXPECT_EQ(Texts(), (QStringList{dsp, "0", "0"}));
   // On disk when the handler has returned.
   EXPECT_EQ(IniText(), QStringLiteral("[FILE_PATH]\nDSP_PTAH=%1\n").arg(dsp));
-  EXPECT_EQ(ReadIniString(Ini(), "FILE_PATH", "CM_PTAH", "none"), QStringLiteral("none"));
+  EXPECT_EQ(ReadKey(Ini(), "CM_PTAH"), QStringLiteral("none"));
   Start();
   EXPECT_EQ(Texts(), (QStringList{dsp, "0", "0"}));
   EXPECT_EQ(form_->Processing_States->text(), QStringLiteral("Ready"));
@@ -109,7 +114,7 @@ TEST_F(SavedPaths, AnInstalledToolKeepsThemInTheUsersConfigurationFolder) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    TLumo_Q31NTX_DownloadAP::SetExecutableFolderForTesting(c.executableFolder);
+    exeFolder_ = c.executableFolder;
     MessageRecorder recorder;
     Start(userConfig);
     EXPECT_EQ(form_->IniFilePath(), c.ini);
@@ -118,7 +123,7 @@ TEST_F(SavedPaths, AnInstalledToolKeepsThemInTheUsersConfigurationFolder) {
     EXPECT_TRUE(QDir(config.path()).isEmpty()) << "the first start creates nothing";
     const QString cm = Image("cm.bin");
     Browse(form_->SelectCMFile, cm);
-    EXPECT_EQ(ReadIniString(c.ini, "FILE_PATH", "CM_PTAH", "none"), cm);
+    EXPECT_EQ(ReadKey(c.ini, "CM_PTAH"), cm);
     Start(userConfig);
     EXPECT_EQ(Texts(), (QStringList{"0", cm, "0"}));
     EXPECT_TRUE(recorder.Boxes().empty());
@@ -262,186 +267,4 @@ TEST_F(SavedPaths, LongValuesComeBackCutTo2047Characters) {
   EXPECT_EQ(form_->DSP_PATH_Edit->text(), longValue.left(2047));
   EXPECT_EQ(form_->CM_PATH_Edit->text(), longValue.left(2047));
   EXPECT_EQ(form_->Motor_PATH_Edit->text(), QStringLiteral("0"));
-}
-
-TEST(IniFile, ProfileSemantics) {
-  QTemporaryDir dir;
-  ASSERT_TRUE(dir.isValid());
-  const QString ini = dir.path() + QStringLiteral("/a.ini");
-  QFile f(ini);
-  ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-  f.write("; comment\r\n[other]\r\nDSP_PTAH=wrong\r\n[ file_path ]\r\n  dsp_ptah =  /p/x.bin  \r\nCM_PTAH=\"/q y\"\r\n\r\n[last]\r\nk=v\r\n");
-  f.close();
-  EXPECT_EQ(ReadIniString(ini, "FILE_PATH", "DSP_PTAH", "0"), QStringLiteral("/p/x.bin"));
-  EXPECT_EQ(ReadIniString(ini, "FILE_PATH", "CM_PTAH", "0"), QStringLiteral("/q y"));
-  EXPECT_EQ(ReadIniString(ini, "FILE_PATH", "Motor_PTAH", "0"), QStringLiteral("0"));
-  EXPECT_EQ(ReadIniString(dir.path() + QStringLiteral("/none.ini"), "FILE_PATH", "DSP_PTAH", "0"), QStringLiteral("0"));
-  WriteIniString(ini, "FILE_PATH", "Motor_PTAH", "/m");
-  WriteIniString(ini, "FILE_PATH", "DSP_PTAH", "/d");
-  EXPECT_EQ(ReadIniString(ini, "FILE_PATH", "Motor_PTAH", "0"), QStringLiteral("/m"));
-  EXPECT_EQ(ReadIniString(ini, "FILE_PATH", "DSP_PTAH", "0"), QStringLiteral("/d"));
-  EXPECT_EQ(ReadIniString(ini, "other", "DSP_PTAH", "0"), QStringLiteral("wrong"));
-  EXPECT_EQ(ReadIniString(ini, "last", "k", "0"), QStringLiteral("v"));
-  try {
-    WriteIniString(dir.path() + QStringLiteral("/no/such/dir/x.ini"), "FILE_PATH", "DSP_PTAH", "/d");
-    ADD_FAILURE() << "no exception";
-  } catch (const Exception& e) {
-    EXPECT_EQ(e.Message(), QStringLiteral("Unable to write to %1/no/such/dir/x.ini").arg(dir.path()));
-  }
-}
-
-// What a write puts on the line, and that the reader gives exactly the value
-// back: quotes only where the profile rules would otherwise strip blanks or a
-// pair of quotes, ordinary paths written as earlier versions wrote them.
-TEST(IniFile, ValuesReadBackExactly) {
-  struct Case {
-    QString value, line;
-  };
-  const Case cases[] = {
-      {"/p/plain.bin", "DSP_PTAH=/p/plain.bin"},
-      {"/p/a b=c;d [e] #f.bin", "DSP_PTAH=/p/a b=c;d [e] #f.bin"},
-      {QString::fromUtf8("/p/\u00fcber/\u65e5\u672c.bin"), QString::fromUtf8("DSP_PTAH=/p/\u00fcber/\u65e5\u672c.bin")},
-      {"", "DSP_PTAH="},
-      {" /lead", "DSP_PTAH=\" /lead\""},
-      {"/trail ", "DSP_PTAH=\"/trail \""},
-      {"\t/tabs\t", "DSP_PTAH=\"\t/tabs\t\""},
-      {"  ", "DSP_PTAH=\"  \""},
-      {"\"abc\"", "DSP_PTAH=\"\"abc\"\""},
-      {"'abc'", "DSP_PTAH=\"'abc'\""},
-      {"\"\"", "DSP_PTAH=\"\"\"\""},
-      {"''", "DSP_PTAH=\"''\""},
-      {" \"abc\" ", "DSP_PTAH=\" \"abc\" \""},
-      {"\"abc'", "DSP_PTAH=\"abc'"},  // quotes that do not match stay as they are
-      {"'abc\"", "DSP_PTAH='abc\""},
-      {"\"/q\" y", "DSP_PTAH=\"/q\" y"},
-      {"\"", "DSP_PTAH=\""},
-      {"'", "DSP_PTAH='"},
-  };
-  QTemporaryDir dir;
-  ASSERT_TRUE(dir.isValid());
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.value.toStdString());
-    const QString ini = dir.path() + QStringLiteral("/a.ini");
-    QFile::remove(ini);
-    WriteIniString(ini, "FILE_PATH", "DSP_PTAH", c.value);
-    QFile f(ini);
-    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
-    EXPECT_EQ(QString::fromUtf8(f.readAll()), QStringLiteral("[FILE_PATH]\n") + c.line + QLatin1Char('\n'));
-    EXPECT_EQ(ReadIniString(ini, "FILE_PATH", "DSP_PTAH", "0"), c.value);
-    // Over a value already there, beside a key with its own quotes.
-    WriteIniString(ini, "FILE_PATH", "CM_PTAH", c.value);
-    WriteIniString(ini, "FILE_PATH", "DSP_PTAH", QStringLiteral(" x "));
-    WriteIniString(ini, "FILE_PATH", "DSP_PTAH", c.value);
-    EXPECT_EQ(ReadIniString(ini, "FILE_PATH", "DSP_PTAH", "0"), c.value);
-    EXPECT_EQ(ReadIniString(ini, "FILE_PATH", "CM_PTAH", "0"), c.value);
-  }
-}
-
-// Files that earlier versions (or a hand edit) left read as they always did.
-TEST(IniFile, EarlierFilesReadAsBefore) {
-  struct Case {
-    const char* line;
-    QString value;
-  };
-  const Case cases[] = {
-      {"DSP_PTAH=/p/x.bin", "/p/x.bin"},
-      {"DSP_PTAH=  /p/x.bin \t", "/p/x.bin"},
-      {"DSP_PTAH=\"/q y\"", "/q y"},
-      {"DSP_PTAH= '/q y' ", "/q y"},
-      {"DSP_PTAH=\"\"/q\"\"", "\"/q\""},
-      {"DSP_PTAH=\"/q'", "\"/q'"},
-      {"DSP_PTAH=\"", "\""},
-      {"DSP_PTAH=", ""},
-  };
-  QTemporaryDir dir;
-  ASSERT_TRUE(dir.isValid());
-  const QString ini = dir.path() + QStringLiteral("/a.ini");
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.line);
-    QFile f(ini);
-    ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    f.write(QByteArray("[FILE_PATH]\r\n") + c.line + "\r\n");
-    f.close();
-    EXPECT_EQ(ReadIniString(ini, "FILE_PATH", "DSP_PTAH", "0"), c.value);
-  }
-}
-
-// A value with a line break is refused before the file is touched: an absent
-// file stays absent, a present one keeps its bytes.
-TEST(IniFile, ALineBreakIsRefusedAndTheFileKept) {
-  QTemporaryDir dir;
-  ASSERT_TRUE(dir.isValid());
-  const QString ini = dir.path() + QStringLiteral("/a.ini");
-  const QByteArray present = "[FILE_PATH]\r\nDSP_PTAH=/old\r\n";
-  for (const char* value : {"/a\nb", "/a\rb", "/a\r\n", "\n", "\r", " /a\n "}) {
-    for (bool exists : {false, true}) {
-      SCOPED_TRACE(testing::Message() << "exists: " << exists
-                                      << ", value: " << QByteArray(value).toPercentEncoding().toStdString());
-      QFile::remove(ini);
-      if (exists) {
-        QFile f(ini);
-        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-        f.write(present);
-      }
-      EXPECT_FALSE(IniValueCanBeSaved(QString::fromLatin1(value)));
-      try {
-        WriteIniString(ini, "FILE_PATH", "DSP_PTAH", QString::fromLatin1(value));
-        ADD_FAILURE() << "no exception";
-      } catch (const Exception& e) {
-        EXPECT_EQ(e.Message(), QStringLiteral("Unable to write a line break to %1").arg(ini));
-      }
-      QFile f(ini);
-      if (exists) {
-        ASSERT_TRUE(f.open(QIODevice::ReadOnly));
-        EXPECT_EQ(f.readAll(), present);
-      } else {
-        EXPECT_FALSE(f.exists());
-      }
-    }
-  }
-  EXPECT_TRUE(IniValueCanBeSaved(QStringLiteral("/a\tb \f\v")));
-}
-
-// A write changes its own line or adds it (and the section), and gives every
-// other line back byte for byte, so no other key reads differently after it:
-// line ends, a byte order mark, bytes that are no UTF-8.
-TEST(IniFile, AWriteKeepsEveryOtherLineAsItWas) {
-  struct Case {
-    QByteArray before, after;
-  };
-  const QByteArray bom = "\xEF\xBB\xBF";
-  const Case cases[] = {
-      {"", "[FILE_PATH]\nDSP_PTAH=/d\n"},
-      {"[FILE_PATH]\r\nCM_PTAH=/c\r\nDSP_PTAH=/old\r\n[x]\r\n", "[FILE_PATH]\r\nCM_PTAH=/c\r\nDSP_PTAH=/d\r\n[x]\r\n"},
-      {"[FILE_PATH]\r\nCM_PTAH=/c\r\n\r\n[x]\r\n", "[FILE_PATH]\r\nCM_PTAH=/c\r\nDSP_PTAH=/d\n\r\n[x]\r\n"},
-      {"[FILE_PATH]\nCM_PTAH=/c\r\r\n", "[FILE_PATH]\nCM_PTAH=/c\r\r\nDSP_PTAH=/d\n"},
-      {"[FILE_PATH]\nCM_PTAH=/c\r", "[FILE_PATH]\nCM_PTAH=/c\r\r\nDSP_PTAH=/d\n"},
-      {"[FILE_PATH]\nCM_PTAH=/c", "[FILE_PATH]\nCM_PTAH=/c\nDSP_PTAH=/d\n"},
-      {"[FILE_PATH]\nDSP_PTAH=/old", "[FILE_PATH]\nDSP_PTAH=/d\n"},
-      {"[x]\nk=/\xE9t\xE9\n", "[x]\nk=/\xE9t\xE9\n[FILE_PATH]\nDSP_PTAH=/d\n"},
-      {bom + "[FILE_PATH]\nCM_PTAH=/c\n", bom + "[FILE_PATH]\nCM_PTAH=/c\nDSP_PTAH=/d\n"},
-      {bom + bom + "[FILE_PATH]\nk=v\n", bom + bom + "[FILE_PATH]\nk=v\nDSP_PTAH=/d\n"},
-      {"[x]\n" + bom + "[FILE_PATH]\nk=v\n", "[x]\n" + bom + "[FILE_PATH]\nk=v\n[FILE_PATH]\nDSP_PTAH=/d\n"},
-  };
-  QTemporaryDir dir;
-  ASSERT_TRUE(dir.isValid());
-  const QString ini = dir.path() + QStringLiteral("/a.ini");
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.before.toPercentEncoding().toStdString());
-    QFile f(ini);
-    ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    f.write(c.before);
-    f.close();
-    const QString cm = ReadIniString(ini, "FILE_PATH", "CM_PTAH", "absent");
-    const QString k = ReadIniString(ini, "x", "k", "absent");
-    const QString k2 = ReadIniString(ini, "FILE_PATH", "k", "absent");
-    WriteIniString(ini, "FILE_PATH", "DSP_PTAH", QStringLiteral("/d"));
-    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
-    EXPECT_EQ(f.readAll().toPercentEncoding().toStdString(), c.after.toPercentEncoding().toStdString());
-    f.close();
-    EXPECT_EQ(ReadIniString(ini, "FILE_PATH", "DSP_PTAH", "absent"), QStringLiteral("/d"));
-    EXPECT_EQ(ReadIniString(ini, "FILE_PATH", "CM_PTAH", "absent"), cm);
-    EXPECT_EQ(ReadIniString(ini, "x", "k", "absent"), k);
-    EXPECT_EQ(ReadIniString(ini, "FILE_PATH", "k", "absent"), k2);
-  }
 }

@@ -145,14 +145,13 @@ class Bench {
     options.ComNumber = COM_NUMBER;
     unit = std::make_unique<sim::SimUnit>(options);
     dspAtStart = unit->DspMemory();
-    TLumo_Q31NTX_DownloadAP::SetExecutableFolderForTesting(files_.path());
     Restart();
   }
 
   // A new form in the same folder, as when the tool is started again.
   void Restart() {
     form.reset();
-    form = std::make_unique<TLumo_Q31NTX_DownloadAP>(nullptr, windowPorts_ ? windowPorts_ : &ports);
+    form = std::make_unique<TLumo_Q31NTX_DownloadAP>(files_.path(), windowPorts_ ? windowPorts_ : &ports);
     form->show();
     QObject::connect(form->Processing_States, &QLineEdit::textChanged, form.get(), [this](const QString& text) {
       statuses.push_back(
@@ -162,7 +161,6 @@ class Bench {
 
   ~Bench() {
     form.reset();
-    TLumo_Q31NTX_DownloadAP::SetExecutableFolderForTesting(QString());
   }
 
   std::string File(const char* name) const { return (files_.path() + "/" + name).toStdString(); }
@@ -758,9 +756,8 @@ TEST(DownloadJob, PortBoxWithoutANumberStartsNothing) {
   const std::unique_ptr<PortFactory> ports = lumo_test::MakeTestPortFactory(empty.Path());
   MessageRecorder messages;
   QTemporaryDir folder;
-  TLumo_Q31NTX_DownloadAP::SetExecutableFolderForTesting(folder.path());
   {
-    TLumo_Q31NTX_DownloadAP form(nullptr, ports.get());
+    TLumo_Q31NTX_DownloadAP form(folder.path(), ports.get());
     form.show();
     ASSERT_EQ(form.ComPort_ComboBox->count(), 0);
     ASSERT_EQ(form.ComPort_ComboBox->currentText(), QStringLiteral("Com Port"));
@@ -783,7 +780,6 @@ TEST(DownloadJob, PortBoxWithoutANumberStartsNothing) {
     EXPECT_TRUE(form.BaudRate_ComboBox->isEnabled());
     EXPECT_EQ(form.Processing_States->text(), QStringLiteral("before"));
   }
-  TLumo_Q31NTX_DownloadAP::SetExecutableFolderForTesting(QString());
 }
 
 }  // namespace
