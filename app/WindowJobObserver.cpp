@@ -42,12 +42,15 @@ void WindowJobObserver::SetStatusText(const std::string& text) {
   const QString status = QString::fromUtf8(text);
   if (OnWindowThread()) {
     FlushStatusTexts();
-    Parts.Status->setText(status);
+    Show(status);
     return;
   }
   bool post;
   {
     std::lock_guard<std::mutex> lock(Status_Lock);
+    // The worker repeats a percentage once per block: a text the box shows
+    // already, or will show next, changes nothing and need not wake the window.
+    if (status == (Status_Pending.empty() ? Status_Shown : Status_Pending.back())) return;
     post = Status_Pending.empty();
     Status_Pending.push_back(status);
   }
@@ -60,7 +63,13 @@ void WindowJobObserver::FlushStatusTexts() {
     std::lock_guard<std::mutex> lock(Status_Lock);
     texts.swap(Status_Pending);
   }
-  for (const QString& text : texts) Parts.Status->setText(text);
+  for (const QString& text : texts) Show(text);
+}
+
+void WindowJobObserver::Show(const QString& text) {
+  Parts.Status->setText(text);
+  std::lock_guard<std::mutex> lock(Status_Lock);
+  Status_Shown = text;
 }
 
 void WindowJobObserver::SetJobControlsEnabled(bool enabled) {

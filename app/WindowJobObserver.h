@@ -52,8 +52,11 @@ class WindowJobObserver : public JobObserver {
 
  private:
   void SetJobControlsEnabled(bool enabled);
+  // Window thread: puts text in the status box.
+  void Show(const QString& text);
   WindowParts Parts;
   QEventLoop* Worker_Loop = nullptr;  // window thread only: runs until the worker's end
   std::mutex Status_Lock;
   std::vector<QString> Status_Pending;  // under Status_Lock
+  QString Status_Shown;                 // under Status_Lock: the last text this observer showed
 };

@@ -8,9 +8,6 @@
 // costs.
 //
 //   lumo-bench LUMO_UNIT_SIM
-#include <signal.h>
-#include <sys/resource.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -26,6 +23,7 @@
 #include <thread>
 #include <vector>
 
+#include "BenchUnit.h"
 #include "DownloadJob.h"
 #include "JobContext.h"
 #include "DspImageLayout.h"
@@ -44,8 +42,8 @@ using Seconds = std::chrono::duration<double>;
 constexpr int32_t BOARD_IMAGE = 64 * 1024;
 constexpr int32_t DSP_BLOCKS = DSP_BODY_SIZE / 64;
 
-// A front end that pumps like the window thread: nothing to draw, so one pump
-// step does nothing; it keeps the reply latencies the link reports.
+// A front end with nothing to draw: baud requests are served at once and the
+// job's end is waited for, as the command line does.
 class BenchObserver : public JobObserver {
  public:
   void ShowErrorMessage(const std::string& text) override { std::fprintf(stderr, "  message: %s\n", text.c_str()); }
@@ -94,25 +92,6 @@ WireTotals ReadWire(const std::string& csv) {
   return totals;
 }
 
-pid_t StartUnit(const std::string& sim, const std::string& comDir, const std::string& dumpDir) {
-  std::fflush(stdout);  // else the child would write our pending lines again
-  const pid_t pid = fork();
-  if (pid == 0) {
-    // The unit's own report of its terminal is not part of the figures.
-    if (FILE* quiet = std::freopen("/dev/null", "w", stdout)) static_cast<void>(quiet);
-    execl(sim.c_str(), sim.c_str(), "--pace", "--com-dir", comDir.c_str(), "--com-number", "1", "--dump",
-          dumpDir.c_str(), static_cast<char*>(nullptr));
-    _exit(127);
-  }
-  return pid;
-}
-
-double CpuSeconds() {
-  struct rusage use {};
-  getrusage(RUSAGE_SELF, &use);
-  return use.ru_utime.tv_sec + use.ru_utime.tv_usec / 1e6 + use.ru_stime.tv_sec + use.ru_stime.tv_usec / 1e6;
-}
-
 // One job's figures, for the comparison of traced and untraced jobs.
 struct Run {
   double Time;  // s
@@ -137,15 +116,10 @@ int main(int argc, char** argv) {
   }
   const std::string sim = argv[1];
   const fs::path work = fs::temp_directory_path() / ("lumo-bench-" + std::to_string(getpid()));
-  fs::create_directories(work / "images");
-  const auto write = [&](const char* name, const std::vector<uint8_t>& bytes) {
-    std::ofstream(work / "images" / name, std::ios::binary)
-        .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-    return (work / "images" / name).string();
-  };
-  const std::string dspPath = write("dsp.bin", sim::MakeSampleDspImage());
-  const std::string cmPath = write("cm.bin", sim::MakeSampleBoardImage(BOARD_IMAGE, 2));
-  const std::string motorPath = write("motor.bin", sim::MakeSampleBoardImage(BOARD_IMAGE, 3));
+  const bench::Images images = bench::WriteImages(work / "images", BOARD_IMAGE);
+  const std::string& dspPath = images.Dsp;
+  const std::string& cmPath = images.Cm;
+  const std::string& motorPath = images.Motor;
 
   const auto runJob = [&](const Job& job, const std::string& label, const std::string& tracePath) -> std::optional<Run> {
     const fs::path com = work / "com", dump = work / "unit";
@@ -153,8 +127,7 @@ int main(int argc, char** argv) {
     fs::remove_all(dump);
     fs::create_directories(com);
     fs::create_directories(dump);
-    const pid_t unit = StartUnit(sim, com.string(), dump.string());
-    for (int i = 0; i < 500 && !fs::exists(com / "COM1"); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    const pid_t unit = bench::StartUnit(sim, com.string(), dump.string());
 
     // The bench is a front end: the lock folder (and a COM folder) as the environment names them.
     std::unique_ptr<PortFactory> platform = MakePlatformPortFactory(
@@ -166,8 +139,7 @@ int main(int argc, char** argv) {
       trace = std::make_unique<WireTrace>(tracePath);
       if (!trace->IsOpen()) {
         std::printf("%-30s the trace %s cannot be written\n", label.c_str(), tracePath.c_str());
-        kill(unit, SIGTERM);
-        waitpid(unit, nullptr, 0);
+        bench::StopUnit(unit);
         return std::nullopt;
       }
       tracing = std::make_unique<TracingPortFactory>(*platform, *trace);
@@ -189,15 +161,14 @@ int main(int argc, char** argv) {
     request.Targets[CM_PATH] = {job.Cm, cmPath};
     request.Targets[MOTOR_PATH] = {job.Motor, motorPath};
 
-    const double cpuBefore = CpuSeconds();
+    const double cpuBefore = bench::CpuSeconds();
     const auto start = Clock::now();
     const JobOutcome outcome = RunDownloadJob(&download, request);
     const double took = Seconds(Clock::now() - start).count();
-    const double cpu = CpuSeconds() - cpuBefore;
+    const double cpu = bench::CpuSeconds() - cpuBefore;
     const bool traced = !trace || trace->Close();
 
-    kill(unit, SIGTERM);
-    waitpid(unit, nullptr, 0);
+    bench::StopUnit(unit);
     if (!outcome.Success || !traced) {
       std::printf("%-30s failed: %s\n", label.c_str(), outcome.Success ? "the trace was not written whole" : outcome.Message.c_str());
       return std::nullopt;

@@ -79,7 +79,7 @@ bool VirtualLine::WaitForStore(SerialLink& link, uint64_t& seen, TimePoint deadl
 }
 
 void VirtualLine::WaitForBaudAnswer(SerialLink& link) {
-  // The window's timer would serve it within its period.
+  // A front end serves it at its next turn: here one service period later.
   AdvanceTo(now_ + BAUD_SERVICE_PERIOD);
   ServeBaudRequest(&link);
 }

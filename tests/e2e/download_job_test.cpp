@@ -556,7 +556,7 @@ TEST(DownloadJob, ABrowseDialogHeldOpenDoesNotHoldTheJobUp) {
 
   bool doneWhileOpen = false;
   bool opened = false;
-  // Looks for the job's start from within the click handler's pump loop,
+  // Looks for the job's start from within the click handler's event loop,
   // before the worker's first baud request.
   QTimer open;
   open.setInterval(1);
@@ -692,7 +692,7 @@ TEST(DownloadJob, CloseDuringAJobWaitsForTheJob) {
   bench.SetPaths("", "", bench.File("motor.bin"));
   bench.Tick(false, false, true);
 
-  // Sampled from the pump loop of the click handler.
+  // Sampled from the event loop of the click handler.
   struct Sample {
     bool Active;
     bool Visible;
