@@ -3,13 +3,19 @@
 #include <optional>
 #include <thread>
 
+#include "CameraChannel.h"
 #include "JobContext.h"
 #include "MessageTexts.h"
 #include "SerialLink.h"
 #include "Worker.h"
 
 TDownloadJob::TDownloadJob(JobSession& session, JobObserver* ui)
-    : context_(std::make_unique<JobContext>(session, ui)) {}
+    : context_(std::make_unique<JobContext>(session, ui)) {
+  // A rate the front end could not apply is followed by an address set
+  // from there; the unit answers it or not.
+  JobContext* job = context_.get();
+  job->Link.Baud_Failure_Address_Set = [job] { static_cast<void>(CameraAddressSet(job)); };
+}
 
 TDownloadJob::~TDownloadJob() = default;
 

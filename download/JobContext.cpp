@@ -1,12 +1,6 @@
 #include "JobContext.h"
 
-#include "CameraChannel.h"
-
-JobContext::JobContext(JobSession& session, JobObserver* ui) : Session(session), UI(ui), Link(session.Ports, this) {
-  // A rate the front end could not apply is followed by an address set
-  // from there; the unit answers it or not.
-  Link.Baud_Failure_Address_Set = [this] { static_cast<void>(CameraAddressSet(this)); };
-}
+JobContext::JobContext(JobSession& session, JobObserver* ui) : Session(session), UI(ui), Link(session.Ports, this) {}
 
 void JobContext::RequestStop() {
   Stop_Requested.store(true);
@@ -48,4 +42,3 @@ void JobContext::ForgetMessages() {
   Shown_Messages.clear();
 }
 
-void BaudRequest::Serve(const std::function<void()>& keepAlive) const { ServeBaudRequest(link_, keepAlive); }

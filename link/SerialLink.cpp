@@ -180,7 +180,7 @@ void ShowRoutineError(SerialLink* link, const char* text) {
   if (!link->Line_Gone.load()) ShowError(link, text);
 }
 
-int32_t ReceiveThread(SerialLink* link, JobThreadFlags* flags) {
+void ReceiveThread(SerialLink* link, JobThreadFlags* flags) {
   using Clock = std::chrono::steady_clock;
   flags->Reader_Busy.store(true);
   bool seen = false;
@@ -208,7 +208,6 @@ int32_t ReceiveThread(SerialLink* link, JobThreadFlags* flags) {
     }
   }
   flags->Reader_Busy.store(false);
-  return 0;
 }
 
 void WakeReceiver(SerialLink* link) {

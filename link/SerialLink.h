@@ -110,7 +110,7 @@ int32_t WriteComm(SerialLink* link, const uint8_t* bytes, int32_t count);
 void ShowRoutineError(SerialLink* link, const char* text);
 // Copies what the port delivers into the receive buffer until it has seen
 // Download_Active set and then clear.
-int32_t ReceiveThread(SerialLink* link, JobThreadFlags* flags);
+void ReceiveThread(SerialLink* link, JobThreadFlags* flags);
 // A receive thread that never sees the job active ends once Download_Active
 // and Worker_Busy have both stayed clear for RECEIVE_IDLE_END.
 // The reply reset: zero the receive buffer, the receive thread restarts at

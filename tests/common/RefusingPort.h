@@ -36,8 +36,8 @@ class RefusingPort : public SerialPort {
 // at all; with the test's lock folder and, when given, its COM folder.
 class TestPortFactory : public PortFactory {
  public:
-  explicit TestPortFactory(uint32_t refusedRate = 0, std::optional<std::string> comFolder = std::nullopt)
-      : real_(MakeTestPortFactory(std::move(comFolder))), refused_(refusedRate) {}
+  explicit TestPortFactory(uint32_t refusedRate = 0, const std::string& comFolder = {})
+      : real_(MakeTestPortFactory(comFolder)), refused_(refusedRate) {}
   std::optional<std::vector<SerialDeviceEntry>> ListPorts() override { return real_->ListPorts(); }
   bool Probe(const std::string& devicePath) override { return real_->Probe(devicePath); }
   std::unique_ptr<SerialPort> Open(const std::string& devicePath) override {

@@ -4,21 +4,21 @@
 #pragma once
 
 #include <memory>
-#include <optional>
 #include <string>
-#include <utility>
 
+#include "PortConfig.h"
 #include "SerialPort.h"
 
 namespace lumo_test {
 
-inline PortConfig TestPortConfig(std::optional<std::string> comFolder = std::nullopt) {
-  return {std::move(comFolder), std::string(LUMO_TEST_LOCK_DIR)};
+// comFolder: empty for none (the device nodes).
+inline PortConfig TestPortConfig(const std::string& comFolder = {}) {
+  return {FolderSetting(comFolder.c_str()), std::string(LUMO_TEST_LOCK_DIR)};
 }
 
 // The platform's factory with TestPortConfig(comFolder).
-inline std::unique_ptr<PortFactory> MakeTestPortFactory(std::optional<std::string> comFolder = std::nullopt) {
-  return MakePlatformPortFactory(TestPortConfig(std::move(comFolder)));
+inline std::unique_ptr<PortFactory> MakeTestPortFactory(const std::string& comFolder = {}) {
+  return MakePlatformPortFactory(TestPortConfig(comFolder));
 }
 
 }  // namespace lumo_test

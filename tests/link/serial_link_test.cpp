@@ -356,7 +356,7 @@ TEST(ReceiveThreadTest, EndsInEveryOrderOfStart) {
     JobThreadFlags form;
     form.Worker_Busy.store(c.workerBusyAtStart);
     const auto start = Clock::now();
-    auto reader = std::async(std::launch::async, [&] { return ReceiveThread(&link, &form); });
+    auto reader = std::async(std::launch::async, [&] { ReceiveThread(&link, &form); });
     if (c.activeAfterMs >= 0) {
       std::this_thread::sleep_for(std::chrono::milliseconds(c.activeAfterMs));
       form.Download_Active.store(true);
@@ -366,7 +366,7 @@ TEST(ReceiveThreadTest, EndsInEveryOrderOfStart) {
     form.Worker_Busy.store(false);
     // A guard against a thread that never ends, not a measure of speed.
     ASSERT_EQ(reader.wait_for(std::chrono::seconds(30)), std::future_status::ready);
-    EXPECT_EQ(reader.get(), 0);
+    reader.get();
     const int64_t elapsed = MsSince(start);
     // The reader last saw the job busy up to one pass (a 2 ms sleep) before
     // it was cleared, and milliseconds are truncated: allow a few.

@@ -1,0 +1,5 @@
+#include "FrontEnd.h"
+
+#include "SerialLink.h"
+
+void BaudRequest::Serve(const std::function<void()>& keepAlive) const { ServeBaudRequest(link_, keepAlive); }
