@@ -77,7 +77,9 @@ std::string QuotedValue(const std::string& value) {
 // it does not change back exactly as it was, whatever its encoding or ending.
 struct IniLine {
   std::string bytes;  // without the line's end
-  std::string end;    // "\n", "\r\n", or empty for a last line without one
+  // "\n", "\r\n", or empty for a last line without one: always one of these
+  // literals, so nothing is copied.
+  const char* end = "";
 };
 
 struct IniLines {
@@ -219,7 +221,7 @@ void WriteIniString(const std::string& file, const std::string& section, const s
       if (IsSectionLine(lines[i].bytes)) break;
       std::string lineKey, lineValue;
       if (SplitKeyLine(lines[i].bytes, lineKey, lineValue) && SameName(lineKey, key)) {
-        const std::string end = lines[i].end.empty() ? std::string("\n") : lines[i].end;
+        const char* end = *lines[i].end == '\0' ? "\n" : lines[i].end;
         lines[i] = NewLine(keyLine);
         lines[i].end = end;
         replaced = true;
@@ -232,7 +234,7 @@ void WriteIniString(const std::string& file, const std::string& section, const s
   std::string bytes = ini.bom;
   for (const IniLine& line : lines) {
     bytes += line.bytes;
-    if (!line.end.empty()) {
+    if (*line.end != '\0') {
       bytes += line.end;
     } else {
       // A last line that had no end gets one; after a carriage return that
