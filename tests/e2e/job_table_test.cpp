@@ -45,7 +45,9 @@ void ExpectProgressThenReady(const Names& statuses, bool reload) {
     const int percent = std::stoi(digits);
     EXPECT_TRUE(percent >= 0 && percent <= 100) << text;
     // A board loaded again starts its segment over.
-    if (!reload) EXPECT_GE(percent, previous) << "status " << k << ": " << text;
+    if (!reload) {
+      EXPECT_GE(percent, previous) << "status " << k << ": " << text;
+    }
     previous = percent;
   }
   EXPECT_EQ(std::count(statuses.begin(), statuses.end(), "100 %"), 1);
