@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstdlib>
 #include <functional>
 #include <memory>
@@ -35,11 +36,32 @@ class RecordingUI : public JobObserver, public LinkObserver {
     std::lock_guard<std::mutex> hold(lock_);
     statuses_.push_back(text);
   }
-  // Served at once, unless the test job's window thread serves them (Start).
+  // Served at once, unless the test job's window thread serves them (Start):
+  // then it is woken, as a queued call wakes the window's.
   void BaudRequestPosted(const BaudRequest& request) override {
-    if (!windowServes_.load()) request.Serve();
+    if (!windowServes_.load()) {
+      request.Serve();
+      return;
+    }
+    Posted();
+  }
+  // As the link's own observer (tests of the link alone).
+  void BaudRateRequested() override {
+    if (windowServes_.load()) Posted();
   }
   void ServeBaudOnWindowThread(bool on) { windowServes_.store(on); }
+  // The window thread's wait for a posted request or its end (stop set and
+  // notified under postLock_); bounded so that a lost wake-up costs a pass.
+  template <typename Stop>
+  void WaitForPost(uint64_t& served, Stop stop) {
+    std::unique_lock<std::mutex> hold(postLock_);
+    posted.wait_for(hold, std::chrono::milliseconds(200), [&] { return posted_ != served || stop(); });
+    served = posted_;
+  }
+  void WakeWindow() {
+    { std::lock_guard<std::mutex> hold(postLock_); }
+    posted.notify_all();
+  }
   std::vector<std::string> Messages() const {
     std::lock_guard<std::mutex> hold(lock_);
     return messages_;
@@ -58,7 +80,18 @@ class RecordingUI : public JobObserver, public LinkObserver {
   mutable std::mutex lock_;
   std::vector<std::string> messages_;
   std::vector<std::string> statuses_;
+  void Posted() {
+    {
+      std::lock_guard<std::mutex> hold(postLock_);
+      ++posted_;
+    }
+    posted.notify_all();
+  }
+
   std::atomic<bool> windowServes_{false};
+  std::mutex postLock_;
+  std::condition_variable posted;
+  uint64_t posted_ = 0;
 };
 
 // A folder for COM links, removed with what is in it.
@@ -131,9 +164,10 @@ class TestJob {
     form.Download_Active.store(true);
     reader_ = std::thread([this] { ReceiveThread(&form.Link, &form); });
     window_ = std::thread([this] {
+      uint64_t served = 0;
       while (!stopWindow_.load()) {
+        ui.WaitForPost(served, [this] { return stopWindow_.load(); });
         ServeBaudRequest(&form.Link);
-        std::this_thread::sleep_for(POLL_PERIOD);
       }
     });
   }
@@ -145,6 +179,7 @@ class TestJob {
     WakeReceiver(&form.Link);
     if (reader_.joinable()) reader_.join();
     stopWindow_.store(true);
+    ui.WakeWindow();
     if (window_.joinable()) window_.join();
     ComPortClose(&form.Link);
   }
@@ -155,6 +190,8 @@ class TestJob {
     const auto deadline = std::chrono::steady_clock::now() + bound;
     while (std::chrono::steady_clock::now() < deadline) {
       if (!RxBufferAccess::ResetPending(form.Link.Rx) && form.Link.Rx.Count() >= count) return true;
+      // Real time: the unit's bytes cross the pseudo-terminal and the
+      // receive thread stores them; polled up to the deadline.
       std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
     return false;

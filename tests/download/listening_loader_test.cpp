@@ -7,6 +7,7 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <optional>
 #include <string>
 #include <vector>
@@ -239,6 +240,106 @@ TEST(UnwritableRecord, NoLoaderEntered) {
     EXPECT_EQ(std::count(sent.begin(), sent.end(), "CONTROL_ENTRY@9600"), 0);
     EXPECT_EQ(bench.line.unit.Listening(), UnitPart::Camera);
   }
+}
+
+// A first job of one board fails inside that board's loader (SEND_DATA 1 to
+// 3 fail in flash, so every call asks for a reload), which leaves the loader
+// listening and recorded. records: where the bench keeps its records.
+class LeftListening {
+ public:
+  LeftListening(UnitPart board, LoaderRecords* records) : bench(Options(board), records) {
+    const bool cm = board == UnitPart::CameraBoardLoader;
+    bench.Run("", cm ? bench.images.cmPath : "", cm ? "" : bench.images.motorPath);
+    EXPECT_EQ(bench.ui.messages, Names{DOWNLOAD_ERROR});
+    EXPECT_EQ(bench.line.unit.Listening(), board);
+    EXPECT_EQ(bench.Recorded(), cm ? CAMERA_BOARD : CONTROL_BOARD);
+  }
+
+  // A job of these targets is refused with text before any byte goes out.
+  void ExpectRefused(bool dsp, bool cm, bool motor, const char* text) {
+    SCOPED_TRACE(testing::Message() << "dsp " << dsp << ", camera board " << cm << ", control board " << motor);
+    const size_t wireBefore = bench.line.unit.Wire().size();
+    const JobOutcome outcome = Run(dsp, cm, motor);
+    EXPECT_EQ(outcome.End, JobEnd::Refused);
+    EXPECT_EQ(bench.ui.messages, (Names{text, DOWNLOAD_ERROR}));
+    EXPECT_EQ(bench.line.unit.Wire().size(), wireBefore) << "a byte went out";
+    EXPECT_EQ(bench.ui.statuses, Names{"Ready"});
+  }
+
+  // A job of these targets goes through without a message.
+  void ExpectLoaded(bool cm, bool motor) {
+    SCOPED_TRACE(testing::Message() << "camera board " << cm << ", control board " << motor);
+    const JobOutcome outcome = Run(false, cm, motor);
+    EXPECT_TRUE(outcome.Success);
+    EXPECT_TRUE(bench.ui.messages.empty());
+    EXPECT_TRUE(outcome.Notice.empty()) << outcome.Notice;
+    ASSERT_GE(bench.ui.statuses.size(), 2u);
+    EXPECT_EQ(bench.ui.statuses[bench.ui.statuses.size() - 2], "100 %");
+    EXPECT_EQ(bench.ui.statuses.back(), "Ready");
+    EXPECT_EQ(bench.Recorded(), NO_BOARD);
+  }
+
+  Bytes Flash(UnitPart board) const { return bench.line.unit.Flash(board); }
+
+  VirtualBench bench;
+
+ private:
+  JobOutcome Run(bool dsp, bool cm, bool motor) {
+    return bench.Run(dsp ? bench.images.dspPath : "", cm ? bench.images.cmPath : "",
+                     motor ? bench.images.motorPath : "");
+  }
+  static sim::VirtualUnitOptions Options(UnitPart board) {
+    sim::VirtualUnitOptions options;
+    options.Faults = {{FaultKind::FlashFailure, board, 0x24, 1, 3}};
+    return options;
+  }
+};
+
+// The camera board's loader left listening answers a PING like the control
+// board's would. The next control-board job must not write its image into
+// the camera board: it is refused before any byte goes out, and so is a DSP
+// job, until the camera board has been loaded; the camera board and then the
+// control board in one job load both.
+TEST(LoaderLeftListening, ByTheCameraBoardBlocksTheControlBoard) {
+  LeftListening unit(UnitPart::CameraBoardLoader, nullptr);
+  unit.ExpectRefused(false, false, true, TEXT_CAMERA_LOADER_LEFT);
+  unit.ExpectRefused(true, false, false, TEXT_CAMERA_LOADER_LEFT);
+  EXPECT_NE(unit.Flash(UnitPart::CameraBoardLoader), unit.bench.images.motor);
+  EXPECT_NE(unit.Flash(UnitPart::ControlBoardLoader), unit.bench.images.motor);
+  EXPECT_EQ(unit.bench.line.unit.Listening(), UnitPart::CameraBoardLoader);
+
+  unit.ExpectLoaded(true, true);
+  EXPECT_EQ(unit.Flash(UnitPart::CameraBoardLoader), unit.bench.images.cm);
+  EXPECT_EQ(unit.Flash(UnitPart::ControlBoardLoader), unit.bench.images.motor);
+}
+
+// The other way round, and across a restart of the tool: the record is in
+// its file, and a tool started again (new records on the same file) refuses
+// a camera-board job, alone or with the control board after it, until the
+// control board has been loaded alone; then the camera board goes through.
+TEST(LoaderLeftListening, ByTheControlBoardOutlivesTheTool) {
+  lumo_test::TempFolder folder;
+  const std::string file = folder.File("LoaderState.txt");
+  // The bench keeps this object's address; the tool started again replaces
+  // the object there, with nothing of the first run's memory.
+  std::optional<LoaderRecords> records(std::in_place, file);
+  LeftListening unit(UnitPart::ControlBoardLoader, &*records);
+  records.reset();
+  records.emplace(file);
+  EXPECT_EQ(records->Get(sim::VirtualLine::DEVICE), CONTROL_BOARD);
+
+  unit.ExpectRefused(false, true, false, TEXT_CONTROL_LOADER_LEFT);
+  unit.ExpectRefused(false, true, true, TEXT_CONTROL_LOADER_LEFT);
+  EXPECT_NE(unit.Flash(UnitPart::ControlBoardLoader), unit.bench.images.cm);
+  EXPECT_NE(unit.Flash(UnitPart::CameraBoardLoader), unit.bench.images.cm);
+
+  unit.ExpectLoaded(false, true);
+  EXPECT_EQ(unit.Flash(UnitPart::ControlBoardLoader), unit.bench.images.motor);
+  // Loaded and restarted: the camera board goes through again.
+  unit.ExpectLoaded(true, false);
+  EXPECT_EQ(unit.Flash(UnitPart::CameraBoardLoader), unit.bench.images.cm);
+  EXPECT_EQ(unit.Flash(UnitPart::ControlBoardLoader), unit.bench.images.motor);
+  EXPECT_EQ(LoaderRecords(file).Get(sim::VirtualLine::DEVICE), NO_BOARD);
 }
 
 }  // namespace

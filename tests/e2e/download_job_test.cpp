@@ -1,8 +1,10 @@
 // Whole download jobs through the window: the real form (offscreen), its
 // "DownLoad AP" button pressed, the real port backend on a pseudo-terminal and
-// the simulated unit behind it. A job is judged by what the user was told,
-// the status texts, the commands on the wire with their line rates, and what
-// ended up in the unit's memories.
+// the simulated unit behind it, in real time. What is the window's own is
+// shown here, one short job each: its boxes, its status box while the job
+// runs, its controls, its service of the worker's baud requests, a dialog
+// and a close during a job. The jobs' targets, orders, faults, wire and
+// memories are shown in virtual time (job_table_test.cpp).
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
@@ -30,6 +32,7 @@
 #include <vector>
 
 #include "CaseName.h"
+#include "JobSteps.h"
 #include "WireMessages.h"
 #include "AppTestSupport.h"
 #include "JobContext.h"
@@ -48,8 +51,10 @@ namespace {
 
 using Bytes = std::vector<uint8_t>;
 using Names = std::vector<std::string>;
+using lumo_test::Count;
 using lumo_test::Sent;
 using lumo_test::SentMessages;
+using lumo_test::Steps;
 using sim::Fault;
 using sim::FaultKind;
 using sim::UnitPart;
@@ -81,36 +86,6 @@ class Watchdog {
   bool finished_ = false;
   std::thread thread_;
 };
-
-// ---- The wire, as the unit heard it ----------------------------------------
-
-// The messages as the job's steps: a DSP download (announces, blocks and
-// version writes) and a run of loader packets each become one step; camera
-// commands stay one by one. "NAME@rate"; a step whose messages went out at
-// different rates shows up as several steps.
-Names Steps(const std::vector<Sent>& sent) {
-  const auto group = [](const std::string& name) -> std::string {
-    if (name == "ANNOUNCE" || name == "BLOCK" || name == "VERSION") return "DSP";
-    if (name == "PING" || name == "GET_STATUS" || name == "RESET" || name == "RESYNC" || name == "DOWNLOAD" ||
-        name == "SEND_DATA")
-      return "LOADER";
-    return name;
-  };
-  Names steps;
-  std::string last;
-  for (const Sent& s : sent) {
-    const std::string g = group(s.Name);
-    const std::string step = g + "@" + std::to_string(s.Rate);
-    if ((g == "DSP" || g == "LOADER") && step == last) continue;
-    steps.push_back(step);
-    last = step;
-  }
-  return steps;
-}
-
-size_t Count(const std::vector<Sent>& sent, const std::string& name) {
-  return static_cast<size_t>(std::count_if(sent.begin(), sent.end(), [&](const Sent& s) { return s.Name == name; }));
-}
 
 // ---- The bench: a unit on COM<n>, the form, recorders ------------------------
 
@@ -285,87 +260,28 @@ Names Concat(Names a, const Names& b) {
   return a;
 }
 
+// The window's own part of a job, one short job each; every other
+// combination of targets, faults and orders is in job_table_test.cpp.
 const JobCase JOBS[] = {
-    {"DSP alone", true, false, false, DspFile::Valid, 0, 0, std::nullopt, {}, false, {}, true,
-     {"ENTER@9600", "DSP@115200", "ADDRESS@115200"}, 0, true, false, false},
-    // The camera board's loader does not answer the job's ping (the line is
-    // with the camera): the entry command routes the line to it.
-    {"DSP and camera board", true, true, false, DspFile::Valid, CM_SIZE, 0, std::nullopt, {}, false, {}, true,
-     {"ENTER@9600", "DSP@115200", "LOADER@115200", "CAMERA_ENTRY@115200", "LOADER@115200", "ADDRESS@115200"}, 1,
-     true, true, false},
-    {"camera board alone", false, true, false, DspFile::Valid, CM_SIZE, 0, std::nullopt, {}, false, {}, true,
-     {"ENTER@9600", "LOADER@115200", "CAMERA_ENTRY@115200", "LOADER@115200", "ADDRESS@115200"}, 1, false, true,
-     false},
-    // A loader listening that no record of this tool explains: the ping is
-    // answered, so it is restarted (RESET), and the control board's entry
-    // command follows the unanswered PINGs.
-    {"control board alone", false, false, true, DspFile::Valid, 0, MOTOR_SIZE, UnitPart::ControlBoardLoader, {},
-     false, {}, true, {"LOADER@115200", "CONTROL_ENTRY@9600", "LOADER@115200"}, 1, false, false, true},
-    // The board never acknowledges its RESET: the image is in, and after the
-    // job one box says to switch the unit off and on.
+    // The running percentage shown while the job runs, and the baud box's rate
+    // on the wire: the camera commands follow it, the DSP loads at 115200.
+    {"DSP alone at 19200", true, false, false, DspFile::Valid, 0, 0, std::nullopt, {}, false, {}, true,
+     {"ENTER@19200", "DSP@115200", "ADDRESS@115200"}, 0, true, false, false, 19200},
+    // The job's notice: after the job, one box says to switch the unit off
+    // and on.
     {"control board does not confirm its restart", false, false, true, DspFile::Valid, 0, MOTOR_SIZE, std::nullopt,
      {{FaultKind::NakPacket, UnitPart::ControlBoardLoader, 0x25, 0, -1}}, false,
      {"Control board was loaded, but it did not confirm its restart. Switch the unit off and on before using it !!"},
      true, {"LOADER@115200", "ADDRESS@9600", "CONTROL_ENTRY@9600", "LOADER@115200"}, 1, false, false, true},
-    // At a user rate other than the default: the camera commands follow the
-    // baud box, the address set returns the camera to its own rate.
-    {"all three", true, true, true, DspFile::Valid, CM_SIZE, MOTOR_SIZE, std::nullopt, {}, false, {}, true,
-     {"ENTER@19200", "DSP@115200", "LOADER@115200", "CAMERA_ENTRY@115200", "LOADER@115200", "ADDRESS@115200",
-      "CONTROL_ENTRY@19200", "LOADER@115200"},
-     2, true, true, true, 19200},
+    // Boxes before any byte.
     {"no box ticked", false, false, false, DspFile::Valid, CM_SIZE, MOTOR_SIZE, std::nullopt, {}, false,
      {"No File Selected !!", "Download Error !!"}, false, {}, 0, false, false, false},
-    // Every open comes before the first size check.
-    {"camera-board file missing, DSP file empty", true, true, false, DspFile::Empty, 0, 0, std::nullopt, {}, false,
-     {"Open Camera FW File  Error !!", "Download Error !!"}, false, {}, 0, false, false, false},
-    // -3: the routine's own message only; the camera board is not tried.
-    {"wrong DSP signature", true, true, false, DspFile::WrongSignature, CM_SIZE, 0, std::nullopt, {}, false,
-     {"This is not DSP File !!"}, false, {"ENTER@9600"}, 0, false, false, false},
     // The window thread marks the request failed, runs the address set at the
     // rate the port still has (the camera in download mode does not hear it),
     // then reports; the worker ends the job.
     {"the change to 115200 refused", true, false, false, DspFile::Valid, 0, 0, std::nullopt, {}, true,
      {"ComPort  Error !!", "Download Error !!"}, false, Concat({"ENTER@9600"}, ADDRESS_SET_SIX_TIMES), 0, false,
      false, false},
-    // -3 from the camera board: no "Download Error !!", no address set.
-    {"camera-board erase fails", false, true, false, DspFile::Valid, CM_SIZE, 0, std::nullopt,
-     {{FaultKind::FlashFailure, UnitPart::CameraBoardLoader, 0x21}}, false, {"Erase Flash Error !!"}, false,
-     {"ENTER@9600", "LOADER@115200", "CAMERA_ENTRY@115200", "LOADER@115200"}, 1, false, false, false},
-    // The status of chunk 1 is lost (GET_STATUS 0 confirms the erase): the
-    // chunk's outcome is unknown, so the board is loaded again from the erase.
-    {"lost status reply during the camera-board load", false, true, false, DspFile::Valid, CM_SIZE, 0,
-     std::nullopt, {{FaultKind::DropReply, UnitPart::CameraBoardLoader, 0x23, 2}}, false, {}, true,
-     {"ENTER@9600", "LOADER@115200", "CAMERA_ENTRY@115200", "LOADER@115200", "ADDRESS@115200"}, 2, false, true,
-     false},
-    // Every load of the board after its first chunk ends in a flash failure:
-    // three calls, then a failure the user is told about, never "100 %".
-    {"camera board asks for a reload three times", false, true, false, DspFile::Valid, CM_SIZE, 0, std::nullopt,
-     {{FaultKind::FlashFailure, UnitPart::CameraBoardLoader, 0x24, 1, -1}}, false, {"Download Error !!"}, false,
-     {"ENTER@9600", "LOADER@115200", "CAMERA_ENTRY@115200", "LOADER@115200"}, 3, false, false, false},
-    // A refused RESET leaves the camera board in its loader: it is sent
-    // again, and only then does the control board follow.
-    {"camera-board RESET refused once, both boards", false, true, true, DspFile::Valid, CM_SIZE, MOTOR_SIZE,
-     std::nullopt, {{FaultKind::NakPacket, UnitPart::CameraBoardLoader, 0x25}}, false, {}, true,
-     {"ENTER@9600", "LOADER@115200", "CAMERA_ENTRY@115200", "LOADER@115200", "ADDRESS@115200",
-      "CONTROL_ENTRY@9600", "LOADER@115200"},
-     2, false, true, true},
-    // The camera board never leaves its loader: the control board's image
-    // would land in it, so the job ends before the control board.
-    {"camera board never restarts, both boards", false, true, true, DspFile::Valid, CM_SIZE, MOTOR_SIZE,
-     std::nullopt, {{FaultKind::NakPacket, UnitPart::CameraBoardLoader, 0x25, 0, -1}}, false,
-     {"Camera board did not restart, so the Control board was not loaded. Load the Camera board (CM) again first !!",
-      "Download Error !!"},
-     false, {"ENTER@9600", "LOADER@115200", "CAMERA_ENTRY@115200", "LOADER@115200"}, 1, false, true, false},
-    // The line goes dead right after the camera board's RESET was acknowledged:
-    // one report of the write that failed, then the job's end, never "100 %".
-    {"the line hangs up after the camera-board RESET, both boards", false, true, true, DspFile::Valid, CM_SIZE,
-     MOTOR_SIZE, std::nullopt, {{FaultKind::HangUp, UnitPart::CameraBoardLoader, 0x25}}, false,
-     {"Not Write Correctly !!", "Download Error !!"}, false,
-     {"ENTER@9600", "LOADER@115200", "CAMERA_ENTRY@115200", "LOADER@115200"}, 1, false, true, false},
-    {"the line hangs up after the camera-board RESET, camera board alone", false, true, false, DspFile::Valid,
-     CM_SIZE, 0, std::nullopt, {{FaultKind::HangUp, UnitPart::CameraBoardLoader, 0x25}}, false,
-     {"Not Write Correctly !!", "Download Error !!"}, false,
-     {"ENTER@9600", "LOADER@115200", "CAMERA_ENTRY@115200", "LOADER@115200"}, 1, false, true, false},
 };
 
 class DownloadJobTable : public testing::TestWithParam<JobCase> {};
@@ -462,40 +378,6 @@ INSTANTIATE_TEST_SUITE_P(Jobs, DownloadJobTable, testing::ValuesIn(JOBS), lumo_t
 
 // ---- Around the job ----------------------------------------------------------
 
-// The port is closed after a job, so the next job on the same port opens it
-// and talks to the unit: a job that failed at the DSP's signature, then one
-// that loads the DSP.
-TEST(DownloadJob, SecondJobOnTheSamePort) {
-  Bench bench;
-  Bytes dsp = sim::MakeSampleDspImage(0x11223344, 5);
-  Bytes wrong = dsp;
-  ++wrong[3];
-  WriteFile(bench.File("wrong.bin"), wrong);
-  WriteFile(bench.File("dsp.bin"), dsp);
-  bench.Tick(true, false, false);
-
-  bench.SetPaths(bench.File("wrong.bin"), "", "");
-  bench.Press();
-  EXPECT_EQ(bench.messages.Texts(), std::vector<QString>{QStringLiteral("This is not DSP File !!")});
-  EXPECT_EQ(bench.StatusTexts(), std::vector<QString>{QStringLiteral("Ready")});
-  EXPECT_TRUE(bench.ControlsEnabled());
-
-  bench.unit->ClearWire();
-  bench.SetPaths(bench.File("dsp.bin"), "", "");
-  bench.Press();
-  EXPECT_EQ(bench.messages.Texts(), std::vector<QString>{QStringLiteral("This is not DSP File !!")});
-  ExpectProgressThenReady(bench.statuses, false, true);
-  EXPECT_TRUE(bench.ControlsEnabled());
-  EXPECT_TRUE(bench.PortFree());
-  // The first job left the camera in download mode (no address set after its
-  // -3): the second job's enter-download still goes out first, at the user's
-  // rate, and the DSP loads at 115200.
-  EXPECT_EQ(Steps(SentMessages(*bench.unit)), (Names{"ENTER@9600", "DSP@115200", "ADDRESS@115200"}));
-  const Bytes memory = bench.unit->DspMemory();
-  ASSERT_EQ(memory.size(), static_cast<size_t>(sim::DSP_BODY_SIZE));
-  EXPECT_TRUE(std::equal(memory.begin(), memory.end(), dsp.begin() + sim::DSP_HEADER_SIZE));
-}
-
 // Started with --trace FILE, the window writes the wire of each of its jobs
 // into FILE, one after the other: a DSP job, then one that ends at the DSP's
 // signature.
@@ -589,108 +471,14 @@ TEST(DownloadJob, ABrowseDialogHeldOpenDoesNotHoldTheJobUp) {
   EXPECT_TRUE(std::equal(memory.begin(), memory.end(), dsp.begin() + sim::DSP_HEADER_SIZE));
 }
 
-// A bench whose first job of one board fails inside that board's loader
-// (SEND_DATA 1 to 3 fail in flash, so every call asks for a reload), which
-// leaves the loader listening.
-class LoaderLeftListening {
- public:
-  explicit LoaderLeftListening(UnitPart board) : bench(Options(board)) {
-    WriteFile(bench.File("dsp.bin"), sim::MakeSampleDspImage());
-    WriteFile(bench.File("cm.bin"), cm);
-    WriteFile(bench.File("motor.bin"), motor);
-    SetPaths();
-    bench.Tick(false, board == UnitPart::CameraBoardLoader, board == UnitPart::ControlBoardLoader);
-    bench.Press();
-    EXPECT_EQ(bench.messages.Texts(), std::vector<QString>{QStringLiteral("Download Error !!")});
-    EXPECT_EQ(bench.unit->Listening(), board);
-  }
-
-  void SetPaths() { bench.SetPaths(bench.File("dsp.bin"), bench.File("cm.bin"), bench.File("motor.bin")); }
-
-  // A job of these targets is refused with text before any byte goes out.
-  void ExpectRefused(bool dsp, bool cmToo, bool motorToo, const QString& text) {
-    SCOPED_TRACE(testing::Message() << "dsp " << dsp << ", camera board " << cmToo << ", control board " << motorToo);
-    bench.messages.Clear();
-    bench.unit->ClearWire();
-    bench.Tick(dsp, cmToo, motorToo);
-    bench.Press();
-    EXPECT_EQ(bench.messages.Texts(), (std::vector<QString>{text, QStringLiteral("Download Error !!")}));
-    EXPECT_TRUE(bench.unit->WireBytes(sim::WireDirection::ToUnit).empty());
-    EXPECT_EQ(bench.StatusTexts(), std::vector<QString>{QStringLiteral("Ready")});
-  }
-
-  // A job of these targets goes through without a message.
-  void ExpectLoaded(bool cmToo, bool motorToo) {
-    bench.messages.Clear();
-    bench.Tick(false, cmToo, motorToo);
-    bench.Press();
-    EXPECT_TRUE(bench.messages.Texts().empty());
-    ExpectProgressThenReady(bench.statuses, false, false);
-  }
-
-  const Bytes cm = sim::MakeSampleBoardImage(CM_SIZE, 2);
-  const Bytes motor = sim::MakeSampleBoardImage(MOTOR_SIZE, 3);
-  Bench bench;
-
- private:
-  static sim::SimOptions Options(UnitPart board) {
-    sim::SimOptions options;
-    options.Faults = {{FaultKind::FlashFailure, board, 0x24, 1, 3}};
-    return options;
-  }
-};
-
-// A camera-board job that fails inside the board's loader leaves that loader
-// listening; it answers a PING like the control board's would. The next
-// control-board job must not write its image into the camera board: it is
-// refused before any byte goes out, until the camera board has been loaded.
-TEST(DownloadJob, LoaderLeftListeningByTheCameraBoardBlocksTheControlBoard) {
-  LoaderLeftListening unit(UnitPart::CameraBoardLoader);
-  const QString left = QStringLiteral(
-      "Camera board loader may still be active from a job that did not finish. Load the Camera board (CM) first !!");
-  // Neither the control board alone nor the DSP first.
-  unit.ExpectRefused(false, false, true, left);
-  unit.ExpectRefused(true, false, false, left);
-  EXPECT_NE(unit.bench.unit->Flash(UnitPart::CameraBoardLoader), unit.motor);
-  EXPECT_NE(unit.bench.unit->Flash(UnitPart::ControlBoardLoader), unit.motor);
-
-  // The camera board and then the control board, in one job: its loader
-  // still answers the first PING, and both boards end up with their images.
-  unit.ExpectLoaded(true, true);
-  EXPECT_EQ(unit.bench.unit->Flash(UnitPart::CameraBoardLoader), unit.cm);
-  EXPECT_EQ(unit.bench.unit->Flash(UnitPart::ControlBoardLoader), unit.motor);
-}
-
-// The other way round, and across a restart of the tool: the control board's
-// loader left listening blocks a camera-board job, alone or with the control
-// board after it, until the control board has been loaded alone.
-TEST(DownloadJob, LoaderLeftListeningByTheControlBoardOutlivesTheTool) {
-  LoaderLeftListening unit(UnitPart::ControlBoardLoader);
-  unit.bench.Restart();
-  unit.SetPaths();
-  const QString left = QStringLiteral(
-      "Control board loader may still be active from a job that did not finish. Load the Control board (Motor) "
-      "alone first !!");
-  unit.ExpectRefused(false, true, false, left);
-  unit.ExpectRefused(false, true, true, left);
-  EXPECT_NE(unit.bench.unit->Flash(UnitPart::ControlBoardLoader), unit.cm);
-
-  unit.ExpectLoaded(false, true);
-  EXPECT_EQ(unit.bench.unit->Flash(UnitPart::ControlBoardLoader), unit.motor);
-  // Loaded and restarted: the camera board goes through again.
-  unit.ExpectLoaded(true, false);
-  EXPECT_EQ(unit.bench.unit->Flash(UnitPart::CameraBoardLoader), unit.cm);
-  EXPECT_EQ(unit.bench.unit->Flash(UnitPart::ControlBoardLoader), unit.motor);
-}
-
 // Closing the window while a job runs keeps it until the job has finished;
 // then it closes.
 TEST(DownloadJob, CloseDuringAJobWaitsForTheJob) {
   Bench bench;
-  const Bytes motor = sim::MakeSampleBoardImage(MOTOR_SIZE, 3);
-  WriteFile(bench.File("motor.bin"), motor);
-  bench.SetPaths("", "", bench.File("motor.bin"));
-  bench.Tick(false, false, true);
+  const Bytes dsp = sim::MakeSampleDspImage();
+  WriteFile(bench.File("dsp.bin"), dsp);
+  bench.SetPaths(bench.File("dsp.bin"), "", "");
+  bench.Tick(true, false, false);
 
   // Sampled from the event loop of the click handler.
   struct Sample {
@@ -720,7 +508,8 @@ TEST(DownloadJob, CloseDuringAJobWaitsForTheJob) {
   EXPECT_FALSE(bench.form->isVisible());
   // The job itself ran to its end.
   EXPECT_TRUE(bench.messages.Texts().empty());
-  EXPECT_EQ(bench.unit->Flash(UnitPart::ControlBoardLoader), motor);
+  EXPECT_EQ(bench.unit->DspMemory(), Bytes(dsp.begin() + sim::DSP_HEADER_SIZE,
+                                           dsp.begin() + sim::DSP_HEADER_SIZE + sim::DSP_BODY_SIZE));
   EXPECT_FALSE(ContextOf(bench.form->Job).Link.ComPort_Opened.load());
 }
 

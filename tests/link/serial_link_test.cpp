@@ -31,6 +31,20 @@ int64_t MsSince(Clock::time_point start) {
 
 using lumo_test::RefusingPort;
 
+// Polls for a condition that another thread or the unit makes true, up to a
+// bound; true once it holds.
+template <typename Condition>
+bool WaitUntil(Condition holds, std::chrono::milliseconds bound = std::chrono::milliseconds(5000)) {
+  const auto deadline = Clock::now() + bound;
+  while (!holds()) {
+    if (Clock::now() >= deadline) return false;
+    // Real time: waits for the other thread (the unit's or the receive
+    // thread) to act.
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  return true;
+}
+
 class ComPortTest : public ::testing::Test {
  protected:
   sim::SimOptions Options() {
@@ -245,15 +259,15 @@ TEST(WriteCommTest, HungUpLineWritesNothingAndReceivesNothing) {
   ASSERT_TRUE(job.Open());
   job.Start();
   job.unit.HangUp();
-  const auto deadline = Clock::now() + std::chrono::seconds(2);
-  while (!job.unit.HungUp() && Clock::now() < deadline) std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  ASSERT_TRUE(job.unit.HungUp());
+  // Real time: the unit's thread closes its side of the terminal.
+  ASSERT_TRUE(WaitUntil([&] { return job.unit.HungUp(); }));
   const Bytes command = {0x81, 0x01, 0x04, 0x75, 0xBB, 0xCC, 0xDD, 0xFF};
   EXPECT_LT(WriteComm(&job.form.Link, command.data(), 8), 8);
   // Ended because the device is gone, not by the stalled-write bound.
   EXPECT_TRUE(job.form.Link.Line_Gone.load());
   EXPECT_EQ(job.ui.Messages(), Strings{"Not Write Correctly !!"});
-  std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  // Every pass of the receive thread is over once it has been joined.
+  job.Stop();
   EXPECT_EQ(job.form.Link.Rx.Count(), 0u);
 }
 
@@ -264,13 +278,12 @@ TEST(ReceiveThreadTest, BytesBetweenCommandsStayUntilTheNextReset) {
   const Bytes early = {0x90, 0x41, 0xFF, 0x01, 0x02};
   job.unit.SendRawToHost(early);
   ASSERT_TRUE(job.WaitForRx(5));
-  std::this_thread::sleep_for(std::chrono::milliseconds(30));
+  // The unit sent these five alone: a sixth byte stored would be one made up.
   EXPECT_EQ(job.RxBytes(), early);
   ResetReply(&job.form.Link);
   for (uint8_t b : job.RxBytes()) ASSERT_EQ(b, 0);  // zeroed
   job.unit.SendRawToHost({0x33});
   ASSERT_TRUE(job.WaitForRx(1));
-  std::this_thread::sleep_for(std::chrono::milliseconds(30));
   EXPECT_EQ(job.RxBytes(), Bytes{0x33});  // stored from the first byte again
 }
 
@@ -285,16 +298,16 @@ TEST(ReceiveThreadTest, FloodNeitherOverflowsNorLingers) {
   job.unit.SendRawToHost(flood);
   ASSERT_TRUE(job.unit.WaitIdle());
   ASSERT_TRUE(job.WaitForRx(RX_BUFFER_SIZE));
-  std::this_thread::sleep_for(std::chrono::milliseconds(30));
+  // The rest is read off the port and dropped.
+  EXPECT_TRUE(WaitUntil([&] {
+    uint32_t queued = 1;
+    return job.form.Link.ComPort_Handle->QueuedInput(queued) && queued == 0;
+  }));
   EXPECT_EQ(job.form.Link.Rx.Count(), static_cast<uint32_t>(RX_BUFFER_SIZE));
   EXPECT_EQ(job.RxBytes(), Bytes(flood.begin(), flood.begin() + RX_BUFFER_SIZE));
-  uint32_t queued = 1;
-  ASSERT_TRUE(job.form.Link.ComPort_Handle->QueuedInput(queued));
-  EXPECT_EQ(queued, 0u);
   ResetReply(&job.form.Link);
   job.unit.SendRawToHost({0x90, 0x51, 0xFF});
   ASSERT_TRUE(job.WaitForRx(3));
-  std::this_thread::sleep_for(std::chrono::milliseconds(30));
   EXPECT_EQ(job.RxBytes(), (Bytes{0x90, 0x51, 0xFF}));
 }
 
@@ -317,21 +330,21 @@ TEST(ReceiveThreadTest, CountAndPositionKeepTheirInvariantUnderResets) {
   std::thread resetter([&] {
     while (!stop.load()) {
       ResetReply(&job.form.Link);
-      std::this_thread::sleep_for(std::chrono::microseconds(700));
+      std::this_thread::yield();
     }
   });
-  // At least 20 floods, and on until the checker has looked often enough
-  // (bounded), however slowly this machine schedules it.
-  for (int i = 0; i < 20 || (checks.load() <= 100 && i < 2000); ++i) {
+  // Each flood is stored while the resets go on, and the checker looks at
+  // least once after it has been sent out.
+  for (int i = 0; i < 20; ++i) {
     job.unit.SendRawToHost(Bytes(700, static_cast<uint8_t>(i % 255 + 1)));
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    ASSERT_TRUE(job.unit.WaitIdle());
+    const int seen = checks.load();
+    ASSERT_TRUE(WaitUntil([&] { return checks.load() > seen; })) << "the checker stood still";
   }
-  ASSERT_TRUE(job.unit.WaitIdle());
   stop.store(true);
   checker.join();
   resetter.join();
   EXPECT_EQ(violations.load(), 0);
-  EXPECT_GT(checks.load(), 100);
 }
 
 // When the receive thread ends: after it has seen the job active and then
@@ -357,6 +370,8 @@ TEST(ReceiveThreadTest, EndsInEveryOrderOfStart) {
     form.Worker_Busy.store(c.workerBusyAtStart);
     const auto start = Clock::now();
     auto reader = std::async(std::launch::async, [&] { ReceiveThread(&link, &form); });
+    // Real time is the point: the receive thread's own passes and idle
+    // bound. The sleeps set when the job becomes active and when it ends.
     if (c.activeAfterMs >= 0) {
       std::this_thread::sleep_for(std::chrono::milliseconds(c.activeAfterMs));
       form.Download_Active.store(true);

@@ -77,6 +77,7 @@ class SimProcess {
         pid_ = -1;
         return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
       }
+      // Real time: the process handles SIGTERM and exits; polled to the deadline.
       std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
     return -1;
@@ -126,6 +127,7 @@ bool AwaitStored(const SerialLink& link, const std::vector<uint8_t>& bytes) {
   const auto deadline = Clock::now() + std::chrono::seconds(5);
   while (RxBufferAccess::Stored(link.Rx) != bytes) {
     if (Clock::now() >= deadline) return false;
+    // Real time: the unit process answers over the terminal.
     std::this_thread::sleep_for(std::chrono::milliseconds(1));
   }
   return true;

@@ -258,6 +258,8 @@ TEST(WireTrace, LinesFollowTheirTimesWhenAFrameWaitsForMoreBytes) {
   const std::string path = folder.File("trace.txt");
   WireTrace trace(path);
   ASSERT_TRUE(trace.IsOpen());
+  // Real time: the trace stamps each line from the steady clock; a step makes
+  // the next bytes' stamp a later one.
   const auto step = [] { std::this_thread::sleep_for(std::chrono::milliseconds(2)); };
   const Bytes resync = {0x03}, ack = {0x00, 0xCC}, ping = {0x03, 0x20, 0x20};
   trace.PortOpened("/dev/unit");
@@ -301,6 +303,7 @@ TEST(TracingPort, AWriteStandsBeforeTheAnswerReadWhileItRan) {
     device->replyToWrites = true;
     device->whileWriting = [&] {
       std::thread receiver([&] {
+        // Real time: the reply is read with a later stamp than the write's start.
         std::this_thread::sleep_for(std::chrono::milliseconds(2));
         uint8_t buffer[16];
         uint32_t got = 0;
@@ -308,6 +311,7 @@ TEST(TracingPort, AWriteStandsBeforeTheAnswerReadWhileItRan) {
         EXPECT_EQ(got, ACK_AND_COMPLETION.size());
       });
       receiver.join();
+      // Real time: the write ends with a later stamp than the reply's.
       std::this_thread::sleep_for(std::chrono::milliseconds(2));
     };
     uint32_t written = 0;
@@ -374,6 +378,7 @@ TEST(WireTrace, TheJobsThreadsRecordAtOnce) {
       for (int k = 0; k < COMMANDS; ++k) {
         uint32_t written = 0;
         EXPECT_TRUE(port->Write(ENTER.data(), static_cast<uint32_t>(ENTER.size()), written));
+        // Real time: now and then the other threads get the port between writes.
         if (k % 50 == 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
       }
       writing = false;
@@ -392,6 +397,7 @@ TEST(WireTrace, TheJobsThreadsRecordAtOnce) {
     std::thread window([&] {
       for (int k = 0; writing.load(); ++k) {
         EXPECT_TRUE(SetRate(*port, k % 2 ? 9600 : 115200));
+        // Real time: rate changes spread over the writes, as a window's would.
         std::this_thread::sleep_for(std::chrono::microseconds(200));
       }
     });

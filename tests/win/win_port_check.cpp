@@ -109,7 +109,9 @@ int Wake(SerialPort& port) {
     Say("woke");
   });
   // Nothing tells when the waiter has begun its wait; a wake that comes
-  // first must not be lost, so either order ends it.
+  // first must not be lost, so either order ends it. Real time: the pause
+  // lets the waiter's thread start and block, so that the wake usually ends
+  // a wait in progress.
   std::this_thread::sleep_for(std::chrono::milliseconds(200));
   port.Wake();
   waiter.join();
