@@ -5,6 +5,8 @@
 // same loader records, as on a bench.
 #pragma once
 
+#include <algorithm>
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -25,11 +27,21 @@ class VirtualUI : public JobObserver {
  public:
   void ShowErrorMessage(const std::string& text) override { messages.push_back(text); }
   void SetStatusText(const std::string& text) override { statuses.push_back(text); }
+  void TargetStarted(PathIndex target, int32_t bytes, int32_t /*jobBytes*/) override {
+    targets.push_back("start " + TargetName(target) + " " + std::to_string(bytes));
+  }
+  void TargetEnded(PathIndex target, bool done) override {
+    targets.push_back("end " + TargetName(target) + (done ? " done" : " failed"));
+  }
   void ProgressMade(PathIndex target, int32_t percent, int32_t bytesDone) override {
     if (OnProgress) OnProgress(target, percent, bytesDone);
   }
+  static std::string TargetName(PathIndex target) {
+    return target == DSP_PATH ? "dsp" : target == CM_PATH ? "cm" : "motor";
+  }
   std::vector<std::string> messages;
   std::vector<std::string> statuses;
+  std::vector<std::string> targets;  // "start cm 500", "end cm done", ...
   std::function<void(PathIndex, int32_t, int32_t)> OnProgress;
 };
 
@@ -42,20 +54,37 @@ class VirtualBench {
   // A new job on the line (as a front end makes one per click), run with
   // the targets given (an empty path: not ticked) at the user's rate.
   JobOutcome Run(const std::string& dsp, const std::string& cm, const std::string& motor, int32_t rate = 9600) {
-    ui.messages.clear();  // the progress hook stays
-    ui.statuses.clear();
+    return Run(Request(dsp, cm, motor, rate));
+  }
+  // The same with a request of the test's own (another device, say).
+  JobOutcome Run(const JobRequest& request) {
     job_ = std::make_unique<TDownloadJob>(session_, &ui);
-    line.Attach(ContextOf(*job_).Link);
+    return RunAgain(request);
+  }
+  // The request Run makes of its arguments.
+  static JobRequest Request(const std::string& dsp, const std::string& cm, const std::string& motor,
+                            int32_t rate = 9600) {
     JobRequest request;
     request.Device = sim::VirtualLine::DEVICE;
     request.User_BaudRate = rate;
     const std::string* paths[] = {&dsp, &cm, &motor};
     for (int t = 0; t < 3; ++t) request.Targets[t] = {!paths[t]->empty(), *paths[t]};
+    return request;
+  }
+  // Another job on the job object of the last Run, as a front end that
+  // keeps its object does (one that was stopped stays stopped).
+  JobOutcome RunAgain(const JobRequest& request) {
+    ui.messages.clear();  // the progress hook stays
+    ui.statuses.clear();
+    ui.targets.clear();
+    line.Attach(ContextOf(*job_).Link);
     wireBefore_ = line.unit.Wire().size();
     return RunDownloadJobOnThisThread(job_.get(), request);
   }
 
   JobContext& Job() { return ContextOf(*job_); }
+  // The front end's job object of the last Run (to stop it from a callback).
+  TDownloadJob& Entry() { return *job_; }
   LoaderRecords& Records() { return *records_; }
   int32_t Recorded() const { return records_->Get(sim::VirtualLine::DEVICE); }
 
@@ -83,6 +112,70 @@ class VirtualBench {
   JobSession session_;
   std::unique_ptr<TDownloadJob> job_;
   size_t wireBefore_ = 0;
+};
+
+// One routine on a job whose link runs on the virtual line: the port open at
+// the user's rate and the job active, as the worker finds them; the line
+// stores the received bytes and serves the baud requests as time moves on.
+// The routines take form; each wait's length is exact on line.Now().
+class VirtualRoutine {
+ public:
+  using Time = sim::VirtualLine::Time;
+
+  explicit VirtualRoutine(const sim::VirtualUnitOptions& options = {}, int32_t rate = 9600)
+      : line(options), session_(line.Ports(), &records_), entry_(session_, &ui), form(ContextOf(entry_)) {
+    line.Attach(form.Link);
+    form.Clock_Serves_Baud = true;
+    form.Request.Device = sim::VirtualLine::DEVICE;
+    form.Request.User_BaudRate = rate;
+    opened = ComPortOpen(&form.Link, sim::VirtualLine::DEVICE, rate) == PortOpen::Opened;
+    form.Download_Active.store(true);
+    form.Progress_Base = 0;
+    form.Progress_Segment = 0.0;
+  }
+  ~VirtualRoutine() { ComPortClose(&form.Link); }
+  VirtualRoutine(const VirtualRoutine&) = delete;
+  VirtualRoutine& operator=(const VirtualRoutine&) = delete;
+
+  // Puts bytes on the line towards the host as the unit's part that holds
+  // the line would send them (at its rate), delay after now.
+  void UnitSends(const std::vector<uint8_t>& bytes, std::chrono::milliseconds delay = {}) {
+    line.unit.RunUntil(line.Now());
+    line.unit.SendAfter(delay, bytes);
+  }
+  // Lets virtual time pass (the receive side stores what arrives meanwhile).
+  void Idle(std::chrono::nanoseconds duration) { line.Pause(duration); }
+
+  // The wire from the time the test marked on (all of it before any Mark).
+  void Mark() { wireFrom_ = line.unit.Wire().size(); }
+  std::vector<sim::WireByte> Wire() const {
+    const std::vector<sim::WireByte> wire = line.unit.Wire();
+    return std::vector<sim::WireByte>(wire.begin() + static_cast<long>(std::min(wireFrom_, wire.size())), wire.end());
+  }
+  // The host's bytes on that wire.
+  std::vector<uint8_t> Heard() const {
+    std::vector<uint8_t> bytes;
+    for (const sim::WireByte& w : Wire()) {
+      if (w.Direction == sim::WireDirection::ToUnit) bytes.push_back(w.Byte);
+    }
+    return bytes;
+  }
+  std::vector<std::string> Sent() const { return Labels(SentMessages(Wire())); }
+
+  sim::VirtualLine line;
+  VirtualUI ui;
+  bool opened = false;
+
+ private:
+  LoaderRecords records_;
+  JobSession session_;
+  TDownloadJob entry_;
+
+ public:
+  JobContext& form;  // entry_'s
+
+ private:
+  size_t wireFrom_ = 0;
 };
 
 }  // namespace lumo_test
