@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <chrono>
 #include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -112,6 +113,44 @@ class VirtualBench {
   JobSession session_;
   std::unique_ptr<TDownloadJob> job_;
   size_t wireBefore_ = 0;
+};
+
+// The waits of a link on the virtual line that ran out, each with its exact
+// length in virtual time (a wait that runs out ends at its deadline to the
+// nanosecond), counted per length.
+class RanOutWaits final : public JobClock {
+ public:
+  // Wraps the link's clock until destroyed.
+  explicit RanOutWaits(SerialLink& link) : link_(link), inner_(*link.Clock) { link.Clock = this; }
+  ~RanOutWaits() override { link_.Clock = &inner_; }
+  RanOutWaits(const RanOutWaits&) = delete;
+  RanOutWaits& operator=(const RanOutWaits&) = delete;
+
+  TimePoint Now() override { return lastNow_ = inner_.Now(); }
+  void Pause(std::chrono::nanoseconds duration) override { inner_.Pause(duration); }
+  bool WaitForStore(SerialLink& link, uint64_t& seen, TimePoint deadline) override {
+    // A wait takes its deadline from Now() just before it first waits.
+    if (deadline != deadline_) {
+      deadline_ = deadline;
+      begun_ = lastNow_;
+    }
+    const bool stored = inner_.WaitForStore(link, seen, deadline);
+    if (!stored) ++counts_[std::chrono::duration_cast<std::chrono::microseconds>(inner_.Now() - begun_)];
+    return stored;
+  }
+  void WaitForBaudAnswer(SerialLink& link) override { inner_.WaitForBaudAnswer(link); }
+
+  // How many waits ran out after each length.
+  const std::map<std::chrono::microseconds, int>& Counts() const { return counts_; }
+  void Clear() { counts_.clear(); }
+
+ private:
+  SerialLink& link_;
+  JobClock& inner_;
+  TimePoint lastNow_{};
+  TimePoint deadline_{};
+  TimePoint begun_{};
+  std::map<std::chrono::microseconds, int> counts_;
 };
 
 // One routine on a job whose link runs on the virtual line: the port open at
