@@ -16,6 +16,7 @@
 #include "CaseName.h"
 #include "CameraChannel.h"
 #include "DspDownload.h"
+#include "LineRules.h"
 #include "Progress.h"
 #include "Timing.h"
 #include "VirtualJob.h"
@@ -105,14 +106,22 @@ struct Message {
   Bytes bytes;
   Time first;
   Time last;
+  Time replyBefore;  // when the unit's last byte before it reached the host
 };
 
 std::vector<Message> SentMessages(const std::vector<sim::WireByte>& wire) {
   std::vector<Message> messages;
   Message current;
+  Time lastReply{};
   for (const sim::WireByte& w : wire) {
-    if (w.Direction != sim::WireDirection::ToUnit) continue;
-    if (current.bytes.empty()) current.first = w.Time;
+    if (w.Direction != sim::WireDirection::ToUnit) {
+      lastReply = w.Time;
+      continue;
+    }
+    if (current.bytes.empty()) {
+      current.first = w.Time;
+      current.replyBefore = lastReply;
+    }
     current.bytes.push_back(w.Byte);
     current.last = w.Time;
     if (w.Byte == 0xFF) {
@@ -176,7 +185,7 @@ struct OutcomeCase {
   int blocks;          // announce-and-block pairs on the wire
   int versionWrites0;  // first version pair commands on the wire
   int versionWrites1;  // second version pair commands on the wire
-  int retries;         // a block sent again right after itself, each after a pause of 200 ms or more
+  int retries;         // a block sent again right after itself, each after the retry pause
   int32_t total = BODY;        // Total_Size of the job
   std::string lastStatus = "";  // the last progress text; empty: none at all
   // The waits that ran out, per length: a version write's 1000 polls.
@@ -215,9 +224,9 @@ const OutcomeCase OUTCOMES[] = {
      "49 %"},
     // Without a total the DSP counts as the whole job.
     {"first version pair unanswered", FULL_SIZE, true, {IGNORE_ALL_VERSION_WRITES}, JobResult::Failed,
-     {"Write Version is not correct!!"}, 383, 4, 0, 0, 0, "99 %"},
+     {"Write Version is not correct!!"}, 383, 4, 0, 0, 0, "99 %", {{CAMERA_REPLY_POLLS * POLL_PERIOD, VERSION_ATTEMPTS}}},
     {"second version pair unanswered", FULL_SIZE, true, {IGNORE_SECOND_VERSION_PAIR}, JobResult::Failed,
-     {"Write Version is not correct !!"}, 383, 1, 4, 0, BODY, "99 %"},
+     {"Write Version is not correct !!"}, 383, 1, 4, 0, BODY, "99 %", {{CAMERA_REPLY_POLLS * POLL_PERIOD, VERSION_ATTEMPTS}}},
 };
 
 void PrintTo(const OutcomeCase& c, std::ostream* os) { *os << c.name; }
@@ -235,7 +244,6 @@ TEST_P(DspDownloadOutcome, ResultMessagesAndWire) {
   EXPECT_EQ(Download(image), c.result);
   EXPECT_EQ(r.ui.messages, c.messages);
   EXPECT_EQ(ranOut.Counts(), c.ranOut);
-  for (auto& [k, v] : ranOut.Counts()) printf("CAL %s {%lld us, %d}\n", c.name, (long long)k.count(), v);
   const std::vector<std::string>& statuses = r.ui.statuses;
   if (c.lastStatus.empty()) {
     EXPECT_TRUE(statuses.empty());
@@ -254,7 +262,9 @@ TEST_P(DspDownloadOutcome, ResultMessagesAndWire) {
       // The loop's first block repeats the probe (messages 0 to 3) without a pause.
       if (i >= 4 && sent[i + 1].bytes == sent[i - 1].bytes) {
         ++retries;
-        if (sent[i].first - sent[i - 1].last >= std::chrono::milliseconds(200)) ++pausedRetries;
+        // The refusal taken, the retry pause, the announce's own pause; its
+        // first byte's time on the line.
+        if (sent[i].first - sent[i].replyBefore == BLOCK_RETRY_PAUSE + COMMAND_PAUSE + sim::ByteTime(115200)) ++pausedRetries;
       }
       ++i;  // its block packet
     } else if (m == VERSION_PAIR_0) {
