@@ -5,7 +5,10 @@
 // same loader records, as on a bench.
 #pragma once
 
+#include <algorithm>
+#include <chrono>
 #include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -16,22 +19,10 @@
 #include "LoaderRecords.h"
 #include "SampleImageFiles.h"
 #include "VirtualLine.h"
+#include "VirtualRoutine.h"
 #include "WireMessages.h"
 
 namespace lumo_test {
-
-// What a job told its front end.
-class VirtualUI : public JobObserver {
- public:
-  void ShowErrorMessage(const std::string& text) override { messages.push_back(text); }
-  void SetStatusText(const std::string& text) override { statuses.push_back(text); }
-  void ProgressMade(PathIndex target, int32_t percent, int32_t bytesDone) override {
-    if (OnProgress) OnProgress(target, percent, bytesDone);
-  }
-  std::vector<std::string> messages;
-  std::vector<std::string> statuses;
-  std::function<void(PathIndex, int32_t, int32_t)> OnProgress;
-};
 
 class VirtualBench {
  public:
@@ -42,20 +33,37 @@ class VirtualBench {
   // A new job on the line (as a front end makes one per click), run with
   // the targets given (an empty path: not ticked) at the user's rate.
   JobOutcome Run(const std::string& dsp, const std::string& cm, const std::string& motor, int32_t rate = 9600) {
-    ui.messages.clear();  // the progress hook stays
-    ui.statuses.clear();
+    return Run(Request(dsp, cm, motor, rate));
+  }
+  // The same with a request of the test's own (another device, say).
+  JobOutcome Run(const JobRequest& request) {
     job_ = std::make_unique<TDownloadJob>(session_, &ui);
-    line.Attach(ContextOf(*job_).Link);
+    return RunAgain(request);
+  }
+  // The request Run makes of its arguments.
+  static JobRequest Request(const std::string& dsp, const std::string& cm, const std::string& motor,
+                            int32_t rate = 9600) {
     JobRequest request;
     request.Device = sim::VirtualLine::DEVICE;
     request.User_BaudRate = rate;
     const std::string* paths[] = {&dsp, &cm, &motor};
     for (int t = 0; t < 3; ++t) request.Targets[t] = {!paths[t]->empty(), *paths[t]};
+    return request;
+  }
+  // Another job on the job object of the last Run, as a front end that
+  // keeps its object does (one that was stopped stays stopped).
+  JobOutcome RunAgain(const JobRequest& request) {
+    ui.messages.clear();  // the progress hook stays
+    ui.statuses.clear();
+    ui.targets.clear();
+    line.Attach(ContextOf(*job_).Link);
     wireBefore_ = line.unit.Wire().size();
     return RunDownloadJobOnThisThread(job_.get(), request);
   }
 
   JobContext& Job() { return ContextOf(*job_); }
+  // The front end's job object of the last Run (to stop it from a callback).
+  TDownloadJob& Entry() { return *job_; }
   LoaderRecords& Records() { return *records_; }
   int32_t Recorded() const { return records_->Get(sim::VirtualLine::DEVICE); }
 

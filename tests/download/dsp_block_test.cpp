@@ -1,8 +1,9 @@
-// WriteDSPBlock's exchange with the unit on a scripted port: which replies
-// count as written, what ends the wait early, and what keeps the block off
-// the line.
+// WriteDSPBlock's exchange with the unit on a scripted port, in virtual
+// time: which replies count as written, what ends the wait early, and what
+// keeps the block off the line.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cctype>
 #include <chrono>
 #include <cstdint>
@@ -10,16 +11,17 @@
 #include <memory>
 #include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "CaseName.h"
 #include "DspDownload.h"
+#include "JobClock.h"
 #include "SerialLink.h"
 #include "SerialPort.h"
 #include "PortlessJob.h"
 #include "TestContext.h"
 #include "TimedOutWaits.h"
+#include "Timing.h"
 
 namespace {
 
@@ -82,6 +84,28 @@ class ScriptedPort : public SerialPort {
   std::vector<Bytes> writes_;
 };
 
+// The job's clock in virtual time for a port whose replies are there the
+// moment the message is written: a wait takes them at once, or runs to its
+// deadline when they do not count; a pause moves the time on.
+class ScriptClock final : public JobClock {
+ public:
+  TimePoint Now() override { return now_; }
+  void Pause(std::chrono::nanoseconds duration) override { now_ += duration; }
+  bool WaitForStore(SerialLink& link, uint64_t& seen, TimePoint deadline) override {
+    if (link.ComPort_Handle) link.Rx.StorePass(link.ComPort_Handle.get());
+    if (link.Rx.Stores() != seen) {
+      seen = link.Rx.Stores();
+      return true;
+    }
+    now_ = std::max(now_, deadline);
+    return false;
+  }
+  void WaitForBaudAnswer(SerialLink& link) override { ServeBaudRequest(&link); }
+
+ private:
+  TimePoint now_{};
+};
+
 struct BlockCase {
   const char* name;
   bool answerAnnounce;
@@ -118,21 +142,15 @@ class DspBlockExchange : public testing::TestWithParam<BlockCase> {
     auto port = std::make_unique<ScriptedPort>(c.answerAnnounce, c.blockReply, c.takeBlock);
     port_ = port.get();
     form_.Link.ComPort_Handle = std::move(port);
-    form_.Worker_Busy.store(true);
+    form_.Link.Clock = &clock_;
     form_.Download_Active.store(true);
-    reader_ = std::thread([this] { ReceiveThread(&form_.Link, &form_); });
-  }
-  void TearDown() override {
-    form_.Download_Active.store(false);
-    form_.Worker_Busy.store(false);
-    reader_.join();
   }
 
   lumo_test::RecordingUI ui_;
   lumo_test::PortlessJob job_{&ui_};
   JobContext& form_ = job_.form;
+  ScriptClock clock_;
   ScriptedPort* port_ = nullptr;
-  std::thread reader_;
 };
 
 void PrintTo(const BlockCase& c, std::ostream* os) { *os << c.name; }
@@ -145,7 +163,9 @@ TEST_P(DspBlockExchange, ResultWaitAndWhatWentOut) {
   const int32_t length = BuildDSPBlockPacket(packet, 0x2A40, data, 64).value_or(0);
 
   lumo_test::TimedOutWaits timedOut(form_.Link);
+  const auto start = clock_.Now();
   EXPECT_EQ(WriteDSPBlock(&form_, 0x2A40, data, 64), c.result);
+  const auto took = clock_.Now() - start;
   const uint64_t polls = timedOut.Polls();
 
   const std::vector<Bytes> writes = port_->Writes();
@@ -157,7 +177,10 @@ TEST_P(DspBlockExchange, ResultWaitAndWhatWentOut) {
   EXPECT_EQ(ui_.Messages(), c.messages);
   // The one wait that runs out, the block's or the unanswered announce's,
   // is given its 1000 polls; an answered announce's wait runs out of nothing.
-  EXPECT_EQ(polls, c.waitsOut || !c.answerAnnounce ? 1000u : 0u);
+  const bool ranOut = c.waitsOut || !c.answerAnnounce;
+  EXPECT_EQ(polls, ranOut ? 1000u : 0u);
+  // The announce's pause, and the whole budget only where a wait ran out.
+  EXPECT_EQ(took, COMMAND_PAUSE + (ranOut ? BLOCK_REPLY_POLLS * POLL_PERIOD : std::chrono::milliseconds(0)));
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, DspBlockExchange, testing::ValuesIn(CASES), lumo_test::NameOfCase());

@@ -1,5 +1,6 @@
-// DownloadDSP against the simulated unit on a pseudo-terminal at 115200: what
-// reaches the unit's DSP, what goes over the wire, and what the user is told.
+// DownloadDSP against the simulated unit in virtual time at 115200: what
+// reaches the unit's DSP, what goes over the wire, what the user is told, and
+// how long each wait that ran out lasted.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -7,6 +8,7 @@
 #include <chrono>
 #include <cstdint>
 #include <cstring>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -14,14 +16,19 @@
 #include "CaseName.h"
 #include "CameraChannel.h"
 #include "DspDownload.h"
+#include "LineRules.h"
 #include "Progress.h"
-#include "TestContext.h"
+#include "Timing.h"
+#include "VirtualJob.h"
 
 namespace {
 
 using Bytes = std::vector<uint8_t>;
-using Clock = std::chrono::steady_clock;
-using lumo_test::TestJob;
+using Time = sim::VirtualLine::Time;
+using lumo_test::VirtualRoutine;
+using std::chrono::microseconds;
+using std::chrono::milliseconds;
+using RanOut = std::map<microseconds, int>;  // waits that ran out, per length
 
 constexpr int32_t HEADER = 132;
 constexpr int32_t BODY = 24448;
@@ -52,42 +59,44 @@ Image MakeImage(int32_t size, bool signature = true) {
   return image;
 }
 
-// The unit in download mode at 115200, the wire record cleared, the DSP the
+// The unit in download mode at 115200, the wire record marked, the DSP the
 // only target of the job.
 class DspDownloadTest : public testing::Test {
  protected:
-  DspDownloadTest() : job(Options(), 115200) {}
+  explicit DspDownloadTest(std::vector<sim::Fault> faults = {})
+      : r(Options(std::move(faults)), 115200), ranOut(r.form.Link) {}
 
-  static sim::SimOptions Options() {
-    sim::SimOptions options;
+  static sim::VirtualUnitOptions Options(std::vector<sim::Fault> faults) {
+    sim::VirtualUnitOptions options;
     options.CameraRate = 115200;
+    options.Faults = std::move(faults);
     return options;
   }
 
   void SetUp() override {
-    ASSERT_TRUE(job.Open());
-    job.Start();
+    ASSERT_TRUE(r.opened);
     CameraCommand enter{};
     enter.address = 1;
     const uint8_t payload[] = {0x01, 0x04, 0x75, 0xBB, 0xCC, 0xDD};
     std::memcpy(enter.payload, payload, sizeof payload);
     enter.length = 8;
-    ASSERT_EQ(SendCameraCommand(&job.form, &enter, WAIT_ACK_AND_COMPLETION), CommandReply::Answered);
-    ASSERT_TRUE(job.unit.CameraInDownloadMode());
-    ASSERT_TRUE(job.unit.WaitIdle());
-    job.unit.ClearWire();
-    job.form.Total_Size.store(BODY);
-    job.form.Progress_Base = 0;
-    job.form.Progress_Segment = 0.0;
+    ASSERT_EQ(SendCameraCommand(&r.form, &enter, WAIT_ACK_AND_COMPLETION), CommandReply::Answered);
+    ASSERT_TRUE(r.line.unit.CameraInDownloadMode());
+    r.Idle(milliseconds(10));
+    r.Mark();
+    ranOut.Clear();
+    r.form.Total_Size.store(BODY);
   }
 
   JobResult Download(const Image& image) {
-    const JobResult result = DownloadDSP(&job.form, image.bytes.get(), image.size);
-    job.unit.WaitIdle();
+    const JobResult result = DownloadDSP(&r.form, image.bytes.get(), image.size);
+    // Whatever is still on its way reaches the unit.
+    r.Idle(milliseconds(50));
     return result;
   }
 
-  TestJob job;
+  VirtualRoutine r;
+  lumo_test::RanOutWaits ranOut;
 };
 
 // The host's side of the wire cut into messages, each ending in 0xFF (block
@@ -95,16 +104,24 @@ class DspDownloadTest : public testing::Test {
 // first and last byte.
 struct Message {
   Bytes bytes;
-  Clock::time_point first;
-  Clock::time_point last;
+  Time first;
+  Time last;
+  Time replyBefore;  // when the unit's last byte before it reached the host
 };
 
-std::vector<Message> SentMessages(const sim::SimUnit& unit) {
+std::vector<Message> SentMessages(const std::vector<sim::WireByte>& wire) {
   std::vector<Message> messages;
   Message current;
-  for (const sim::WireByte& w : unit.Wire()) {
-    if (w.Direction != sim::WireDirection::ToUnit) continue;
-    if (current.bytes.empty()) current.first = w.Time;
+  Time lastReply{};
+  for (const sim::WireByte& w : wire) {
+    if (w.Direction != sim::WireDirection::ToUnit) {
+      lastReply = w.Time;
+      continue;
+    }
+    if (current.bytes.empty()) {
+      current.first = w.Time;
+      current.replyBefore = lastReply;
+    }
     current.bytes.push_back(w.Byte);
     current.last = w.Time;
     if (w.Byte == 0xFF) {
@@ -125,13 +142,14 @@ Bytes BlockPacket(uint16_t address, const uint8_t* data) {
 TEST_F(DspDownloadTest, WritesTheBodyAndVersionWithTheFirstBlockTwice) {
   const Image image = MakeImage(FULL_SIZE);
   ASSERT_EQ(Download(image), JobResult::Done);
-  EXPECT_TRUE(job.ui.Messages().empty());
+  EXPECT_TRUE(r.ui.messages.empty());
+  EXPECT_TRUE(ranOut.Counts().empty()) << "every block and version write was answered";
 
-  const Bytes memory = job.unit.DspMemory();
+  const Bytes memory = r.line.unit.DspMemory();
   ASSERT_EQ(memory.size(), static_cast<size_t>(BODY));
   EXPECT_TRUE(std::equal(memory.begin(), memory.end(), image.Body())) << "DSP memory differs from the image body";
-  EXPECT_EQ(job.unit.DspVersion(0), 0x1234);
-  EXPECT_EQ(job.unit.DspVersion(1), 0x5678);
+  EXPECT_EQ(r.line.unit.DspVersion(0), 0x1234);
+  EXPECT_EQ(r.line.unit.DspVersion(1), 0x5678);
 
   // The probe, then 382 blocks from 0x0080 to 0x5FC0, then the two pairs.
   std::vector<Bytes> expected = {ANNOUNCE, BlockPacket(0x0080, image.Body())};
@@ -142,12 +160,12 @@ TEST_F(DspDownloadTest, WritesTheBodyAndVersionWithTheFirstBlockTwice) {
   expected.push_back(VERSION_PAIR_0);
   expected.push_back(VERSION_PAIR_1);
   std::vector<Bytes> sent;
-  for (const Message& m : SentMessages(job.unit)) sent.push_back(m.bytes);
+  for (const Message& m : SentMessages(r.Wire())) sent.push_back(m.bytes);
   ASSERT_EQ(sent.size(), expected.size());
   for (size_t i = 0; i < sent.size(); ++i) ASSERT_EQ(sent[i], expected[i]) << "message " << i;
 
   // With the DSP the only target, one text per block, 0 % up to 99 %.
-  const std::vector<std::string> statuses = job.ui.Statuses();
+  const std::vector<std::string>& statuses = r.ui.statuses;
   ASSERT_EQ(statuses.size(), 382u);
   EXPECT_EQ(statuses.front(), "0 %");
   EXPECT_EQ(statuses[191], "50 %");
@@ -167,9 +185,11 @@ struct OutcomeCase {
   int blocks;          // announce-and-block pairs on the wire
   int versionWrites0;  // first version pair commands on the wire
   int versionWrites1;  // second version pair commands on the wire
-  int retries;         // a block sent again right after itself, each after a pause of 200 ms or more
+  int retries;         // a block sent again right after itself, each after the retry pause
   int32_t total = BODY;        // Total_Size of the job
   std::string lastStatus = "";  // the last progress text; empty: none at all
+  // The waits that ran out, per length: a version write's 1000 polls.
+  RanOut ranOut = {};
 };
 
 using sim::Fault;
@@ -204,24 +224,27 @@ const OutcomeCase OUTCOMES[] = {
      "49 %"},
     // Without a total the DSP counts as the whole job.
     {"first version pair unanswered", FULL_SIZE, true, {IGNORE_ALL_VERSION_WRITES}, JobResult::Failed,
-     {"Write Version is not correct!!"}, 383, 4, 0, 0, 0, "99 %"},
+     {"Write Version is not correct!!"}, 383, 4, 0, 0, 0, "99 %", {{CAMERA_REPLY_POLLS * POLL_PERIOD, VERSION_ATTEMPTS}}},
     {"second version pair unanswered", FULL_SIZE, true, {IGNORE_SECOND_VERSION_PAIR}, JobResult::Failed,
-     {"Write Version is not correct !!"}, 383, 1, 4, 0, BODY, "99 %"},
+     {"Write Version is not correct !!"}, 383, 1, 4, 0, BODY, "99 %", {{CAMERA_REPLY_POLLS * POLL_PERIOD, VERSION_ATTEMPTS}}},
 };
 
 void PrintTo(const OutcomeCase& c, std::ostream* os) { *os << c.name; }
 
-class DspDownloadOutcome : public DspDownloadTest, public testing::WithParamInterface<OutcomeCase> {};
+class DspDownloadOutcome : public DspDownloadTest, public testing::WithParamInterface<OutcomeCase> {
+ protected:
+  DspDownloadOutcome() : DspDownloadTest(GetParam().faults) {}
+};
 
 TEST_P(DspDownloadOutcome, ResultMessagesAndWire) {
   const OutcomeCase& c = GetParam();
-  for (const Fault& f : c.faults) job.unit.AddFault(f);
   const Image image = MakeImage(c.size, c.signature);
-  job.form.Total_Size.store(c.total);
+  r.form.Total_Size.store(c.total);
 
   EXPECT_EQ(Download(image), c.result);
-  EXPECT_EQ(job.ui.Messages(), c.messages);
-  const std::vector<std::string> statuses = job.ui.Statuses();
+  EXPECT_EQ(r.ui.messages, c.messages);
+  EXPECT_EQ(ranOut.Counts(), c.ranOut);
+  const std::vector<std::string>& statuses = r.ui.statuses;
   if (c.lastStatus.empty()) {
     EXPECT_TRUE(statuses.empty());
   } else {
@@ -230,7 +253,7 @@ TEST_P(DspDownloadOutcome, ResultMessagesAndWire) {
   }
 
   int blocks = 0, version0 = 0, version1 = 0, retries = 0, pausedRetries = 0;
-  const std::vector<Message> sent = SentMessages(job.unit);
+  const std::vector<Message> sent = SentMessages(r.Wire());
   for (size_t i = 0; i < sent.size(); ++i) {
     const Bytes& m = sent[i].bytes;
     if (m == ANNOUNCE) {
@@ -239,7 +262,9 @@ TEST_P(DspDownloadOutcome, ResultMessagesAndWire) {
       // The loop's first block repeats the probe (messages 0 to 3) without a pause.
       if (i >= 4 && sent[i + 1].bytes == sent[i - 1].bytes) {
         ++retries;
-        if (sent[i].first - sent[i - 1].last >= std::chrono::milliseconds(200)) ++pausedRetries;
+        // The refusal taken, the retry pause, the announce's own pause; its
+        // first byte's time on the line.
+        if (sent[i].first - sent[i].replyBefore == BLOCK_RETRY_PAUSE + COMMAND_PAUSE + sim::ByteTime(115200)) ++pausedRetries;
       }
       ++i;  // its block packet
     } else if (m == VERSION_PAIR_0) {
@@ -257,7 +282,7 @@ TEST_P(DspDownloadOutcome, ResultMessagesAndWire) {
   EXPECT_EQ(pausedRetries, c.retries);
 
   if (c.result == JobResult::Done) {
-    const Bytes memory = job.unit.DspMemory();
+    const Bytes memory = r.line.unit.DspMemory();
     EXPECT_TRUE(std::equal(memory.begin(), memory.end(), image.Body())) << "DSP memory differs from the image body";
   }
 }

@@ -1,6 +1,7 @@
-// DownloadByLoader against the simulated unit on a pseudo-terminal at 115200,
-// with a board's loader listening: what ends up in the board's flash, what
-// goes over the wire, and what the user is told.
+// DownloadByLoader against the simulated unit in virtual time at 115200, with
+// a board's loader listening: what ends up in the board's flash, what goes
+// over the wire, what the user is told, and how long each wait that ran out
+// lasted, to the microsecond.
 #include <gtest/gtest.h>
 
 #include <cctype>
@@ -8,6 +9,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <functional>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -17,19 +19,24 @@
 #include "LoaderDownload.h"
 #include "LoaderModel.h"
 #include "Progress.h"
-#include "TestContext.h"
+#include "LineRules.h"
 #include "Timing.h"
+#include "VirtualJob.h"
 
 namespace {
 
 using Bytes = std::vector<uint8_t>;
-using Clock = std::chrono::steady_clock;
+using Time = sim::VirtualLine::Time;
 using sim::Fault;
 using sim::FaultKind;
 using sim::UnitPart;
-using lumo_test::TestJob;
+using lumo_test::VirtualRoutine;
+using std::chrono::microseconds;
+using std::chrono::milliseconds;
+using RanOut = std::map<microseconds, int>;  // waits that ran out, per length
 
-constexpr auto PAUSE = std::chrono::milliseconds(2000);
+const std::chrono::nanoseconds BYTE_115200 = sim::ByteTime(115200);
+constexpr microseconds RESYNC_WAIT = RESYNC_POLLS * POLL_PERIOD;  // each resync byte's
 
 // An image in a heap block of exactly its size, so that AddressSanitizer
 // reports any read past its end. Every byte value occurs, zeros and 0x03
@@ -46,10 +53,6 @@ Image MakeImage(int32_t size) {
   return image;
 }
 
-// Resync counts are lower bounds: each resync byte waits only 4 polls for the
-// loader's answer, and on a loaded machine an answer may come after the next
-// byte has gone out.
-
 Bytes Packet(uint8_t command, const Bytes& data = {}) { return lumo_test::LoaderPacket(command, data); }
 const Bytes PING = Packet(0x20);
 const Bytes GET_STATUS = {0x03, 0x23, 0x23, 0xCC};
@@ -62,17 +65,17 @@ Bytes DownloadPacket(uint32_t length) {
 
 struct SentPacket {
   Bytes bytes;
-  Clock::time_point first;
-  Clock::time_point last;
+  Time first;
+  Time last;
   int rate;
 };
 
 // The host's side of the wire cut into loader packets by their size bytes; a
 // GET_STATUS takes the host's acknowledge byte with it; a 0x03 that does not
 // start a three-byte PING, GET_STATUS or RESET is a resync byte of its own.
-std::vector<SentPacket> SentPackets(const sim::SimUnit& unit) {
+std::vector<SentPacket> SentPackets(const std::vector<sim::WireByte>& record) {
   std::vector<sim::WireByte> wire;
-  for (const sim::WireByte& w : unit.Wire()) {
+  for (const sim::WireByte& w : record) {
     if (w.Direction == sim::WireDirection::ToUnit) wire.push_back(w);
   }
   std::vector<SentPacket> packets;
@@ -109,35 +112,33 @@ size_t CountOf(const std::vector<Bytes>& packets, const Bytes& wanted) {
 // image the whole job.
 class LoaderDownloadTest : public testing::Test {
  protected:
-  LoaderDownloadTest() : job(Options(), 115200) {}
+  explicit LoaderDownloadTest(std::vector<Fault> faults = {}) : r(Options(std::move(faults)), 115200), ranOut(r.form.Link) {}
 
-  static sim::SimOptions Options() {
-    sim::SimOptions options;
+  static sim::VirtualUnitOptions Options(std::vector<Fault> faults) {
+    sim::VirtualUnitOptions options;
     options.ListeningAtStart = UnitPart::CameraBoardLoader;
+    options.Faults = std::move(faults);
     return options;
   }
 
-  void SetUp() override {
-    ASSERT_TRUE(job.Open());
-    job.Start();
-  }
+  void SetUp() override { ASSERT_TRUE(r.opened); }
 
   JobResult Download(const Image& image) {
-    job.form.Total_Size.store(image.size);
-    job.form.Progress_Base = 0;
-    job.form.Progress_Segment = 0.0;
-    started = Clock::now();
-    const JobResult result = DownloadByLoader(&job.form, 1, image.bytes.get(), image.size);
-    took = Clock::now() - started;
-    job.unit.WaitIdle();
+    r.form.Total_Size.store(image.size);
+    started = r.line.Now();
+    const JobResult result = DownloadByLoader(&r.form, 1, image.bytes.get(), image.size);
+    took = r.line.Now() - started;
+    // Whatever is still on its way reaches the unit.
+    r.Idle(milliseconds(50));
     return result;
   }
 
-  Bytes Flash() const { return job.unit.Flash(UnitPart::CameraBoardLoader); }
+  Bytes Flash() const { return r.line.unit.Flash(UnitPart::CameraBoardLoader); }
 
-  TestJob job;
-  Clock::time_point started;
-  Clock::duration took{};
+  VirtualRoutine r;
+  lumo_test::RanOutWaits ranOut;
+  Time started{};
+  std::chrono::nanoseconds took{};
 };
 
 class LoaderDownloadImage : public LoaderDownloadTest, public testing::WithParamInterface<int32_t> {};
@@ -145,10 +146,10 @@ class LoaderDownloadImage : public LoaderDownloadTest, public testing::WithParam
 TEST_P(LoaderDownloadImage, LandsInFlashByteForByte) {
   const Image image = MakeImage(GetParam());
   ASSERT_EQ(Download(image), JobResult::Done);
-  EXPECT_TRUE(job.ui.Messages().empty());
+  EXPECT_TRUE(r.ui.messages.empty());
   EXPECT_EQ(Flash(), image.Vector()) << "flash differs from the image";
   // RESET acknowledged; the line is back with the camera.
-  EXPECT_EQ(job.unit.Listening(), UnitPart::Camera);
+  EXPECT_EQ(r.line.unit.Listening(), UnitPart::Camera);
 
   // PING, DOWNLOAD, erase confirmed, 76-byte chunks each confirmed, RESET.
   const int32_t chunks = (image.size + 75) / 76;
@@ -160,7 +161,7 @@ TEST_P(LoaderDownloadImage, LandsInFlashByteForByte) {
     expected.push_back(GET_STATUS);
   }
   expected.push_back(RESET);
-  const std::vector<SentPacket> sent = SentPackets(job.unit);
+  const std::vector<SentPacket> sent = SentPackets(r.Wire());
   const std::vector<Bytes> sentBytes = PacketBytes(sent);
   ASSERT_EQ(sentBytes.size(), expected.size());
   for (size_t i = 0; i < expected.size(); ++i) ASSERT_EQ(sentBytes[i], expected[i]) << "packet " << i;
@@ -168,14 +169,18 @@ TEST_P(LoaderDownloadImage, LandsInFlashByteForByte) {
 
   // The two pauses: before the first PING, and between the DOWNLOAD packet
   // and the wait for its acknowledge (so before the erase's GET_STATUS). The
-  // unit stamps a byte when it reads it, which on a loaded machine may be a
-  // little after the host wrote it, so a gap between two packets can look
-  // shorter by that much.
-  EXPECT_GE(sent[0].first - started, PAUSE);
-  EXPECT_GE(sent[2].first - sent[1].last, PAUSE - std::chrono::milliseconds(50));
+  // unit stamps a byte when its last bit arrives: the PING's first byte one
+  // byte time after the pause, the GET_STATUS's first byte one byte time
+  // after the pause that began when the DOWNLOAD packet was written (its
+  // last byte arrived eleven byte times after that).
+  EXPECT_EQ(sent[0].first - started, LOADER_START_PAUSE + BYTE_115200);
+  EXPECT_EQ(sent[2].first - sent[1].last, ERASE_PAUSE - 10 * BYTE_115200);
+  // Nothing went unanswered: the only waits that ran out are the quiet
+  // line's before the RESET.
+  EXPECT_EQ(ranOut.Counts(), (RanOut{{RESET_SETTLE, 1}}));
 
   // One progress text per chunk, the indexes 0 to count - 1 of one segment.
-  const std::vector<std::string> statuses = job.ui.Statuses();
+  const std::vector<std::string> statuses = r.ui.statuses;
   ASSERT_EQ(statuses.size(), static_cast<size_t>(chunks));
   EXPECT_EQ(statuses.front(), "0 %");
   char last[16];
@@ -195,8 +200,9 @@ struct RecoveryCase {
   FlashAfter Flash;
   // Extra checks on the host's packets.
   std::function<void(const std::vector<Bytes>& sent, const Image& image)> Wire;
-  // Least time the call takes: the pauses and poll budgets it must have spent.
-  std::chrono::milliseconds AtLeast{0};
+  // The waits that ran out, per length: reply waits of their polls times
+  // POLL_PERIOD, resync bytes' 4 polls, quiet lines before a RESET.
+  RanOut RanOutWaits = {};
 };
 
 void PrintTo(const RecoveryCase& c, std::ostream* os) { *os << c.Name; }
@@ -217,7 +223,8 @@ const RecoveryCase RECOVERIES[] = {
        EXPECT_EQ(CountOf(sent, RESYNC), 0u);
        EXPECT_EQ(CountOf(sent, ChunkPacket(image, 2)), 2u);
        EXPECT_EQ(CountOf(sent, RESET), 1u);
-     }},
+     },
+     RanOut{{RESET_SETTLE, 1}}},
     {"NAK to the first PING: the next PING without resync", {{FaultKind::NakPacket, BOARD, 0x20}}, JobResult::Done, {},
      FlashAfter::Image,
      [](const std::vector<Bytes>& sent, const Image&) {
@@ -225,18 +232,20 @@ const RecoveryCase RECOVERIES[] = {
        EXPECT_EQ(sent[0], PING);
        EXPECT_EQ(sent[1], PING);
        EXPECT_EQ(sent[2], DownloadPacket(RECOVERY_IMAGE));
-     }},
+     },
+     RanOut{{RESET_SETTLE, 1}}},
     {"lost reply to a PING: time-out, resync, next PING", {{FaultKind::DropReply, BOARD, 0x20}}, JobResult::Done, {},
      FlashAfter::Image,
      [](const std::vector<Bytes>& sent, const Image&) {
-       // Three single 0x03 bytes make a packet the loader acknowledges; a
-       // slow answer may let the host send a few more.
+       // Three single 0x03 bytes make a packet the loader acknowledges: the
+       // first two wait out their polls, the third is answered.
        ASSERT_GE(sent.size(), 5u);
        EXPECT_EQ(sent[0], PING);
        EXPECT_EQ(sent[1], RESYNC);
-       EXPECT_GE(CountOf(sent, RESYNC), 3u);
+       EXPECT_EQ(CountOf(sent, RESYNC), 3u);
        EXPECT_EQ(CountOf(sent, DownloadPacket(RECOVERY_IMAGE)), 1u);
-     }},
+     },
+     RanOut{{CONNECT_POLLS * POLL_PERIOD, 1}, {RESYNC_WAIT, 2}, {RESET_SETTLE, 1}}},
     // The loader wrote the chunk; the retry writes it again behind it, and the
     // last chunk no longer fits the announced length: status 0x43.
     {"lost ACK to a SEND_DATA: reload requested, never success", {{FaultKind::DropReply, BOARD, 0x24, 3}}, JobResult::Reload, {},
@@ -246,16 +255,18 @@ const RecoveryCase RECOVERIES[] = {
        EXPECT_EQ(CountOf(sent, RESET), 0u);
        ASSERT_FALSE(sent.empty());
        EXPECT_EQ(sent.back(), GET_STATUS);
-     }},
+     },
+     RanOut{{SEND_POLLS * POLL_PERIOD, 1}, {RESYNC_WAIT, 2}}},
     // The resync's own packet sets the status to 0x41: the chunk's outcome is lost.
     {"lost status reply: reload requested", {{FaultKind::DropReply, BOARD, 0x23, 4}}, JobResult::Reload, {}, FlashAfter::NotImage,
      [](const std::vector<Bytes>& sent, const Image& image) {
        // GET_STATUS 4 is the one of chunk 3 (0 confirmed the erase).
        EXPECT_EQ(CountOf(sent, ChunkPacket(image, 3)), 1u);
        EXPECT_EQ(CountOf(sent, ChunkPacket(image, 4)), 0u);
-       EXPECT_GE(CountOf(sent, RESYNC), 3u);
+       EXPECT_EQ(CountOf(sent, RESYNC), 3u);
        EXPECT_EQ(CountOf(sent, RESET), 0u);
-     }},
+     },
+     RanOut{{CONFIRM_POLLS * POLL_PERIOD, 1}, {RESYNC_WAIT, 2}}},
     {"flash failure on a chunk: reload requested", {{FaultKind::FlashFailure, BOARD, 0x24, 6}}, JobResult::Reload, {},
      FlashAfter::NotImage,
      [](const std::vector<Bytes>& sent, const Image& image) {
@@ -267,11 +278,11 @@ const RecoveryCase RECOVERIES[] = {
      FlashAfter::Untouched,
      [](const std::vector<Bytes>& sent, const Image&) {
        EXPECT_EQ(CountOf(sent, PING), 6u);
-       // Each time-out is followed by a resync, the last one too.
-       EXPECT_GE(CountOf(sent, RESYNC), 18u);
+       // Each time-out is followed by a resync of three bytes, the last one too.
+       EXPECT_EQ(CountOf(sent, RESYNC), 18u);
        EXPECT_EQ(sent.size(), 6u + CountOf(sent, RESYNC));
      },
-     std::chrono::milliseconds(2000 + 6 * 600 * 2)},
+     RanOut{{CONNECT_POLLS * POLL_PERIOD, 6}, {RESYNC_WAIT, 12}}},
     {"erase fails with FLASH_FAIL", {{FaultKind::FlashFailure, BOARD, 0x21}}, JobResult::Reported, {"Erase Flash Error !!"},
      FlashAfter::Untouched,
      [](const std::vector<Bytes>& sent, const Image&) {
@@ -286,8 +297,7 @@ const RecoveryCase RECOVERIES[] = {
      [](const std::vector<Bytes>& sent, const Image&) {
        EXPECT_EQ(CountOf(sent, DownloadPacket(RECOVERY_IMAGE)), 15u);
        EXPECT_EQ(CountOf(sent, GET_STATUS), 0u);
-     },
-     std::chrono::milliseconds(2000 + 15 * 2000)},
+     }},
     {"SEND_DATA refused fifteen times", {{FaultKind::NakPacket, BOARD, 0x24, 1, -1}}, JobResult::Failed, {"Write Data Error !!"},
      FlashAfter::NotImage,
      [](const std::vector<Bytes>& sent, const Image& image) {
@@ -306,36 +316,41 @@ const RecoveryCase RECOVERIES[] = {
        EXPECT_EQ(CountOf(sent, RESET), 1u);
        EXPECT_EQ(CountOf(sent, RESYNC), 0u);
      },
-     std::chrono::milliseconds(2000 + 2000 + 6000 * 2 + 300 * 2)},
+     RanOut{{RESET_SETTLE, 1}, {RESET_POLLS * POLL_PERIOD, 1}, {RESTART_PING_POLLS * POLL_PERIOD, 1}}},
     // A NAK means the RESET was not taken: the board still listens.
     {"RESET refused once: sent again", {{FaultKind::NakPacket, BOARD, 0x25}}, JobResult::Done, {}, FlashAfter::Image,
      [](const std::vector<Bytes>& sent, const Image&) {
        EXPECT_EQ(CountOf(sent, RESET), 2u);
        EXPECT_EQ(CountOf(sent, PING), 1u);
        EXPECT_EQ(sent.back(), RESET);
-     }},
+     },
+     RanOut{{RESET_SETTLE, 2}}},
     {"RESET never taken: the restart stays unconfirmed", {{FaultKind::NakPacket, BOARD, 0x25, 0, -1}},
      JobResult::DoneRestartUnconfirmed, {}, FlashAfter::Image,
      [](const std::vector<Bytes>& sent, const Image&) {
        EXPECT_EQ(CountOf(sent, RESET), static_cast<size_t>(RESET_TRIES));
        EXPECT_EQ(sent.back(), RESET);
-     }},
-    // The board restarted, but its ACK came damaged: a resync, the RESET
-    // again (nobody answers it now), and the PING, unanswered: unconfirmed.
+     },
+     RanOut{{RESET_SETTLE, RESET_TRIES}}},
+    // The board restarted, but its ACK came damaged: a resync (nobody answers
+    // it now: all its 255 bytes wait out their polls), the RESET again
+    // (unanswered), and the PING, unanswered: unconfirmed.
     {"RESET answered with a damaged reply: resync, again, then the PING", {{FaultKind::CorruptReply, BOARD, 0x25, 0, 1, 1}},
      JobResult::DoneRestartUnconfirmed, {}, FlashAfter::Image,
      [](const std::vector<Bytes>& sent, const Image&) {
        EXPECT_EQ(CountOf(sent, RESET), 2u);
-       EXPECT_GE(CountOf(sent, RESYNC), 1u);
+       EXPECT_EQ(CountOf(sent, RESYNC), static_cast<size_t>(RESYNC_BYTES));
        EXPECT_EQ(sent.back(), PING);
      },
-     std::chrono::milliseconds(2000 + 2000 + 2 * 6000 * 2 + 300 * 2)},
+     RanOut{{RESET_SETTLE, 2}, {RESYNC_WAIT, RESYNC_BYTES}, {RESET_POLLS * POLL_PERIOD, 2}, {RESTART_PING_POLLS * POLL_PERIOD, 1}}},
     // A write that fails once has been reported; the routine stops there
-    // instead of repeating the report for every try and resync byte.
+    // instead of repeating the report for every try and resync byte. The
+    // line dies as the loader has heard the status request, so the host's
+    // acknowledge byte written behind it never reaches the unit.
     {"the line goes dead after the erase", {{FaultKind::HangUp, BOARD, 0x23}}, JobResult::Reported, {"Not Write Correctly !!"},
      FlashAfter::Untouched,
      [](const std::vector<Bytes>& sent, const Image&) {
-       EXPECT_EQ(sent, (std::vector<Bytes>{PING, DownloadPacket(RECOVERY_IMAGE), GET_STATUS}));
+       EXPECT_EQ(sent, (std::vector<Bytes>{PING, DownloadPacket(RECOVERY_IMAGE), Bytes{0x03, 0x23, 0x23}}));
      }},
     // The slow one: fifteen waits of 1200 polls for the status of chunk 0,
     // each followed by a resync whose status reply is lost as well.
@@ -344,21 +359,23 @@ const RecoveryCase RECOVERIES[] = {
      [](const std::vector<Bytes>& sent, const Image& image) {
        EXPECT_EQ(CountOf(sent, ChunkPacket(image, 0)), 1u);
        EXPECT_EQ(CountOf(sent, GET_STATUS), 16u);
-       EXPECT_GE(CountOf(sent, RESYNC), 45u);
+       EXPECT_EQ(CountOf(sent, RESYNC), 45u);
        EXPECT_EQ(CountOf(sent, ChunkPacket(image, 1)), 0u);
      },
-     std::chrono::milliseconds(2000 + 2000 + 15 * 1200 * 2)},
+     RanOut{{CONFIRM_POLLS * POLL_PERIOD, 15}, {RESYNC_WAIT, 30}}},
 };
 
-class LoaderDownloadRecovery : public LoaderDownloadTest, public testing::WithParamInterface<RecoveryCase> {};
+class LoaderDownloadRecovery : public LoaderDownloadTest, public testing::WithParamInterface<RecoveryCase> {
+ protected:
+  LoaderDownloadRecovery() : LoaderDownloadTest(GetParam().Faults) {}
+};
 
 TEST_P(LoaderDownloadRecovery, ResultMessagesFlashAndWire) {
   const RecoveryCase& c = GetParam();
-  for (const Fault& f : c.Faults) job.unit.AddFault(f);
   const Image image = MakeImage(RECOVERY_IMAGE);
 
   EXPECT_EQ(Download(image), c.Result);
-  EXPECT_EQ(job.ui.Messages(), c.Messages);
+  EXPECT_EQ(r.ui.messages, c.Messages);
   switch (c.Flash) {
     case FlashAfter::Image:
       EXPECT_EQ(Flash(), image.Vector());
@@ -370,8 +387,16 @@ TEST_P(LoaderDownloadRecovery, ResultMessagesFlashAndWire) {
       EXPECT_TRUE(Flash().empty());
       break;
   }
-  c.Wire(PacketBytes(SentPackets(job.unit)), image);
-  EXPECT_GE(took, c.AtLeast);
+  const std::vector<Bytes> sent = PacketBytes(SentPackets(r.Wire()));
+  c.Wire(sent, image);
+  EXPECT_EQ(ranOut.Counts(), c.RanOutWaits);
+  // The call's time is its pauses (the start, one erase pause per DOWNLOAD
+  // packet) and the waits that ran out, plus the time the bytes of the
+  // exchange took on the line, both ways.
+  std::chrono::nanoseconds fixed = LOADER_START_PAUSE + ERASE_PAUSE * CountOf(sent, DownloadPacket(RECOVERY_IMAGE));
+  for (const auto& [length, count] : ranOut.Counts()) fixed += length * count;
+  EXPECT_GE(took, fixed);
+  EXPECT_LE(took, fixed + static_cast<int64_t>(r.Wire().size()) * BYTE_115200);
 }
 
 // A status reply damaged on the line (one 0x40 of two) is no reply: time-out
@@ -380,19 +405,23 @@ TEST_P(LoaderDownloadRecovery, ResultMessagesFlashAndWire) {
 // depends on timing. Whatever the path, the chunk counts as written only on a
 // genuine 0x40: the call finishes with the image in flash, asks for a reload,
 // or fails with its message, and never reports a wrong flash as written.
-TEST_F(LoaderDownloadTest, DamagedStatusReplyIsNeverTakenForSuccess) {
-  job.unit.AddFault({FaultKind::CorruptReply, BOARD, 0x23, 3, 1, 4});
+class DamagedStatusReply : public LoaderDownloadTest {
+ protected:
+  DamagedStatusReply() : LoaderDownloadTest({{FaultKind::CorruptReply, BOARD, 0x23, 3, 1, 4}}) {}
+};
+
+TEST_F(DamagedStatusReply, IsNeverTakenForSuccess) {
   const Image image = MakeImage(RECOVERY_IMAGE);
   const JobResult result = Download(image);
   if (result == JobResult::Done) {
     EXPECT_EQ(Flash(), image.Vector());
-    EXPECT_TRUE(job.ui.Messages().empty());
+    EXPECT_TRUE(r.ui.messages.empty());
   } else if (result == JobResult::Reload) {
-    EXPECT_TRUE(job.ui.Messages().empty());
+    EXPECT_TRUE(r.ui.messages.empty());
   } else {
     // Fifteen time-outs on the chunk's status: a failure, reported.
     EXPECT_EQ(result, JobResult::Failed);
-    EXPECT_EQ(job.ui.Messages(), std::vector<std::string>{"Write Data Error !!"});
+    EXPECT_EQ(r.ui.messages, std::vector<std::string>{"Write Data Error !!"});
   }
 }
 

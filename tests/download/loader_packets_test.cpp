@@ -8,14 +8,15 @@
 #include <cstdint>
 #include <functional>
 #include <optional>
-#include <thread>
 #include <vector>
 
+#include "LineRules.h"
 #include "LoaderDownload.h"
 #include "PortlessJob.h"
 #include "RxBufferAccess.h"
 #include "SerialLink.h"
 #include "TimedOutWaits.h"
+#include "VirtualRoutine.h"
 
 namespace {
 
@@ -168,14 +169,17 @@ TEST(LoaderWaits, NeverReadPastTheBufferWhateverTheCount) {
   EXPECT_EQ(Code(WaitLoaderAck(&form, 1)), 204);
 }
 
+// On the virtual line, where a wait's length is exact.
 TEST(LoaderWaits, PollBudgetBoundsTheWait) {
-  using Clock = std::chrono::steady_clock;
-  lumo_test::PortlessJob job;
-  JobContext& form = job.form;
+  lumo_test::VirtualRoutine r;
+  ASSERT_TRUE(r.opened);
+  JobContext& form = r.form;
   Receive(form, {0x00, 0xCC, 0x03, 0x40, 0x40});
-  // No budget: no scan at all, even with the reply in place.
+  // No budget: no scan at all, even with the reply in place, and no time.
+  auto start = r.line.Now();
   EXPECT_EQ(Code(WaitLoaderAck(&form, 0)), -1);
   EXPECT_EQ(Code(WaitLoaderStatus(&form, -5)), -1);
+  EXPECT_EQ(r.line.Now(), start);
 
   // A found reply ends the wait at its first scan: nothing runs out.
   lumo_test::TimedOutWaits timedOut(form.Link);
@@ -183,28 +187,28 @@ TEST(LoaderWaits, PollBudgetBoundsTheWait) {
   EXPECT_EQ(Code(WaitLoaderAck(&form, 100000)), 204);
   EXPECT_EQ(Code(WaitLoaderStatus(&form, 100000)), 64);
   EXPECT_EQ(timedOut.Waits(), waits);
+  EXPECT_EQ(r.line.Now(), start);
 
-  // A wait that sees no reply lasts at least its polls times the poll
+  // A wait that sees no reply lasts exactly its polls times the poll
   // period: the resync's 4, the address set's 30, the ping's 300.
   Receive(form, {0x12});
   for (int32_t polls : {4, 30, 300}) {
     SCOPED_TRACE(polls);
     const uint64_t before = timedOut.Polls();
-    const auto start = Clock::now();
+    start = r.line.Now();
     EXPECT_EQ(Code(WaitLoaderAck(&form, polls)), -1);
-    EXPECT_GE(Clock::now() - start, polls * POLL_PERIOD);
+    EXPECT_EQ(r.line.Now() - start, polls * POLL_PERIOD);
     EXPECT_EQ(timedOut.Polls() - before, static_cast<uint64_t>(polls));
   }
 
-  // A reply stored while a long wait runs ends it: the wait wakes on the
-  // store instead of running out.
+  // A reply stored while a long wait runs ends it as its last byte is
+  // stored, instead of running out.
   waits = timedOut.Waits();
-  std::thread unit([&form] {
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    lumo_test::ReceivePass(form.Link.Rx, {0x00, 0xCC});
-  });
+  constexpr std::chrono::milliseconds LATER{20};
+  r.UnitSends({0x00, 0xCC}, LATER);
+  start = r.line.Now();
   EXPECT_EQ(Code(WaitLoaderAck(&form, 5000)), 204);
-  unit.join();
+  EXPECT_EQ(r.line.Now() - start, LATER + 2 * sim::ByteTime(9600));
   EXPECT_EQ(timedOut.Waits(), waits);
 }
 

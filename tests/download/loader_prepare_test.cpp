@@ -1,11 +1,13 @@
-// PingLoader and PrepareControlBoard against the simulated unit: which
-// packets go out at which line rate, and where the line ends up.
+// PingLoader and PrepareControlBoard against the simulated unit in virtual
+// time: which packets go out at which line rate, where the line ends up, and
+// how long the waits that ran out lasted.
 #include <gtest/gtest.h>
 
 #include <cctype>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -15,10 +17,10 @@
 #include "WireMessages.h"
 #include "CameraChannel.h"
 #include "LoaderDownload.h"
-#include "LinuxSerialPort.h"
 #include "SerialPort.h"
 #include "RefusingPort.h"
-#include "TestContext.h"
+#include "Timing.h"
+#include "VirtualJob.h"
 
 namespace {
 
@@ -26,10 +28,11 @@ using Bytes = std::vector<uint8_t>;
 using sim::Fault;
 using sim::FaultKind;
 using sim::UnitPart;
-using lumo_test::TestJob;
+using lumo_test::VirtualRoutine;
+using RanOut = std::map<std::chrono::microseconds, int>;  // waits that ran out, per length
 
-// The host's side of the wire as "NAME@rate" labels.
-std::vector<std::string> SentMessages(const sim::SimUnit& unit) { return lumo_test::Labels(lumo_test::SentMessages(unit)); }
+// Long enough for what is on its way to reach the unit.
+constexpr std::chrono::milliseconds SETTLE{50};
 
 struct PingCase {
   const char* Name;
@@ -37,6 +40,7 @@ struct PingCase {
   std::vector<Fault> Faults;
   PingReply Result;
   std::vector<std::string> Wire;
+  RanOut RanOutWaits = {};
 };
 
 void PrintTo(const PingCase& c, std::ostream* os) { *os << c.Name; }
@@ -48,29 +52,30 @@ const PingCase PINGS[] = {
     {"NAK to both tries", UnitPart::CameraBoardLoader,
      {{FaultKind::NakPacket, UnitPart::CameraBoardLoader, 0x20, 0, -1}}, PingReply::Unanswered, {"PING@115200", "PING@115200"}},
     // The camera listens at its own rate: the PINGs are noise to it. No resync.
-    {"nobody answers", std::nullopt, {}, PingReply::Unanswered, {"PING@115200", "PING@115200"}},
+    {"nobody answers", std::nullopt, {}, PingReply::Unanswered, {"PING@115200", "PING@115200"},
+     RanOut{{PING_POLLS * POLL_PERIOD, PING_TRIES}}},
 };
 
 class PingLoaderTest : public testing::TestWithParam<PingCase> {};
 
 TEST_P(PingLoaderTest, TwoTriesAtMost) {
   const PingCase& c = GetParam();
-  sim::SimOptions options;
+  sim::VirtualUnitOptions options;
   options.ListeningAtStart = c.Listening;
   options.Faults = c.Faults;
-  TestJob job(options, 115200);
-  ASSERT_TRUE(job.Open());
-  job.Start();
-  const auto started = std::chrono::steady_clock::now();
-  EXPECT_EQ(PingLoader(&job.form), c.Result);
-  const auto took = std::chrono::steady_clock::now() - started;
-  // Two waits of 300 polls when nobody answers.
-  if (c.Faults.empty() && !c.Listening) {
-    EXPECT_GE(took, std::chrono::milliseconds(2 * 300 * 2));
+  VirtualRoutine r(options, 115200);
+  ASSERT_TRUE(r.opened);
+  lumo_test::RanOutWaits ranOut(r.form.Link);
+  const auto started = r.line.Now();
+  EXPECT_EQ(PingLoader(&r.form), c.Result);
+  // Two waits of 300 polls when nobody answers, and nothing but them.
+  EXPECT_EQ(ranOut.Counts(), c.RanOutWaits);
+  if (!c.RanOutWaits.empty()) {
+    EXPECT_EQ(r.line.Now() - started, PING_TRIES * PING_POLLS * POLL_PERIOD);
   }
-  job.unit.WaitIdle();
-  EXPECT_EQ(SentMessages(job.unit), c.Wire);
-  EXPECT_TRUE(job.ui.Messages().empty());
+  r.Idle(SETTLE);
+  EXPECT_EQ(r.Sent(), c.Wire);
+  EXPECT_TRUE(r.ui.messages.empty());
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, PingLoaderTest, testing::ValuesIn(PINGS), lumo_test::NameOfCase());
@@ -78,26 +83,25 @@ INSTANTIATE_TEST_SUITE_P(Cases, PingLoaderTest, testing::ValuesIn(PINGS), lumo_t
 // The camera board's way in: from download mode, a PING nobody answers, the
 // entry command, and the loader answers the next PING.
 TEST(CameraBoardEntry, LoaderAnswersOnlyAfterTheEntryCommand) {
-  sim::SimOptions options;
+  sim::VirtualUnitOptions options;
   options.CameraRate = 115200;
-  TestJob job(options, 115200);
-  ASSERT_TRUE(job.Open());
-  job.Start();
+  VirtualRoutine r(options, 115200);
+  ASSERT_TRUE(r.opened);
   CameraCommand enter{};
   enter.address = 1;
   const uint8_t payload[] = {0x01, 0x04, 0x75, 0xBB, 0xCC, 0xDD};
   std::copy(std::begin(payload), std::end(payload), enter.payload);
   enter.length = 8;
-  ASSERT_EQ(SendCameraCommand(&job.form, &enter, WAIT_ACK_AND_COMPLETION), CommandReply::Answered);
-  ASSERT_TRUE(job.unit.WaitIdle());
-  job.unit.ClearWire();
+  ASSERT_EQ(SendCameraCommand(&r.form, &enter, WAIT_ACK_AND_COMPLETION), CommandReply::Answered);
+  r.Idle(SETTLE);
+  r.Mark();
 
-  EXPECT_EQ(PingLoader(&job.form), PingReply::Unanswered);
-  EnterCameraLoader(&job.form);  // awaits nothing
-  EXPECT_EQ(PingLoader(&job.form), PingReply::Acknowledged);
-  job.unit.WaitIdle();
-  EXPECT_EQ(job.unit.Listening(), UnitPart::CameraBoardLoader);
-  EXPECT_EQ(SentMessages(job.unit),
+  EXPECT_EQ(PingLoader(&r.form), PingReply::Unanswered);
+  EnterCameraLoader(&r.form);  // awaits nothing
+  EXPECT_EQ(PingLoader(&r.form), PingReply::Acknowledged);
+  r.Idle(SETTLE);
+  EXPECT_EQ(r.line.unit.Listening(), UnitPart::CameraBoardLoader);
+  EXPECT_EQ(r.Sent(),
             (std::vector<std::string>{"PING@115200", "PING@115200", "CAMERA_ENTRY@115200", "PING@115200"}));
 }
 
@@ -154,26 +158,28 @@ class PrepareControlBoardTest : public testing::TestWithParam<PrepareCase> {};
 
 TEST_P(PrepareControlBoardTest, BringsTheLoaderToTheLine) {
   const PrepareCase& c = GetParam();
-  lumo_test::TestPortFactory ports(c.Refuse115200 ? 115200 : 0);
-  sim::SimOptions options;
+  sim::VirtualUnitOptions options;
   options.ListeningAtStart = c.Listening;
-  TestJob job(options, 9600, &ports);
-  ASSERT_TRUE(job.Open());
-  job.form.Request.Targets[DSP_PATH].Selected = c.Dsp;
-  job.form.Request.Targets[CM_PATH].Selected = c.Cm;
-  job.form.Request.Targets[MOTOR_PATH].Selected = true;
-  job.Start();
+  VirtualRoutine r(options, 9600);
+  ASSERT_TRUE(r.opened);
+  if (c.Refuse115200) {
+    r.form.Link.ComPort_Handle = std::make_unique<RefusingPort>(std::move(r.form.Link.ComPort_Handle), 115200);
+  }
+  r.form.Request.Targets[DSP_PATH].Selected = c.Dsp;
+  r.form.Request.Targets[CM_PATH].Selected = c.Cm;
+  r.form.Request.Targets[MOTOR_PATH].Selected = true;
 
   bool recorded = false;
-  EXPECT_EQ(PrepareControlBoard(&job.form, c.Known, [&] { return recorded = true; }), c.Result);
+  EXPECT_EQ(PrepareControlBoard(&r.form, c.Known, [&] { return recorded = true; }), c.Result);
   // The board is recorded before its entry command, never when none goes out.
   EXPECT_EQ(recorded, c.Result != LISTENING);
-  EXPECT_EQ(job.unit.HostRate(), c.HostRateAtEnd);
-  job.Stop();  // lets the window thread finish what it was serving
-  job.unit.WaitIdle();
-  EXPECT_EQ(SentMessages(job.unit), c.Wire);
-  EXPECT_EQ(job.ui.Messages(), c.Messages);
-  EXPECT_EQ(job.unit.Listening(), c.ListeningAtEnd);
+  LineSettings settings;
+  ASSERT_TRUE(r.form.Link.ComPort_Handle->GetCommState(settings));
+  EXPECT_EQ(static_cast<int>(settings.BaudRate), c.HostRateAtEnd);
+  r.Idle(SETTLE);
+  EXPECT_EQ(r.Sent(), c.Wire);
+  EXPECT_EQ(r.ui.messages, c.Messages);
+  EXPECT_EQ(r.line.unit.Listening(), c.ListeningAtEnd);
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, PrepareControlBoardTest, testing::ValuesIn(PREPARES), lumo_test::NameOfCase());

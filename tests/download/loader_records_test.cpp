@@ -186,6 +186,7 @@ bool EndedWell(pid_t child, std::chrono::seconds bound) {
       waitpid(child, &status, 0);
       return false;
     }
+    // Waits for a real process (the writer child) to end, up to the deadline.
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
   }
   return WIFEXITED(status) && WEXITSTATUS(status) == 0;
