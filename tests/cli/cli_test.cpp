@@ -34,7 +34,6 @@ using sim::UnitPart;
 
 using Images = lumo_test::SampleImageFiles;
 using lumo_test::DspBody;
-using lumo_test::Erased;
 
 std::vector<nlohmann::json> JsonLines(const std::string& text) {
   std::vector<nlohmann::json> events;
@@ -574,17 +573,22 @@ TEST(LumoDownloadInterrupt, SignalEndsEachJobAfterItsExchangeAndClosesItsPort) {
 // half loaded: the job goes on to its end, then the exit status says so.
 TEST(LumoDownloadOutput, AClosedOutputNeverCutsALoad) {
   Images images;
-  for (const bool json : {true, false}) {
-    SCOPED_TRACE(json ? "JSON lines" : "plain lines");
-    sim::SimUnit unit;
+  // Plain lines and JSON lines, at once on two units.
+  sim::SimUnit units[2];
+  std::vector<std::unique_ptr<CliProcess>> runs;
+  for (const bool json : {false, true}) {
     lumo_test::CliRun closed;
     closed.closedOutput = true;
-    std::vector<std::string> args{"--port", unit.SlavePath(), "--dsp", images.dspPath};
+    std::vector<std::string> args{"--port", units[json].SlavePath(), "--dsp", images.dspPath};
     if (json) args.push_back("--json");
-    CliProcess run(args, closed);
+    runs.push_back(std::make_unique<CliProcess>(args, closed));
+  }
+  for (const bool json : {false, true}) {
+    SCOPED_TRACE(json ? "JSON lines" : "plain lines");
+    CliProcess& run = *runs[json];
     EXPECT_EQ(run.Wait(), 6) << run.Err();
-    EXPECT_EQ(unit.DspMemory(), DspBody(images.dsp));
-    ExpectPortClosed(unit);
+    EXPECT_EQ(units[json].DspMemory(), DspBody(images.dsp));
+    ExpectPortClosed(units[json]);
     EXPECT_TRUE(Contains(run.Err(), "standard output could not be written")) << run.Err();
   }
 }

@@ -3,7 +3,6 @@
 // console, and ends as the tool ends each unit (its hints, its exit code).
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cstdio>
 #include <memory>
 #include <sstream>
