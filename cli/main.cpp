@@ -29,38 +29,26 @@
 #include "SerialPort.h"
 #include "SettingsFolder.h"
 #include "TracingPort.h"
+#include "UnitReport.h"
 #include "WireTrace.h"
 
 namespace {
 
 // One unit's job, and what the job tells the console.
-class UnitRun : public JobObserver {
+class UnitRun {
  public:
   // trace: the unit's wire trace, or null.
   UnitRun(UnitState& state, Console& console, PortFactory& ports, LoaderRecords& records,
           std::unique_ptr<WireTrace> trace)
-      : state_(state),
-        console_(console),
+      : observer_(state, console),
         trace_(std::move(trace)),
         tracing_(trace_ ? std::make_unique<TracingPortFactory>(ports, *trace_) : nullptr),
         session_(tracing_ ? *tracing_ : ports, &records),
-        job_(session_, this) {}
+        job_(session_, &observer_) {}
 
   TDownloadJob& Job() { return job_; }
-  UnitState& State() { return state_; }
-
-  void ShowErrorMessage(const std::string& text) override { console_.Message(state_, text); }
-  void SetStatusText(const std::string& text) override { console_.Status(state_, text); }
-  void TargetStarted(PathIndex target, int32_t bytes, int32_t jobBytes) override {
-    total_ = jobBytes;
-    console_.TargetStarted(state_, target, bytes, total_);
-  }
-  void ProgressMade(PathIndex target, int32_t percent, int32_t bytesDone) override {
-    console_.Progress(state_, target, percent, bytesDone);
-  }
-  void TargetEnded(PathIndex target, bool done) override { console_.TargetEnded(state_, target, done); }
-
-  int32_t Total() const { return total_; }
+  UnitState& State() { return observer_.State(); }
+  int32_t Total() const { return observer_.Total(); }
 
   // Ends the unit's trace once its job is over: false when one was asked
   // for and did not reach its file whole.
@@ -68,13 +56,11 @@ class UnitRun : public JobObserver {
   std::string TracePath() const { return trace_ ? trace_->Path() : std::string(); }
 
  private:
-  UnitState& state_;
-  Console& console_;
+  ConsoleJobObserver observer_;
   std::unique_ptr<WireTrace> trace_;
   std::unique_ptr<TracingPortFactory> tracing_;  // gone before the trace: its ports record into it
   JobSession session_;
   TDownloadJob job_;
-  int32_t total_ = 0;  // from the worker, read by the unit's thread after the job
 };
 
 std::vector<std::string> SplitLines(const std::string& text) {
@@ -146,22 +132,6 @@ int ListPorts(PortFactory& ports, bool json) {
     std::cout << line << "\n";
   }
   return EXIT_ALL_DONE;
-}
-
-// What to do after a job whose messages say the unit itself must be reset.
-std::vector<std::string> JobHints(const JobOutcome& outcome) {
-  const auto shown = [&](const char* text) {
-    return std::find(outcome.Messages.begin(), outcome.Messages.end(), text) != outcome.Messages.end();
-  };
-  if (shown(TEXT_LOADER_NOT_RESTARTED)) {
-    return {"a loader was listening when the job began, and no record of this tool says whose; it did not take "
-            "its restart, so nothing was written. Switch the unit off and on, then run the same command again."};
-  }
-  if (shown(TEXT_UNIT_NOT_ANSWERING)) {
-    return {"the unit may still be in download mode from a job that was cut short. Switch it off and on, then "
-            "run the same command again."};
-  }
-  return {};
 }
 
 // With several ports, one trace per port: "fault.trace" becomes

@@ -6,12 +6,15 @@
 #include <poll.h>
 #include <pty.h>
 #include <signal.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <filesystem>
 #include <mutex>
 #include <string>
@@ -145,35 +148,43 @@ class CliProcess {
   // Waits for the exit: its code, 128 + signal when a signal ended it, -1
   // when it did not end within bound.
   int Wait(std::chrono::seconds bound = std::chrono::seconds(300)) {
+    if (ended_) return code_;
     const auto deadline = Clock::now() + bound;
-    while (Clock::now() < deadline) {
-      int status = 0;
-      if (waitpid(pid_, &status, WNOHANG) == pid_) {
-        ended_ = true;
-        code_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-        // Whatever is still in the pipes arrives before the readers see their end.
-        if (terminal_ >= 0) {
-          tcgetattr(terminal_, &terminalAfter_);
-          close(terminal_);
-          terminal_ = -1;
-        }
-        for (std::thread& t : readers_) t.join();
-        readers_.clear();
-        return code_;
+    // A descriptor that becomes readable when the child ends: the wait
+    // wakes at the exit itself.
+    const int exited = static_cast<int>(syscall(SYS_pidfd_open, pid_, 0));
+    int status = 0;
+    pid_t reaped = 0;
+    while ((reaped = waitpid(pid_, &status, WNOHANG)) == 0) {
+      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+      if (left <= 0) break;
+      if (exited >= 0) {
+        pollfd p{exited, POLLIN, 0};
+        poll(&p, 1, static_cast<int>(std::min<long long>(left, 1000)));
+      } else {
+        // A kernel without pidfd: looks again for the child's exit every 10 ms.
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
       }
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
-    return -1;
+    if (exited >= 0) close(exited);
+    if (reaped != pid_) return -1;
+    ended_ = true;
+    code_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    // Whatever is still in the pipes arrives before the readers see their end.
+    if (terminal_ >= 0) {
+      tcgetattr(terminal_, &terminalAfter_);
+      close(terminal_);
+      terminal_ = -1;
+    }
+    for (std::thread& t : readers_) t.join();
+    readers_.clear();
+    return code_;
   }
 
   // Until the standard output holds text, or bound passes.
   bool WaitForOutput(const std::string& text, std::chrono::seconds bound = std::chrono::seconds(120)) {
-    const auto deadline = Clock::now() + bound;
-    while (Clock::now() < deadline) {
-      if (Out().find(text) != std::string::npos) return true;
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return false;
+    std::unique_lock<std::mutex> hold(lock_);
+    return arrived_.wait_for(hold, bound, [&] { return out_.find(text) != std::string::npos; });
   }
 
   void Signal(int signal) { kill(pid_, signal); }
@@ -206,8 +217,11 @@ class CliProcess {
       }
       const ssize_t n = read(fd, buffer, sizeof buffer);
       if (n <= 0) break;  // the writer's end closed (EIO for a terminal)
-      std::lock_guard<std::mutex> hold(lock_);
-      into.append(buffer, static_cast<size_t>(n));
+      {
+        std::lock_guard<std::mutex> hold(lock_);
+        into.append(buffer, static_cast<size_t>(n));
+      }
+      arrived_.notify_all();
     }
     close(fd);
   }
@@ -221,6 +235,7 @@ class CliProcess {
   termios terminalAfter_{};
   std::atomic<bool> stop_{false};
   mutable std::mutex lock_;
+  std::condition_variable arrived_;  // output came in
   std::string out_, err_;
   std::vector<std::thread> readers_;
 };

@@ -34,7 +34,6 @@ using sim::UnitPart;
 
 using Images = lumo_test::SampleImageFiles;
 using lumo_test::DspBody;
-using lumo_test::Erased;
 
 std::vector<nlohmann::json> JsonLines(const std::string& text) {
   std::vector<nlohmann::json> events;
@@ -106,54 +105,156 @@ TEST(LumoDownloadUsage, HelpIsCompleteAndVersionIsTheProjects) {
 
 // ---------------------------------------------------------------------------
 
-TEST(LumoDownload, LoadsEachTargetAndAllThree) {
-  Images images;
-  struct Case {
-    const char* name;
-    bool dsp, cm, motor;
-    const char* port;  // how the port is named: "path", "number" or "COM"
-  } cases[] = {
-      {"the DSP, by device path", true, false, false, "path"},
-      {"the camera board, by the bare number", false, true, false, "number"},
-      {"the control board, by COM name", false, false, true, "COM"},
-      {"all three", true, true, true, "COM"},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    lumo_test::ComFolder com;
+// Two units, placed as COM3 and COM4 in the folder.
+std::vector<std::unique_ptr<sim::SimUnit>> UnitsOnCom3And4(const lumo_test::ComFolder& com) {
+  std::vector<std::unique_ptr<sim::SimUnit>> units;
+  for (int number : {3, 4}) {
     sim::SimOptions options;
     options.ComDir = com.Path();
-    options.ComNumber = 7;
-    sim::SimUnit unit(options);
-    std::vector<std::string> args{"--port", c.port == std::string("path") ? unit.SlavePath()
-                                            : c.port == std::string("number") ? "7"
-                                                                              : "com7"};
-    if (c.dsp) args.insert(args.end(), {"--dsp", images.dspPath});
-    if (c.cm) args.insert(args.end(), {"--cm", images.cmPath});
-    if (c.motor) args.insert(args.end(), {"--motor", images.motorPath});
-    CliProcess run(args, lumo_test::CliRun::WithEnvironment({"LUMO_COMPORT_DIR=" + com.Path()}));
-    ASSERT_EQ(run.Wait(), 0) << run.Out() << run.Err();
+    options.ComNumber = number;
+    units.push_back(std::make_unique<sim::SimUnit>(options));
+  }
+  return units;
+}
 
-    const Bytes dsp = unit.DspMemory();
-    EXPECT_TRUE(c.dsp ? dsp == DspBody(images.dsp) : Erased(dsp));
-    EXPECT_EQ(unit.Flash(UnitPart::CameraBoardLoader), c.cm ? images.cm : Bytes{});
-    EXPECT_EQ(unit.Flash(UnitPart::ControlBoardLoader), c.motor ? images.motor : Bytes{});
+void ExpectAllThreeLoaded(const sim::SimUnit& unit, const Images& images) {
+  EXPECT_EQ(unit.DspMemory(), DspBody(images.dsp));
+  EXPECT_EQ(unit.Flash(UnitPart::CameraBoardLoader), images.cm);
+  EXPECT_EQ(unit.Flash(UnitPart::ControlBoardLoader), images.motor);
+}
 
-    // Not a terminal: plain lines, one per target started and ended, and the result.
-    const std::string label = c.port == std::string("path") ? unit.SlavePath() : "COM7 (" + com.Path() + "/COM7)";
-    std::vector<std::string> expected;
-    if (c.dsp) expected.insert(expected.end(), {label + ": DSP started, " + std::to_string(sim::DSP_BODY_SIZE) + " bytes", label + ": DSP done"});
-    if (c.cm) expected.insert(expected.end(), {label + ": CM started, " + std::to_string(images.cm.size()) + " bytes", label + ": CM done"});
-    if (c.motor) expected.insert(expected.end(), {label + ": Motor started, " + std::to_string(images.motor.size()) + " bytes", label + ": Motor done"});
-    std::vector<std::string> lines = Lines(run.Out());
-    ASSERT_EQ(lines.size(), expected.size() + 1) << run.Out();
-    EXPECT_TRUE(Contains(lines.back(), label + ": done, ")) << lines.back();
-    lines.pop_back();
-    EXPECT_EQ(lines, expected);
-    EXPECT_EQ(run.Out().find('\x1b'), std::string::npos) << "no terminal sequences into a pipe";
+// The whole job of all three targets, each output told once: plain lines
+// with a wire trace per port (the ports named by bare number and by COM
+// name), JSON lines, and redrawn lines on a terminal. The three runs go at
+// once: each is mostly the loaders' fixed pauses.
+TEST(LumoDownload, AJobOfAllThreeInEachOutput) {
+  Images images;
+  lumo_test::ComFolder com;
+  const std::vector<std::unique_ptr<sim::SimUnit>> plainUnits = UnitsOnCom3And4(com);
+  const std::string trace = images.folder + "/fault.trace";
+  CliProcess plain({"--port", "3", "--port", "com4", "--dsp", images.dspPath, "--cm", images.cmPath, "--motor",
+                    images.motorPath, "--trace", trace},
+                   lumo_test::CliRun::WithEnvironment({"LUMO_COMPORT_DIR=" + com.Path()}));
+  sim::SimUnit jsonUnit;
+  CliProcess json({"--port", jsonUnit.SlavePath(), "--json", "--dsp", images.dspPath, "--cm", images.cmPath, "--motor",
+                   images.motorPath});
+  sim::SimUnit termA, termB;
+  CliProcess terminal({"--port", termA.SlavePath(), "--port", termB.SlavePath(), "--dsp", images.dspPath, "--cm",
+                       images.cmPath, "--motor", images.motorPath},
+                      lumo_test::CliRun::OnTerminal());
+
+  {
+    SCOPED_TRACE("plain lines, a trace per port");
+    ASSERT_EQ(plain.Wait(), 0) << plain.Out() << plain.Err();
+    const std::string out = plain.Out();
+    EXPECT_EQ(out.find('\x1b'), std::string::npos) << "no terminal sequences into a pipe";
+    const size_t table = out.find("PORT ");
+    ASSERT_NE(table, std::string::npos) << out;
+    const std::vector<std::string> lines = Lines(out.substr(0, table));
+    for (int i = 0; i < 2; ++i) {
+      SCOPED_TRACE(i);
+      ExpectAllThreeLoaded(*plainUnits[i], images);
+      // Not a terminal: plain lines, one per target started and ended, and the result.
+      const std::string name = "COM" + std::to_string(3 + i);
+      const std::string label = name + " (" + com.Path() + "/" + name + ")";
+      std::vector<std::string> own;
+      for (const std::string& line : lines) {
+        if (line.rfind(label, 0) == 0) own.push_back(line);
+      }
+      ASSERT_EQ(own.size(), 7u) << out;
+      EXPECT_TRUE(Contains(own.back(), label + ": done, ")) << own.back();
+      own.pop_back();
+      EXPECT_EQ(own, (std::vector<std::string>{
+                         label + ": DSP started, " + std::to_string(sim::DSP_BODY_SIZE) + " bytes", label + ": DSP done",
+                         label + ": CM started, " + std::to_string(images.cm.size()) + " bytes", label + ": CM done",
+                         label + ": Motor started, " + std::to_string(images.motor.size()) + " bytes",
+                         label + ": Motor done"}));
+
+      // One trace per port, named after it, holding exactly what its unit
+      // heard and sent, in frames.
+      ASSERT_TRUE(plainUnits[i]->WaitIdle());
+      const lumo_test::TraceFile file = lumo_test::ReadTraceFile(images.folder + "/fault-" + name + ".trace");
+      ASSERT_TRUE(file.Read);
+      EXPECT_TRUE(file.Malformed.empty());
+      EXPECT_EQ(file.BytesOf(true), plainUnits[i]->WireBytes(sim::WireDirection::ToUnit));
+      EXPECT_EQ(file.BytesOf(false), plainUnits[i]->WireBytes(sim::WireDirection::ToHost));
+      for (const char* frame : {"command", "block", "PING", "DOWNLOAD", "SEND_DATA", "GET_STATUS", "RESET"}) {
+        EXPECT_GT(file.Count(frame, true), 0u) << frame;
+      }
+      for (const char* frame : {"reply", "ACK", "status"}) EXPECT_GT(file.Count(frame, false), 0u) << frame;
+      EXPECT_EQ(file.Count("noise", true) + file.Count("noise", false), 0u);
+    }
+    EXPECT_FALSE(fs::exists(trace)) << "several ports: no file without a port's name";
+    const std::vector<std::string> rows = Lines(out.substr(table));
+    ASSERT_EQ(rows.size(), 3u) << out;
+    for (int i = 0; i < 2; ++i) {
+      EXPECT_EQ(rows[i + 1].rfind("COM" + std::to_string(3 + i) + " ", 0), 0u) << rows[i + 1];
+      EXPECT_EQ(rows[i + 1].substr(rows[i + 1].size() - 6), "  done") << rows[i + 1];
+    }
+  }
+  {
+    SCOPED_TRACE("JSON lines");
+    ASSERT_EQ(json.Wait(), 0) << json.Err();
+    ExpectAllThreeLoaded(jsonUnit, images);
+    const std::vector<nlohmann::json> events = JsonLines(json.Out());
+    ASSERT_GE(events.size(), 8u);
+    std::vector<std::string> order;
+    double lastProgress = -1.0;
+    for (const nlohmann::json& e : events) {
+      EXPECT_EQ(e.at("port"), jsonUnit.SlavePath());
+      const std::string kind = e.at("event");
+      if (kind == "progress") {
+        // At most one progress event every 250 ms.
+        if (lastProgress >= 0) {
+          EXPECT_GE(e.at("seconds").get<double>() - lastProgress, 0.249);
+        }
+        lastProgress = e.at("seconds").get<double>();
+        EXPECT_LE(e.at("bytes_done").get<int>(), e.at("bytes_total").get<int>());
+        continue;
+      }
+      order.push_back(kind + (e.contains("target") ? " " + e.at("target").get<std::string>() : "") +
+                      (e.contains("result") ? " " + e.at("result").get<std::string>() : ""));
+    }
+    EXPECT_GE(lastProgress, 0.0) << "progress was told";
+    EXPECT_EQ(order, (std::vector<std::string>{"job_start", "target_start dsp", "target_end dsp done",
+                                               "target_start cm", "target_end cm done", "target_start motor",
+                                               "target_end motor done", "job_end"}));
+    const nlohmann::json& start = events.front();
+    EXPECT_EQ(start.at("baud"), 9600);
+    EXPECT_EQ(start.at("targets"), (nlohmann::json{"dsp", "cm", "motor"}));
+    const nlohmann::json& end = events.back();
+    EXPECT_EQ(end.at("outcome"), "done");
+    EXPECT_EQ(end.at("message"), "");
+    EXPECT_EQ(end.at("exit_code"), 0);
+    const int total = static_cast<int>(sim::DSP_BODY_SIZE + images.cm.size() + images.motor.size());
+    EXPECT_EQ(end.at("bytes"), total);
+    EXPECT_EQ(end.at("bytes_total"), total);
+    EXPECT_GT(end.at("seconds").get<double>(), 0.0);
+  }
+  {
+    SCOPED_TRACE("two units on a terminal, each with its own redrawn line");
+    ASSERT_EQ(terminal.Wait(), 0) << terminal.Out() << terminal.Err();
+    for (const sim::SimUnit* unit : {&termA, &termB}) ExpectAllThreeLoaded(*unit, images);
+    const std::string out = terminal.Out();
+    EXPECT_TRUE(Contains(out, "\x1b[2A\r\x1b[J")) << "two lines redrawn in place";
+    // Each unit's line shows the target, a bar and the window's percentage.
+    for (const sim::SimUnit* unit : {&termA, &termB}) {
+      const std::string port = unit->SlavePath().size() > 14
+                                   ? "..." + unit->SlavePath().substr(unit->SlavePath().size() - 11)
+                                   : unit->SlavePath();
+      EXPECT_TRUE(Contains(out, port)) << port;
+    }
+    EXPECT_TRUE(Contains(out, " DSP   [")) << out;
+    EXPECT_TRUE(Contains(out, " CM    [")) << out;
+    EXPECT_TRUE(Contains(out, " Motor [")) << out;
+    EXPECT_TRUE(Contains(out, "] 100 %")) << out;
+    EXPECT_TRUE(terminal.TerminalUnchanged());
   }
 }
 
+// A unit's own failure: its exit code, the window's message after the port's
+// label and the target, and the result line. The engine's faults themselves
+// are shown in virtual time; each cause here is one that ends fast.
 TEST(LumoDownload, ExitCodesTellWhatFailedWithTheWindowsMessage) {
   Images images;
   const std::string notDsp = images.Write("not-dsp.bin", Bytes(40000, 0x01));
@@ -166,8 +267,6 @@ TEST(LumoDownload, ExitCodesTellWhatFailedWithTheWindowsMessage) {
     int exitCode;
     std::vector<std::string> lines;  // after the port's label
   } cases[] = {
-      {"a loader error", {{sim::FaultKind::FlashFailure, UnitPart::CameraBoardLoader, 0x21}},
-       {"--cm", images.cmPath}, false, 1, {" CM: Erase Flash Error !!", ": failed on the line: Erase Flash Error !!"}},
       {"a refused block", {{sim::FaultKind::RefuseBlock, UnitPart::Camera, -1, 3, -1}},
        {"--dsp", images.dspPath}, false, 1, {" DSP: Download Error !!", ": failed on the line: Download Error !!"}},
       {"not a DSP image", {}, {"--dsp", notDsp}, false, 4, {" DSP: This is not DSP File !!", ": refused: This is not DSP File !!"}},
@@ -196,151 +295,94 @@ TEST(LumoDownload, ExitCodesTellWhatFailedWithTheWindowsMessage) {
   }
 }
 
-// A unit that arrives with the camera board's loader listening and no record
-// of it here: the control board's image goes into the control board once
-// that loader has restarted; a loader that will not restart ends the job
-// before any image byte, exit 4, with what to do.
-TEST(LumoDownload, AnUnknownListeningLoaderIsRestartedNeverWrittenTo) {
+// A failed job's JSON lines end with its outcome and the window's messages.
+TEST(LumoDownload, JsonLinesEndAFailedJobWithItsOutcome) {
   Images images;
-  for (const bool restarts : {true, false}) {
-    SCOPED_TRACE(restarts ? "restarts" : "never restarts");
-    sim::SimOptions options;
-    options.ListeningAtStart = UnitPart::CameraBoardLoader;
-    if (!restarts) options.Faults = {{sim::FaultKind::NakPacket, UnitPart::CameraBoardLoader, 0x25, 0, -1}};
-    sim::SimUnit unit(options);
-    CliProcess run({"--port", unit.SlavePath(), "--motor", images.motorPath});
-    EXPECT_EQ(run.Wait(), restarts ? 0 : 4) << run.Out() << run.Err();
-    EXPECT_TRUE(unit.Flash(UnitPart::CameraBoardLoader).empty());
-    if (restarts) {
-      EXPECT_EQ(unit.Flash(UnitPart::ControlBoardLoader), images.motor);
-    } else {
-      EXPECT_TRUE(unit.Flash(UnitPart::ControlBoardLoader).empty());
-      EXPECT_NE(run.Out().find(": A board's loader was already listening and did not restart"), std::string::npos)
-          << run.Out();
-      EXPECT_NE(run.Out().find("hint: a loader was listening when the job began"), std::string::npos) << run.Out();
-    }
-  }
+  sim::SimOptions failing;
+  failing.Faults = {{sim::FaultKind::RefuseBlock, UnitPart::Camera, -1, 3, -1}};
+  sim::SimUnit bad(failing);
+  CliProcess failed({"--port", bad.SlavePath(), "--json", "--dsp", images.dspPath});
+  ASSERT_EQ(failed.Wait(), 1) << failed.Out() << failed.Err();
+  const std::vector<nlohmann::json> events = JsonLines(failed.Out());
+  ASSERT_FALSE(events.empty());
+  EXPECT_TRUE(std::any_of(events.begin(), events.end(), [](const nlohmann::json& e) {
+    return e.at("event") == "message" && e.at("text") == "Download Error !!" && e.at("target") == "dsp";
+  })) << failed.Out();
+  const nlohmann::json& end = events.back();
+  EXPECT_EQ(end.at("event"), "job_end");
+  EXPECT_EQ(end.at("outcome"), "line_failure");
+  EXPECT_EQ(end.at("message"), "Download Error !!");
+  EXPECT_EQ(end.at("exit_code"), 1);
 }
 
-TEST(LumoDownload, JsonLinesTellTheWholeJob) {
+// A unit that arrives with the camera board's loader listening, no record
+// of it here, and a loader that will not restart: the job ends before any
+// image byte, exit 4, with what to do. (The loader that does restart, and
+// the board loaded after it, are shown in virtual time.)
+TEST(LumoDownload, AnUnknownListeningLoaderThatNeverRestartsIsNeverWrittenTo) {
   Images images;
-  sim::SimUnit unit;
-  CliProcess run({"--port", unit.SlavePath(), "--json", "--dsp", images.dspPath, "--cm", images.cmPath, "--motor",
-                  images.motorPath});
-  ASSERT_EQ(run.Wait(), 0) << run.Err();
-  const std::vector<nlohmann::json> events = JsonLines(run.Out());
-  ASSERT_GE(events.size(), 8u);
-  std::vector<std::string> order;
-  double lastProgress = -1.0;
-  for (const nlohmann::json& e : events) {
-    EXPECT_EQ(e.at("port"), unit.SlavePath());
-    const std::string kind = e.at("event");
-    if (kind == "progress") {
-      // At most one progress event every 250 ms.
-      if (lastProgress >= 0) {
-        EXPECT_GE(e.at("seconds").get<double>() - lastProgress, 0.249);
-      }
-      lastProgress = e.at("seconds").get<double>();
-      EXPECT_LE(e.at("bytes_done").get<int>(), e.at("bytes_total").get<int>());
-      continue;
-    }
-    order.push_back(kind + (e.contains("target") ? " " + e.at("target").get<std::string>() : "") +
-                    (e.contains("result") ? " " + e.at("result").get<std::string>() : ""));
-  }
-  EXPECT_EQ(order, (std::vector<std::string>{"job_start", "target_start dsp", "target_end dsp done", "target_start cm",
-                                             "target_end cm done", "target_start motor", "target_end motor done",
-                                             "job_end"}));
-  const nlohmann::json& start = events.front();
-  EXPECT_EQ(start.at("baud"), 9600);
-  EXPECT_EQ(start.at("targets"), (nlohmann::json{"dsp", "cm", "motor"}));
-  const nlohmann::json& end = events.back();
-  EXPECT_EQ(end.at("outcome"), "done");
-  EXPECT_EQ(end.at("message"), "");
-  EXPECT_EQ(end.at("exit_code"), 0);
-  const int total = static_cast<int>(sim::DSP_BODY_SIZE + images.cm.size() + images.motor.size());
-  EXPECT_EQ(end.at("bytes"), total);
-  EXPECT_EQ(end.at("bytes_total"), total);
-  EXPECT_GT(end.at("seconds").get<double>(), 0.0);
-
-  // A failed job ends with its outcome and the window's messages.
-  sim::SimOptions failing;
-  failing.Faults = {{sim::FaultKind::FlashFailure, UnitPart::ControlBoardLoader, 0x21}};
-  sim::SimUnit bad(failing);
-  CliProcess failed({"--port", bad.SlavePath(), "--json", "--motor", images.motorPath});
-  ASSERT_EQ(failed.Wait(), 1);
-  const std::vector<nlohmann::json> failedEvents = JsonLines(failed.Out());
-  ASSERT_FALSE(failedEvents.empty());
-  EXPECT_EQ(failedEvents.back().at("outcome"), "line_failure");
-  EXPECT_EQ(failedEvents.back().at("message"), "Erase Flash Error !!");
-  EXPECT_EQ(failedEvents.back().at("exit_code"), 1);
+  sim::SimOptions options;
+  options.ListeningAtStart = UnitPart::CameraBoardLoader;
+  options.Faults = {{sim::FaultKind::NakPacket, UnitPart::CameraBoardLoader, 0x25, 0, -1}};
+  sim::SimUnit unit(options);
+  CliProcess run({"--port", unit.SlavePath(), "--motor", images.motorPath});
+  EXPECT_EQ(run.Wait(), 4) << run.Out() << run.Err();
+  EXPECT_TRUE(unit.Flash(UnitPart::CameraBoardLoader).empty());
+  EXPECT_TRUE(unit.Flash(UnitPart::ControlBoardLoader).empty());
+  EXPECT_NE(run.Out().find(": A board's loader was already listening and did not restart"), std::string::npos)
+      << run.Out();
+  EXPECT_NE(run.Out().find("hint: a loader was listening when the job began"), std::string::npos) << run.Out();
 }
 
 // ---------------------------------------------------------------------------
 
-TEST(LumoDownloadUnits, FourUnitsAtOnceOneSilentTheOthersLoaded) {
+// Units loaded at once, each on its own port, one of them failing on the
+// line: the others are loaded all the same, each unit's lines carry its own
+// port, the summary has a row per unit in --port order, and the exit status
+// is the failed unit's.
+TEST(LumoDownloadUnits, FourUnitsAtOnceOneFailedTheOthersLoaded) {
   Images images;
   std::vector<std::unique_ptr<sim::SimUnit>> units;
   for (int i = 0; i < 4; ++i) {
     sim::SimOptions options;
-    if (i == 2) {
-      for (UnitPart part : {UnitPart::Camera, UnitPart::CameraBoardLoader, UnitPart::ControlBoardLoader}) {
-        options.Faults.push_back({sim::FaultKind::Silence, part, -1, 0, -1});
-      }
-    }
+    if (i == 2) options.Faults = {{sim::FaultKind::FlashFailure, UnitPart::ControlBoardLoader, 0x21}};
     units.push_back(std::make_unique<sim::SimUnit>(options));
   }
-  std::vector<std::string> args{"--cm", images.cmPath, "--motor", images.motorPath};
+  std::vector<std::string> args{"--motor", images.motorPath};
   for (const auto& unit : units) args.insert(args.end(), {"--port", unit->SlavePath()});
   CliProcess run(args);
   EXPECT_EQ(run.Wait(), 1) << run.Out() << run.Err();
-  for (int i = 0; i < 4; ++i) {
-    SCOPED_TRACE(i);
-    if (i == 2) {
-      EXPECT_TRUE(units[i]->Flash(UnitPart::CameraBoardLoader).empty());
-      continue;
-    }
-    EXPECT_EQ(units[i]->Flash(UnitPart::CameraBoardLoader), images.cm);
-    EXPECT_EQ(units[i]->Flash(UnitPart::ControlBoardLoader), images.motor);
-  }
-  // The summary: a row per unit in --port order, each target's result.
   const std::string out = run.Out();
   const size_t table = out.find("PORT ");
   ASSERT_NE(table, std::string::npos) << out;
+  const std::vector<std::string> lines = Lines(out.substr(0, table));
+  for (int i = 0; i < 4; ++i) {
+    SCOPED_TRACE(i);
+    const std::string port = units[i]->SlavePath();
+    std::vector<std::string> own;
+    for (const std::string& line : lines) {
+      if (line.rfind(port + ":", 0) == 0 || line.rfind(port + " ", 0) == 0) own.push_back(line);
+    }
+    ASSERT_FALSE(own.empty()) << out;
+    EXPECT_EQ(own.front(), port + ": Motor started, " + std::to_string(images.motor.size()) + " bytes");
+    if (i == 2) {
+      EXPECT_TRUE(units[i]->Flash(UnitPart::ControlBoardLoader).empty());
+      EXPECT_TRUE(std::find(own.begin(), own.end(), port + " Motor: Erase Flash Error !!") != own.end()) << out;
+      EXPECT_EQ(own.back(), port + ": failed on the line: Erase Flash Error !!");
+      continue;
+    }
+    EXPECT_EQ(units[i]->Flash(UnitPart::ControlBoardLoader), images.motor);
+    ASSERT_EQ(own.size(), 3u) << out;
+    EXPECT_EQ(own[1], port + ": Motor done");
+    EXPECT_TRUE(Contains(own[2], port + ": done, ")) << own[2];
+  }
+  // The summary: a row per unit in --port order, each target's result.
   const std::vector<std::string> rows = Lines(out.substr(table));
   ASSERT_EQ(rows.size(), 5u) << out;
   for (int i = 0; i < 4; ++i) {
     EXPECT_EQ(rows[i + 1].rfind(units[i]->SlavePath(), 0), 0u) << rows[i + 1];
-    EXPECT_TRUE(Contains(rows[i + 1], i == 2 ? "failed" : "done")) << rows[i + 1];
+    EXPECT_TRUE(Contains(rows[i + 1], i == 2 ? "failed on the line: Erase Flash Error !!" : "done")) << rows[i + 1];
   }
-  // No loader and no camera answer: the loader's message, then what to do.
-  EXPECT_TRUE(Contains(out, units[2]->SlavePath() + " CM: Stellaries Connection Error !!")) << out;
-  EXPECT_TRUE(Contains(rows[3], "Neither the board's loader nor the camera answers")) << rows[3];
-}
-
-TEST(LumoDownloadUnits, TwoUnitsOnATerminalEachWithItsOwnRedrawnLine) {
-  Images images;
-  sim::SimUnit a, b;
-  CliProcess run({"--port", a.SlavePath(), "--port", b.SlavePath(), "--dsp", images.dspPath, "--cm", images.cmPath,
-                  "--motor", images.motorPath},
-                 lumo_test::CliRun::OnTerminal());
-  ASSERT_EQ(run.Wait(), 0) << run.Out() << run.Err();
-  for (sim::SimUnit* unit : {&a, &b}) {
-    EXPECT_EQ(unit->DspMemory(), DspBody(images.dsp));
-    EXPECT_EQ(unit->Flash(UnitPart::CameraBoardLoader), images.cm);
-    EXPECT_EQ(unit->Flash(UnitPart::ControlBoardLoader), images.motor);
-  }
-  const std::string out = run.Out();
-  EXPECT_TRUE(Contains(out, "\x1b[2A\r\x1b[J")) << "two lines redrawn in place";
-  // Each unit's line shows the target, a bar and the window's percentage.
-  for (sim::SimUnit* unit : {&a, &b}) {
-    const std::string port = unit->SlavePath().size() > 14 ? "..." + unit->SlavePath().substr(unit->SlavePath().size() - 11)
-                                                          : unit->SlavePath();
-    EXPECT_TRUE(Contains(out, port)) << port;
-  }
-  EXPECT_TRUE(Contains(out, " DSP   [")) << out;
-  EXPECT_TRUE(Contains(out, " Motor [")) << out;
-  EXPECT_TRUE(Contains(out, "] 100 %")) << out;
-  EXPECT_TRUE(run.TerminalUnchanged());
 }
 
 // ---------------------------------------------------------------------------
@@ -444,10 +486,20 @@ TEST(LumoDownloadPorts, ListPortsShowsEachPortFreeOrBusy) {
 
 // ---------------------------------------------------------------------------
 
+// The lock file of a port the tool opened is gone once the tool closed it.
+void ExpectPortClosed(const sim::SimUnit& unit) {
+  const char* locks = std::getenv("LUMO_LOCK_DIR");
+  if (locks) {
+    const std::string lock = std::string(locks) + "/LCK.." + fs::path(unit.SlavePath()).filename().string();
+    EXPECT_FALSE(fs::exists(lock)) << lock;
+  }
+}
+
+// A signal while the DSP's blocks go out: the job ends after the exchange
+// under way and closes its port, and the tool says so in each output.
 TEST(LumoDownloadInterrupt, SignalEndsEachJobAfterItsExchangeAndClosesItsPort) {
   Images images;
-  const Bytes big = sim::MakeSampleBoardImage(76 * 300, 12);
-  const std::string bigPath = images.Write("big.bin", big);
+  const Bytes body = DspBody(images.dsp);
   const std::string stopNote = "Stopping: each unit ends after its current exchange and closes its port.";
   enum Output { Terminal, Plain, Json };
   struct Case {
@@ -468,29 +520,27 @@ TEST(LumoDownloadInterrupt, SignalEndsEachJobAfterItsExchangeAndClosesItsPort) {
     sim::SimUnit unit;
     const std::string trace = images.folder + "/stop.trace";
     fs::remove(trace);
-    std::vector<std::string> args{"--port", unit.SlavePath(), "--cm", bigPath};
+    std::vector<std::string> args{"--port", unit.SlavePath(), "--dsp", images.dspPath};
     if (c.output == Json) args.push_back("--json");
     if (c.trace) args.insert(args.end(), {"--trace", trace});
     CliProcess run(args, c.output == Terminal ? lumo_test::CliRun::OnTerminal() : lumo_test::CliRun());
-    // Once the board's data is going out.
-    ASSERT_TRUE(run.WaitForOutput(c.output == Terminal ? " CM    ["
+    // Once the DSP's blocks are going out.
+    ASSERT_TRUE(run.WaitForOutput(c.output == Terminal ? " DSP   ["
                                   : c.output == Json   ? "\"event\":\"progress\""
-                                                       : ": CM started"))
+                                                       : ": DSP started"))
         << run.Out();
     for (int signal : c.signals) run.Signal(signal);
     // A signal's default action gives the same code: what the tool said tells the two apart.
     ASSERT_EQ(run.Wait(), c.exitCode) << run.Out() << run.Err();
 
-    // Part of the image went in, and the rest never went out.
-    const Bytes flash = unit.Flash(UnitPart::CameraBoardLoader);
-    EXPECT_LT(flash.size(), big.size());
-    EXPECT_TRUE(std::equal(flash.begin(), flash.end(), big.begin()));
+    // Part of the image went in, block by block from its start, and the rest never went out.
+    const Bytes memory = unit.DspMemory();
+    ASSERT_EQ(memory.size(), body.size());
+    const size_t written = static_cast<size_t>(std::mismatch(memory.begin(), memory.end(), body.begin()).first - memory.begin());
+    EXPECT_LT(written, body.size());
+    EXPECT_TRUE(std::all_of(memory.begin() + static_cast<long>(written), memory.end(), [](uint8_t b) { return b == 0xFF; }));
     // The port was closed as the tool closes it: its lock file is gone.
-    const char* locks = std::getenv("LUMO_LOCK_DIR");
-    if (locks) {
-      const std::string lock = std::string(locks) + "/LCK.." + fs::path(unit.SlavePath()).filename().string();
-      EXPECT_FALSE(fs::exists(lock)) << lock;
-    }
+    ExpectPortClosed(unit);
     if (c.output == Json) {
       const std::vector<nlohmann::json> events = JsonLines(run.Out());
       ASSERT_FALSE(events.empty());
@@ -499,11 +549,11 @@ TEST(LumoDownloadInterrupt, SignalEndsEachJobAfterItsExchangeAndClosesItsPort) {
       })) << run.Out();
       EXPECT_EQ(events.back().at("event"), "job_end");
       EXPECT_EQ(events.back().at("outcome"), "stopped");
-      EXPECT_EQ(events.back().at("cut_short"), "cm");
+      EXPECT_EQ(events.back().at("cut_short"), "dsp");
       EXPECT_EQ(events.back().at("exit_code"), 1);
     } else {
       EXPECT_TRUE(Contains(run.Out(), stopNote)) << run.Out();
-      EXPECT_TRUE(Contains(run.Out(), unit.SlavePath() + ": stopped while writing CM: load this unit again")) << run.Out();
+      EXPECT_TRUE(Contains(run.Out(), unit.SlavePath() + ": stopped while writing DSP: load this unit again")) << run.Out();
     }
     if (c.output == Terminal) {
       EXPECT_TRUE(run.TerminalUnchanged());
@@ -523,81 +573,40 @@ TEST(LumoDownloadInterrupt, SignalEndsEachJobAfterItsExchangeAndClosesItsPort) {
 // half loaded: the job goes on to its end, then the exit status says so.
 TEST(LumoDownloadOutput, AClosedOutputNeverCutsALoad) {
   Images images;
-  for (const bool json : {true, false}) {
-    SCOPED_TRACE(json ? "JSON lines" : "plain lines");
-    sim::SimUnit unit;
+  // Plain lines and JSON lines, at once on two units.
+  sim::SimUnit units[2];
+  std::vector<std::unique_ptr<CliProcess>> runs;
+  for (const bool json : {false, true}) {
     lumo_test::CliRun closed;
     closed.closedOutput = true;
-    std::vector<std::string> args{"--port", unit.SlavePath(), "--cm", images.cmPath};
+    std::vector<std::string> args{"--port", units[json].SlavePath(), "--dsp", images.dspPath};
     if (json) args.push_back("--json");
-    CliProcess run(args, closed);
+    runs.push_back(std::make_unique<CliProcess>(args, closed));
+  }
+  for (const bool json : {false, true}) {
+    SCOPED_TRACE(json ? "JSON lines" : "plain lines");
+    CliProcess& run = *runs[json];
     EXPECT_EQ(run.Wait(), 6) << run.Err();
-    EXPECT_EQ(unit.Flash(UnitPart::CameraBoardLoader), images.cm);
-    const char* locks = std::getenv("LUMO_LOCK_DIR");
-    if (locks) {
-      EXPECT_FALSE(fs::exists(std::string(locks) + "/LCK.." + fs::path(unit.SlavePath()).filename().string()));
-    }
+    EXPECT_EQ(units[json].DspMemory(), DspBody(images.dsp));
+    ExpectPortClosed(units[json]);
     EXPECT_TRUE(Contains(run.Err(), "standard output could not be written")) << run.Err();
   }
 }
 
 // ---------------------------------------------------------------------------
 
-// Two units, placed as COM3 and COM4 in the folder.
-std::vector<std::unique_ptr<sim::SimUnit>> UnitsOnCom3And4(const lumo_test::ComFolder& com) {
-  std::vector<std::unique_ptr<sim::SimUnit>> units;
-  for (int number : {3, 4}) {
-    sim::SimOptions options;
-    options.ComDir = com.Path();
-    options.ComNumber = number;
-    units.push_back(std::make_unique<sim::SimUnit>(options));
-  }
-  return units;
-}
-
-// With two ports, one trace each, named after the port; each holds exactly
-// what its unit heard and sent, in frames.
-TEST(LumoDownloadTrace, OneTracePerPortWithTheFramesTheUnitRecorded) {
-  Images images;
-  lumo_test::ComFolder com;
-  const std::vector<std::unique_ptr<sim::SimUnit>> units = UnitsOnCom3And4(com);
-  const std::string trace = images.folder + "/fault.trace";
-  CliProcess run({"--port", "COM3", "--port", "COM4", "--dsp", images.dspPath, "--cm", images.cmPath, "--motor",
-                  images.motorPath, "--trace", trace},
-                 lumo_test::CliRun::WithEnvironment({"LUMO_COMPORT_DIR=" + com.Path()}));
-  ASSERT_EQ(run.Wait(), 0) << run.Out() << run.Err();
-  EXPECT_FALSE(fs::exists(trace)) << "several ports: no file without a port's name";
-  for (int i = 0; i < 2; ++i) {
-    SCOPED_TRACE(i);
-    ASSERT_TRUE(units[i]->WaitIdle());
-    const lumo_test::TraceFile file = lumo_test::ReadTraceFile(images.folder + "/fault-COM" + std::to_string(3 + i) + ".trace");
-    ASSERT_TRUE(file.Read);
-    EXPECT_TRUE(file.Malformed.empty());
-    EXPECT_EQ(file.BytesOf(true), units[i]->WireBytes(sim::WireDirection::ToUnit));
-    EXPECT_EQ(file.BytesOf(false), units[i]->WireBytes(sim::WireDirection::ToHost));
-    for (const char* name : {"command", "block", "PING", "DOWNLOAD", "SEND_DATA", "GET_STATUS", "RESET"}) {
-      EXPECT_GT(file.Count(name, true), 0u) << name;
-    }
-    for (const char* name : {"reply", "ACK", "status"}) EXPECT_GT(file.Count(name, false), 0u) << name;
-    EXPECT_EQ(file.Count("noise", true) + file.Count("noise", false), 0u);
-  }
-}
-
 // The trace does not change what goes on the wire: the same job with and
-// without it puts the same bytes on the line.
+// without it, at once on two units, puts the same bytes on the line.
 TEST(LumoDownloadTrace, TheWireIsTheSameWithAndWithoutATrace) {
   Images images;
-  std::vector<uint8_t> wire[2];
-  for (int traced = 0; traced < 2; ++traced) {
-    sim::SimUnit unit;
-    std::vector<std::string> args{"--port", unit.SlavePath(), "--cm", images.cmPath};
-    if (traced) args.insert(args.end(), {"--trace", images.folder + "/one.trace"});
-    CliProcess run(args);
-    ASSERT_EQ(run.Wait(), 0) << run.Out() << run.Err();
-    ASSERT_TRUE(unit.WaitIdle());
-    wire[traced] = unit.WireBytes(sim::WireDirection::ToUnit);
-  }
-  EXPECT_EQ(wire[0], wire[1]);
+  sim::SimUnit plain, traced;
+  CliProcess withoutTrace({"--port", plain.SlavePath(), "--dsp", images.dspPath});
+  CliProcess withTrace({"--port", traced.SlavePath(), "--dsp", images.dspPath, "--trace", images.folder + "/one.trace"});
+  ASSERT_EQ(withoutTrace.Wait(), 0) << withoutTrace.Out() << withoutTrace.Err();
+  ASSERT_EQ(withTrace.Wait(), 0) << withTrace.Out() << withTrace.Err();
+  ASSERT_TRUE(plain.WaitIdle());
+  ASSERT_TRUE(traced.WaitIdle());
+  EXPECT_EQ(plain.WireBytes(sim::WireDirection::ToUnit), traced.WireBytes(sim::WireDirection::ToUnit));
   EXPECT_TRUE(lumo_test::ReadTraceFile(images.folder + "/one.trace").Read);
 }
 
@@ -659,9 +668,9 @@ TEST(LumoDownloadTrace, ATraceThatIsAnImageIsRefusedBeforeAnythingIsWritten) {
 TEST(LumoDownloadTrace, ATraceThatCannotBeWrittenIsReported) {
   Images images;
   sim::SimUnit unit;
-  CliProcess run({"--port", unit.SlavePath(), "--cm", images.cmPath, "--json", "--trace", "/dev/full"});
+  CliProcess run({"--port", unit.SlavePath(), "--dsp", images.dspPath, "--json", "--trace", "/dev/full"});
   EXPECT_EQ(run.Wait(), 6) << run.Out() << run.Err();
-  EXPECT_EQ(unit.Flash(UnitPart::CameraBoardLoader), images.cm);
+  EXPECT_EQ(unit.DspMemory(), DspBody(images.dsp));
   EXPECT_TRUE(Contains(run.Err(), "/dev/full could not be written")) << run.Err();
   const std::vector<nlohmann::json> events = JsonLines(run.Out());
   ASSERT_FALSE(events.empty());
