@@ -29,8 +29,17 @@ namespace lumo_test {
 class RecordingUI : public JobObserver, public LinkObserver {
  public:
   void ShowErrorMessage(const std::string& text) override {
-    std::lock_guard<std::mutex> hold(lock_);
-    messages_.push_back(text);
+    {
+      std::lock_guard<std::mutex> hold(lock_);
+      messages_.push_back(text);
+    }
+    shown_.notify_all();
+  }
+  // Waits (bounded) until count messages have been shown: a message from the
+  // window thread comes after whatever the worker saw of its cause.
+  bool WaitForMessages(size_t count, std::chrono::milliseconds bound = std::chrono::seconds(5)) {
+    std::unique_lock<std::mutex> hold(lock_);
+    return shown_.wait_for(hold, bound, [&] { return messages_.size() >= count; });
   }
   void SetStatusText(const std::string& text) override {
     std::lock_guard<std::mutex> hold(lock_);
@@ -78,6 +87,7 @@ class RecordingUI : public JobObserver, public LinkObserver {
 
  private:
   mutable std::mutex lock_;
+  std::condition_variable shown_;
   std::vector<std::string> messages_;
   std::vector<std::string> statuses_;
   void Posted() {

@@ -269,6 +269,9 @@ TEST(CameraUnit, WindowAddressSetAndWorkerCommandsDoNotCorruptEachOther) {
   }
   baudFailures.join();
   EXPECT_EQ(failures, 0);
+  // The worker was released before the address set: the set and its message
+  // follow on the window thread.
+  ASSERT_TRUE(job.ui.WaitForMessages(1));
   ASSERT_TRUE(job.unit.WaitIdle());
   // Every address set went out whole and was answered.
   const Bytes heard = job.unit.WireBytes(WireDirection::ToUnit);
