@@ -39,8 +39,10 @@
 #include "Lumo_Q31NTX_DownloadAP.h"
 #include "RefusingPort.h"
 #include "SampleImages.h"
+#include "SavedPaths.h"
 #include "SerialLink.h"
 #include "LinuxSerialPort.h"
+#include "LoaderRecords.h"
 #include "SerialPort.h"
 #include "SimUnit.h"
 #include "Startup.h"
@@ -247,6 +249,7 @@ struct JobCase {
   size_t Erases;  // DOWNLOAD packets: one per board load
   bool DspWritten, CmWritten, MotorWritten;
   int UserRate = 9600;  // the baud box, and the camera's own rate
+  int32_t Recorded = NO_BOARD;  // the board a job before this one left listening, as the form keeps it
 };
 
 void PrintTo(const JobCase& c, std::ostream* os) { *os << c.Name; }
@@ -268,11 +271,13 @@ const JobCase JOBS[] = {
     {"DSP alone at 19200", true, false, false, DspFile::Valid, 0, 0, std::nullopt, {}, false, {}, true,
      {"ENTER@19200", "DSP@115200", "ADDRESS@115200"}, 0, true, false, false, 19200},
     // The job's notice: after the job, one box says to switch the unit off
-    // and on.
-    {"control board does not confirm its restart", false, false, true, DspFile::Valid, 0, MOTOR_SIZE, std::nullopt,
-     {{FaultKind::NakPacket, UnitPart::ControlBoardLoader, 0x25, 0, -1}}, false,
+    // and on. The cheapest board load: the control board's loader listens
+    // and is recorded, so the job's first PING finds it (the loader's own
+    // pauses stay); the way to an unrecorded loader is in job_table_test.cpp.
+    {"control board does not confirm its restart", false, false, true, DspFile::Valid, 0, MOTOR_SIZE,
+     UnitPart::ControlBoardLoader, {{FaultKind::NakPacket, UnitPart::ControlBoardLoader, 0x25, 0, -1}}, false,
      {"Control board was loaded, but it did not confirm its restart. Switch the unit off and on before using it !!"},
-     true, {"LOADER@115200", "ADDRESS@9600", "CONTROL_ENTRY@9600", "LOADER@115200"}, 1, false, false, true},
+     true, {"LOADER@115200"}, 1, false, false, true, 9600, CONTROL_BOARD},
     // Boxes before any byte.
     {"no box ticked", false, false, false, DspFile::Valid, CM_SIZE, MOTOR_SIZE, std::nullopt, {}, false,
      {"No File Selected !!", "Download Error !!"}, false, {}, 0, false, false, false},
@@ -293,6 +298,11 @@ TEST_P(DownloadJobTable, MessagesStatusWireAndMemories) {
   options.Faults = c.Faults;
   options.CameraRate = c.UserRate;
   Bench bench(options, c.Refuse115200);
+  if (c.Recorded != NO_BOARD) {
+    LoaderRecords records(SavePathFolder(bench.form->Model.SettingsFolderPath()) + "/LoaderState.txt");
+    ASSERT_TRUE(records.Set(bench.unit->SlavePath(), c.Recorded));
+    bench.Restart();
+  }
   ASSERT_EQ(bench.form->ComPort_ComboBox->currentText(), QString::number(COM_NUMBER));
   bench.form->BaudRate_ComboBox->setCurrentText(QString::number(c.UserRate));
   ASSERT_EQ(bench.form->BaudRate_ComboBox->currentText(), QString::number(c.UserRate));

@@ -1,7 +1,12 @@
-// Whole jobs through the job entry point with the wire trace at the port
-// seam, against the simulated unit: the trace read back must hold exactly
-// the bytes the unit heard and sent, at the rates it heard them, cut into
-// the frames the job's steps send and the unit's answers.
+// Whole jobs with the wire trace at the port seam, against the simulated
+// unit in virtual time (the job on the test's thread, the trace's writer on
+// its own): the trace read back must hold exactly the bytes the unit heard
+// and sent, at the rates it heard them, cut into the frames the job's steps
+// send and the unit's answers. The trace stamps its lines from the steady
+// clock; the job's calls come one after the other on one thread, so the
+// stamps follow the order of the wire as they do on a real line. The trace
+// beside a real receive thread is shown by the window's traced job
+// (tests/e2e/download_job_test.cpp) and by wire_trace_test.cpp.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -12,12 +17,15 @@
 #include <vector>
 
 #include "CaseName.h"
+#include "DownloadJob.h"
+#include "JobContext.h"
+#include "LoaderRecords.h"
 #include "SampleImages.h"
-#include "SimUnit.h"
 #include "TempFolder.h"
-#include "TestContext.h"
 #include "TraceFile.h"
 #include "TracingPort.h"
+#include "VirtualJob.h"
+#include "VirtualLine.h"
 #include "WireTrace.h"
 
 namespace {
@@ -58,6 +66,14 @@ void WriteFile(const std::string& path, const Bytes& bytes) {
                                               static_cast<std::streamsize>(bytes.size()));
 }
 
+std::vector<uint8_t> WireBytes(const sim::VirtualUnit& unit, sim::WireDirection direction) {
+  Bytes bytes;
+  for (const sim::WireByte& w : unit.Wire()) {
+    if (w.Direction == direction) bytes.push_back(w.Byte);
+  }
+  return bytes;
+}
+
 // The next line of the other direction after line k, or null.
 const TraceLine* NextFromUnit(const TraceFile& trace, size_t k) {
   for (size_t j = k + 1; j < trace.Frames.size(); ++j) {
@@ -76,23 +92,28 @@ TEST_P(TracedJob, TheTraceHoldsTheWireInFrames) {
   WriteFile(folder.File("motor.bin"), sim::MakeSampleBoardImage(MOTOR_SIZE, 3));
   const std::string path = folder.File("trace.txt");
 
-  const std::unique_ptr<PortFactory> platform = lumo_test::MakeTestPortFactory();
+  // The trace outlives the seam and the job that use it.
   WireTrace trace(path);
   ASSERT_TRUE(trace.IsOpen());
-  TracingPortFactory ports(*platform, trace);
-  sim::SimOptions options;
+  sim::VirtualUnitOptions options;
   options.Faults = c.Faults;
-  lumo_test::TestJob job(options, 9600, &ports);
+  sim::VirtualLine line(options);
+  TracingPortFactory ports(line.Ports(), trace);
+  LoaderRecords records;
+  JobSession session(ports, &records);
+  lumo_test::VirtualUI ui;
+  TDownloadJob job(session, &ui);
+  line.Attach(ContextOf(job).Link);
 
   JobRequest request;
-  request.Device = job.unit.SlavePath();
+  request.Device = sim::VirtualLine::DEVICE;
   request.User_BaudRate = 9600;
   request.Targets[DSP_PATH] = {c.Dsp, folder.File("dsp.bin")};
   request.Targets[CM_PATH] = {c.Cm, folder.File("cm.bin")};
   request.Targets[MOTOR_PATH] = {c.Motor, folder.File("motor.bin")};
-  const JobOutcome outcome = RunDownloadJob(&job.entry, request);
+  const JobOutcome outcome = RunDownloadJobOnThisThread(&job, request);
   ASSERT_TRUE(outcome.Success) << outcome.Message;
-  ASSERT_TRUE(job.unit.WaitIdle());
+  ASSERT_FALSE(line.PortOpen());
   ASSERT_TRUE(trace.Close());
 
   const TraceFile file = lumo_test::ReadTraceFile(path);
@@ -100,10 +121,10 @@ TEST_P(TracedJob, TheTraceHoldsTheWireInFrames) {
   EXPECT_TRUE(file.Malformed.empty()) << file.Malformed.front();
 
   // The bytes, both ways, and the tool's rates byte by byte.
-  EXPECT_EQ(file.BytesOf(true), job.unit.WireBytes(sim::WireDirection::ToUnit));
-  EXPECT_EQ(file.BytesOf(false), job.unit.WireBytes(sim::WireDirection::ToHost));
+  EXPECT_EQ(file.BytesOf(true), WireBytes(line.unit, sim::WireDirection::ToUnit));
+  EXPECT_EQ(file.BytesOf(false), WireBytes(line.unit, sim::WireDirection::ToHost));
   std::vector<int> heardRates;
-  for (const sim::WireByte& w : job.unit.Wire()) {
+  for (const sim::WireByte& w : line.unit.Wire()) {
     if (w.Direction == sim::WireDirection::ToUnit) heardRates.push_back(w.Rate);
   }
   std::vector<int> tracedRates;
@@ -114,7 +135,7 @@ TEST_P(TracedJob, TheTraceHoldsTheWireInFrames) {
 
   // One port, opened first and closed last; lines in time order; nothing cut.
   ASSERT_EQ(file.Notes.size(), 3u);
-  EXPECT_NE(file.Notes[1].find("port " + job.unit.SlavePath() + " opened"), std::string::npos) << file.Notes[1];
+  EXPECT_NE(file.Notes[1].find(std::string("port ") + sim::VirtualLine::DEVICE + " opened"), std::string::npos) << file.Notes[1];
   EXPECT_NE(file.Notes[2].find("port closed"), std::string::npos) << file.Notes[2];
   for (size_t k = 0; k < file.Frames.size(); ++k) {
     EXPECT_FALSE(file.Frames[k].Cut) << "line " << k;
