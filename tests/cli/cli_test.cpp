@@ -9,12 +9,14 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <memory>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "CliProcess.h"
@@ -529,6 +531,14 @@ TEST(LumoDownloadInterrupt, SignalEndsEachJobAfterItsExchangeAndClosesItsPort) {
                                   : c.output == Json   ? "\"event\":\"progress\""
                                                        : ": DSP started"))
         << run.Out();
+    // The target's start is shown before its camera commands: the signal
+    // goes once the unit holds a first block, so that it lands among the blocks.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (lumo_test::Erased(unit.DspMemory())) {
+      ASSERT_LT(std::chrono::steady_clock::now(), deadline) << "no block reached the unit";
+      // Real time: the unit hears the first block over the terminal.
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
     for (int signal : c.signals) run.Signal(signal);
     // A signal's default action gives the same code: what the tool said tells the two apart.
     ASSERT_EQ(run.Wait(), c.exitCode) << run.Out() << run.Err();

@@ -51,7 +51,15 @@ Bytes Exchange(TestJob& job, const Bytes& bytes, size_t expect = 0) {
   (void)expect;
   ResetReply(&job.form.Link);
   const size_t sentBefore = job.unit.WireBytes(WireDirection::ToHost).size();
+  const size_t heardBefore = job.unit.WireBytes(WireDirection::ToUnit).size();
   EXPECT_EQ(WriteComm(&job.form.Link, bytes.data(), static_cast<int32_t>(bytes.size())), static_cast<int32_t>(bytes.size()));
+  // The unit's quiet counts only once it has taken the bytes off the line:
+  // on a loaded machine the terminal may hand them over later than its quiet lasts.
+  const auto deadline = Clock::now() + std::chrono::seconds(5);
+  while (job.unit.WireBytes(WireDirection::ToUnit).size() < heardBefore + bytes.size() && Clock::now() < deadline) {
+    // Real time: the unit's thread takes the bytes off the terminal.
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
   return StoredOfAllSent(job, sentBefore);
 }
 
