@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "CliProcess.h"
+#include "ConsoleText.h"
 #include "OtherProgram.h"
 #include "SampleImageFiles.h"
 #include "SampleImages.h"
@@ -47,12 +48,7 @@ std::vector<nlohmann::json> JsonLines(const std::string& text) {
   return events;
 }
 
-std::vector<std::string> Lines(const std::string& text) {
-  std::vector<std::string> lines;
-  std::istringstream in(text);
-  for (std::string line; std::getline(in, line);) lines.push_back(line);
-  return lines;
-}
+using lumo_test::Lines;
 
 bool Contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
 

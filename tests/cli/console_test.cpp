@@ -11,32 +11,16 @@
 #include <vector>
 
 #include "Console.h"
+#include "ConsoleText.h"
 #include "ExitCodes.h"
 
 namespace {
 
 const std::string NOTICE = "Control board was loaded but did not confirm its restart. Switch the unit off and on !!";
 
-struct FileCloser {
-  void operator()(std::FILE* f) const { std::fclose(f); }
-};
-using File = std::unique_ptr<std::FILE, FileCloser>;
-
-std::string ReadAll(std::FILE* f) {
-  std::fflush(f);
-  std::rewind(f);
-  std::string text;
-  char buffer[4096];
-  for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, f)) > 0;) text.append(buffer, n);
-  return text;
-}
-
-std::vector<std::string> Lines(const std::string& text) {
-  std::vector<std::string> lines;
-  std::istringstream in(text);
-  for (std::string line; std::getline(in, line);) lines.push_back(line);
-  return lines;
-}
+using lumo_test::File;
+using lumo_test::Lines;
+using lumo_test::ReadAll;
 
 JobOutcome Done(const std::string& notice) {
   JobOutcome outcome;
