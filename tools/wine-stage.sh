@@ -5,7 +5,8 @@
 # that need no pseudo-terminal inside the program (build/win), runs those tests
 # under Wine, then runs the Linux-side tests of LINUX_BUILD labelled "wine":
 # the Win32 backend against a pseudo-terminal peer and lumo-download.exe
-# against the simulated unit.
+# against the simulated unit; last, the Windows installer, installed and
+# uninstalled (tools/wine-installer-test.sh).
 #
 # Wine serves COM5 to COM8 from links in build/win/com; the entries are
 # written into the prefix before the server that the tests use starts. The
@@ -21,6 +22,7 @@ JOBS=$(nproc)
 # The preset "windows" (CMakePresets.json) is build/win with the mingw-w64 toolchain file.
 (cd "$ROOT" && cmake --preset windows >/dev/null)
 cmake --build "$WIN_BUILD" -j "$JOBS"
+cmake --build "$WIN_BUILD" --target windows_installer
 
 export WINEPREFIX=$WIN_BUILD/wineprefix
 export WINEARCH=win64
@@ -58,4 +60,6 @@ echo "== Windows build under Wine: unit tests"
 ctest --test-dir "$WIN_BUILD" --output-on-failure -j "$JOBS" || rc=1
 echo "== Windows build under Wine: the Win32 backend and lumo-download.exe from the Linux side"
 ctest --test-dir "$LINUX_BUILD" --output-on-failure -L wine || rc=1
+echo "== The Windows installer under Wine: silent install, the installed programs, silent uninstall"
+"$ROOT/tools/wine-installer-test.sh" "$WIN_BUILD" || rc=1
 exit $rc
