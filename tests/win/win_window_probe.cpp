@@ -4,7 +4,11 @@
 //   win-window-probe show CAPTION     the window and every control in it
 //   win-window-probe box CAPTION      a message box's texts, then its OK
 //   win-window-probe click CAPTION ID a click on the control with that ID
+//   win-window-probe select CAPTION ID INDEX  chooses a combo box's item as a user does
 //   win-window-probe close CAPTION    asks the window to close
+//   win-window-probe desktop          makes the server's desktop (its process
+//                                     keeps the output of the program that
+//                                     started it: the test stage's, not a test's)
 // Each waits up to 30 s for a visible top-level window with that caption.
 // Lines (fields by tabs; a text's "\", tab and line breaks escaped as \\, \t, \n):
 //   WINDOW <class> <client width> <client height> <style> <extended style>
@@ -137,6 +141,7 @@ BOOL CALLBACK ShowChild(HWND child, LPARAM data) {
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
+  if (argc == 2 && std::wstring(argv[1]) == L"desktop") return GetDesktopWindow() ? 0 : 1;
   if (argc < 3) return 2;
   const std::wstring step = argv[1];
   HWND window = FindTopLevel(argv[2]);
@@ -162,6 +167,14 @@ int wmain(int argc, wchar_t** argv) {
   if (step == L"click" && argc >= 4) {
     HWND control = GetDlgItem(window, _wtoi(argv[3]));
     return control && PostMessageW(control, BM_CLICK, 0, 0) ? 0 : 1;
+  }
+  if (step == L"select" && argc >= 5) {
+    const int id = _wtoi(argv[3]);
+    HWND control = GetDlgItem(window, id);
+    if (!control || Ask(control, CB_SETCURSEL, static_cast<WPARAM>(_wtoi(argv[4]))) == CB_ERR) return 1;
+    // What the box tells its window when the user picks an item.
+    Ask(window, WM_COMMAND, MAKEWPARAM(id, CBN_SELCHANGE), reinterpret_cast<LPARAM>(control));
+    return 0;
   }
   if (step == L"close") return PostMessageW(window, WM_CLOSE, 0, 0) ? 0 : 1;
   return 2;
