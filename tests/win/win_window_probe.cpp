@@ -17,7 +17,9 @@
 //     D disabled, C checked, R read-only, - none; in the order of the
 //     window's children (the keyboard's order)
 //   ITEM <id> <text>   a combo box's items, in order
+//   OWNER <0 or 1>     a message box has an owner window
 //   TEXT <text>        a message box's static texts
+//   BUTTON <text>      a message box's buttons
 // Exits 0 when it found the window and did its step, 1 otherwise, 2 on wrong usage.
 #include <windows.h>
 
@@ -108,6 +110,7 @@ BOOL CALLBACK ShowChild(HWND child, LPARAM data) {
   const std::wstring cls = ClassOf(child);
   if (walk->boxTexts) {
     if (cls == L"Static" && !TextOf(child).empty()) Say(L"TEXT\t" + Escaped(TextOf(child)));
+    if (cls == L"Button" && IsWindowVisible(child)) Say(L"BUTTON\t" + Escaped(TextOf(child)));
     return TRUE;
   }
   HWND parent = GetParent(child);
@@ -160,6 +163,7 @@ int wmain(int argc, wchar_t** argv) {
     return 0;
   }
   if (step == L"box") {
+    Say(std::wstring(L"OWNER\t") + (GetWindow(window, GW_OWNER) ? L"1" : L"0"));
     Walk walk{window, true};
     EnumChildWindows(window, ShowChild, reinterpret_cast<LPARAM>(&walk));
     return PostMessageW(window, WM_COMMAND, IDOK, 0) ? 0 : 1;

@@ -18,6 +18,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iostream>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -26,6 +27,7 @@
 #include "CliProcess.h"
 #include "HexText.h"
 #include "Layout.h"
+#include "MessageTexts.h"
 #include "PseudoTerminal.h"
 #include "SampleImageFiles.h"
 #include "SampleImages.h"
@@ -512,6 +514,65 @@ TEST(WineWindow, ShowsTheLayoutTableAndCloses) {
     if (c.parentId == 0 && c.flags.find('T') != std::string::npos) order.push_back(c.id);
   }
   EXPECT_EQ(order, expected);
+
+  CliProcess close = running.Probe({"close"});
+  EXPECT_EQ(close.Wait(std::chrono::seconds(60)), 0) << close.Out();
+  EXPECT_EQ(running.process.Wait(std::chrono::seconds(60)), 0) << running.process.Err();
+}
+
+// A job that fails, started by a click: the message comes in an owner-less
+// box captioned "Error" with one OK, and once it is closed the window is
+// ready for the next job.
+TEST(WineWindow, AFailingJobsMessageComesInAnOwnerlessErrorBox) {
+  const WineSetup wine;
+  REQUIRE_WINE(wine);
+  std::optional<sim::SimUnit> unit(std::in_place, UnitOnCom6(wine));
+  window::RunningWindow running(wine);
+  const window::Child* ports = nullptr;
+  const window::Seen before = running.Show();
+  ports = before.ById(window::IdOf(FormControl::ComPort_ComboBox));
+  ASSERT_NE(ports, nullptr);
+  const auto six = std::find(ports->items.begin(), ports->items.end(), "6");
+  ASSERT_NE(six, ports->items.end());
+  unit.reset();  // COM6 is listed, and now nobody is there: the port does not open
+
+  const std::string portsId = std::to_string(window::IdOf(FormControl::ComPort_ComboBox));
+  CliProcess select = running.Probe({"select", portsId, std::to_string(six - ports->items.begin())});
+  ASSERT_EQ(select.Wait(std::chrono::seconds(60)), 0) << select.Out();
+  CliProcess click = running.Probe({"click", std::to_string(window::IdOf(FormControl::DownLoadAP))});
+  ASSERT_EQ(click.Wait(std::chrono::seconds(60)), 0) << click.Out();
+
+  CliProcess box = CliProcess({"box", "Error"}, wine.Run("win-window-probe.exe"));
+  ASSERT_EQ(box.Wait(std::chrono::seconds(60)), 0) << box.Out();
+  std::vector<std::string> texts, buttons;
+  bool owned = true;
+  for (const std::string& line : Lines(box.Out())) {
+    const std::vector<std::string> f = window::Fields(line);
+    if (f.size() != 2) continue;
+    if (f[0] == "OWNER") owned = f[1] != "0";
+    if (f[0] == "TEXT") texts.push_back(window::Unescaped(f[1]));
+    if (f[0] == "BUTTON") buttons.push_back(f[1]);
+  }
+  EXPECT_FALSE(owned);
+  EXPECT_EQ(buttons, std::vector<std::string>{"OK"});
+  ASSERT_EQ(texts.size(), 1u) << box.Out();
+  // The message, then what was found and what to do.
+  EXPECT_EQ(texts[0].rfind(std::string(TEXT_COMPORT_CANNOT_OPEN) + "\n\n", 0), 0u) << texts[0];
+
+  // Real time: the window ends its job once the box is closed; looked at until then (bounded).
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+  std::string flags, status;
+  while (std::chrono::steady_clock::now() < deadline) {
+    const window::Seen after = running.Show();
+    const window::Child* button = after.ById(window::IdOf(FormControl::DownLoadAP));
+    const window::Child* states = after.ById(window::IdOf(FormControl::Processing_States));
+    ASSERT_TRUE(button && states);
+    flags = button->flags;
+    status = states->text;
+    if (flags == "T" && status == "Ready") break;
+  }
+  EXPECT_EQ(flags, "T");  // enabled again
+  EXPECT_EQ(status, "Ready");
 
   CliProcess close = running.Probe({"close"});
   EXPECT_EQ(close.Wait(std::chrono::seconds(60)), 0) << close.Out();
