@@ -47,20 +47,27 @@ if [ -z "${DISPLAY:-}" ]; then
 fi
 
 server_pid=
+desktop_pid=
 start_server() {
   wineserver -f -p >/dev/null 2>&1 &
   server_pid=$!
   # The first program after a start makes the prefix (once) and warms the server.
   timeout 300 "$LUMO_WINE" cmd /c exit >/dev/null 2>&1 </dev/null || true
-  # The desktop's process, started by the first program that shows a window,
-  # keeps that program's output open to the end: started here, it holds
-  # /dev/null and not a test's pipe.
-  timeout 60 "$LUMO_WINE" "$WIN_BUILD/bin/win-window-probe.exe" desktop >/dev/null 2>&1 </dev/null || true
+  # Wine's desktop process, started by the first program that makes a window,
+  # keeps that program's output open, and ends a moment after its last user:
+  # held from here to the server's end, it holds /dev/null, not a test's pipe.
+  desktop_file=$(mktemp)
+  timeout 3600 "$LUMO_WINE" "$WIN_BUILD/bin/win-window-probe.exe" desktop >"$desktop_file" 2>/dev/null </dev/null &
+  desktop_pid=$!
+  for _ in $(seq 300); do grep -q DESKTOP "$desktop_file" && break; sleep 0.1; done
+  rm -f "$desktop_file"
 }
 stop_server() {
   [ -n "$server_pid" ] || return 0
   wineserver -k >/dev/null 2>&1 || true
   wait "$server_pid" 2>/dev/null || true
+  [ -z "$desktop_pid" ] || wait "$desktop_pid" 2>/dev/null || true
+  desktop_pid=
   server_pid=
 }
 stop_display() {

@@ -6,9 +6,12 @@
 //   win-window-probe click CAPTION ID a click on the control with that ID
 //   win-window-probe select CAPTION ID INDEX  chooses a combo box's item as a user does
 //   win-window-probe close CAPTION    asks the window to close
-//   win-window-probe desktop          makes the server's desktop (its process
-//                                     keeps the output of the program that
-//                                     started it: the test stage's, not a test's)
+//   win-window-probe desktop          holds the server's desktop: a hidden
+//                                     window until the server ends. The desktop's
+//                                     process keeps the output of the program
+//                                     that started it, and ends a moment after
+//                                     its last user: held, it is the test
+//                                     stage's, and holds no test's pipe open.
 // Each waits up to 30 s for a visible top-level window with that caption.
 // Lines (fields by tabs; a text's "\", tab and line breaks escaped as \\, \t, \n):
 //   WINDOW <class> <client width> <client height> <style> <extended style>
@@ -144,7 +147,13 @@ BOOL CALLBACK ShowChild(HWND child, LPARAM data) {
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
-  if (argc == 2 && std::wstring(argv[1]) == L"desktop") return GetDesktopWindow() ? 0 : 1;
+  if (argc == 2 && std::wstring(argv[1]) == L"desktop") {
+    if (!CreateWindowExW(0, L"STATIC", L"", WS_POPUP, 0, 0, 1, 1, nullptr, nullptr, nullptr, nullptr)) return 1;
+    Say(L"DESKTOP");
+    MSG message;
+    while (GetMessageW(&message, nullptr, 0, 0) > 0) DispatchMessageW(&message);
+    return 0;
+  }
   if (argc < 3) return 2;
   const std::wstring step = argv[1];
   HWND window = FindTopLevel(argv[2]);
