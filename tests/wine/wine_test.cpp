@@ -18,6 +18,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iostream>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -25,6 +26,8 @@
 
 #include "CliProcess.h"
 #include "HexText.h"
+#include "Layout.h"
+#include "MessageTexts.h"
 #include "PseudoTerminal.h"
 #include "SampleImageFiles.h"
 #include "SampleImages.h"
@@ -334,6 +337,246 @@ TEST(WineDownload, ListsThePortsOfTheRegistry) {
     }
   }
   EXPECT_TRUE(listed) << run.Out();
+}
+
+// The window on Windows (Lumo_DownloadTool.exe), read from inside the Wine
+// server by win-window-probe: one line per finding.
+namespace window {
+
+constexpr int kFirstControlId = 100;  // win/WinForm.h: the base of the controls' identifiers
+
+struct Child {
+  int id = 0, parentId = 0;
+  std::string cls;
+  int left = 0, top = 0, width = 0, height = 0;
+  std::string flags, text;
+  std::vector<std::string> items;  // a combo box's
+};
+
+struct Seen {
+  int clientWidth = 0, clientHeight = 0;
+  unsigned long style = 0, exStyle = 0;
+  std::vector<Child> children;  // in the window's order
+  const Child* ById(int id) const {
+    for (const Child& c : children) {
+      if (c.id == id) return &c;
+    }
+    return nullptr;
+  }
+};
+
+std::string Unescaped(const std::string& text) {
+  std::string out;
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text[i] != '\\' || i + 1 == text.size()) {
+      out += text[i];
+      continue;
+    }
+    const char c = text[++i];
+    out += c == 'n' ? '\n' : c == 't' ? '\t' : c == 'r' ? '\r' : c;
+  }
+  return out;
+}
+
+std::vector<std::string> Fields(const std::string& line) {
+  std::vector<std::string> fields;
+  size_t start = 0;
+  for (size_t tab; (tab = line.find('\t', start)) != std::string::npos; start = tab + 1)
+    fields.push_back(line.substr(start, tab - start));
+  fields.push_back(line.substr(start));
+  return fields;
+}
+
+Seen Parse(const std::string& out) {
+  Seen seen;
+  for (const std::string& line : Lines(out)) {
+    const std::vector<std::string> f = Fields(line);
+    if (f[0] == "WINDOW" && f.size() == 6) {
+      seen.clientWidth = std::stoi(f[2]);
+      seen.clientHeight = std::stoi(f[3]);
+      seen.style = static_cast<unsigned long>(std::stol(f[4]));
+      seen.exStyle = static_cast<unsigned long>(std::stol(f[5]));
+    } else if (f[0] == "CHILD" && f.size() == 10) {
+      seen.children.push_back({std::stoi(f[1]), std::stoi(f[2]), f[3], std::stoi(f[4]), std::stoi(f[5]),
+                               std::stoi(f[6]), std::stoi(f[7]), f[8], Unescaped(f[9]), {}});
+    } else if (f[0] == "ITEM" && f.size() == 3) {
+      for (Child& c : seen.children) {
+        if (c.id == std::stoi(f[1])) c.items.push_back(Unescaped(f[2]));
+      }
+    }
+  }
+  return seen;
+}
+
+const char* ClassOf(ControlKind kind) {
+  switch (kind) {
+    case ControlKind::Label: return "Static";
+    case ControlKind::Edit: return "Edit";
+    case ControlKind::Button:
+    case ControlKind::CheckBox: return "Button";
+    case ControlKind::ComboBox: return "ComboBox";
+    case ControlKind::Panel: return "LumoPanel";
+  }
+  return "";
+}
+
+std::string FlagsOf(const ControlLayout& c) {
+  std::string flags;
+  if (c.TabOrder >= 0) flags += 'T';
+  if (!c.Enabled) flags += 'D';
+  if (c.Checked) flags += 'C';
+  if (c.Kind == ControlKind::Edit && c.ReadOnly) flags += 'R';
+  return flags.empty() ? "-" : flags;
+}
+
+int IdOf(FormControl control) { return kFirstControlId + static_cast<int>(control); }
+
+// The window under Wine, with a folder of its own (no saved paths: the edits show "0").
+struct RunningWindow {
+  const WineSetup& wine;
+  CliProcess process;
+  explicit RunningWindow(const WineSetup& setup) : wine(setup), process({}, setup.Run("Lumo_DownloadTool.exe")) {}
+  CliProcess Probe(std::vector<std::string> args) const {
+    args.insert(args.begin() + 1, WindowLayout().Caption);
+    return CliProcess(args, wine.Run("win-window-probe.exe"));
+  }
+  Seen Show() const {
+    CliProcess probe = Probe({"show"});
+    EXPECT_EQ(probe.Wait(std::chrono::seconds(60)), 0) << probe.Out() << probe.Err();
+    return Parse(probe.Out());
+  }
+};
+
+}  // namespace window
+
+// Every control at its place with its text, state and tab order, as the
+// layout table has them, the texts that the form shows at start (the saved
+// paths, "Ready", the ports of the registry, the baud rate chosen) in place
+// of the table's; then the window closes and the program ends.
+TEST(WineWindow, ShowsTheLayoutTableAndCloses) {
+  const WineSetup wine;
+  REQUIRE_WINE(wine);
+  sim::SimUnit unit(UnitOnCom6(wine));  // COM6 is free, so the port box lists it
+  window::RunningWindow running(wine);
+  const window::Seen seen = running.Show();
+  const FormLayout& layout = WindowLayout();
+  EXPECT_EQ(seen.clientWidth, layout.ClientWidth);
+  EXPECT_EQ(seen.clientHeight, layout.ClientHeight);
+  // A dialog frame with a caption and a system menu; no minimise or maximise box, no sizing border.
+  constexpr unsigned long kCaption = 0x00C00000, kSysMenu = 0x00080000, kThickFrame = 0x00040000,
+                          kMinimizeBox = 0x00020000, kMaximizeBox = 0x00010000, kExDlgModalFrame = 0x00000001;
+  EXPECT_EQ(seen.style & (kCaption | kSysMenu | kThickFrame | kMinimizeBox | kMaximizeBox), kCaption | kSysMenu);
+  EXPECT_TRUE(seen.exStyle & kExDlgModalFrame);
+
+  for (const ControlLayout& c : layout.Controls) {
+    SCOPED_TRACE(c.Name);
+    const window::Child* seenChild = seen.ById(window::IdOf(c.Id));
+    ASSERT_NE(seenChild, nullptr) << "not in the window";
+    EXPECT_EQ(seenChild->parentId, c.Parent < 0 ? 0 : window::kFirstControlId + c.Parent);
+    EXPECT_EQ(seenChild->cls, window::ClassOf(c.Kind));
+    EXPECT_EQ((std::vector<int>{seenChild->left, seenChild->top, seenChild->width, seenChild->height}),
+              (std::vector<int>{c.Left, c.Top, c.Width, c.Height}));
+    EXPECT_EQ(seenChild->flags, window::FlagsOf(c));
+    std::string text = c.Text;
+    switch (c.Id) {
+      case FormControl::DSP_PATH_Edit:
+      case FormControl::CM_PATH_Edit:
+      case FormControl::Motor_PATH_Edit:
+        text = "0";  // no path saved
+        break;
+      case FormControl::Processing_States:
+        text = "Ready";
+        break;
+      case FormControl::ComPort_ComboBox:
+        ASSERT_FALSE(seenChild->items.empty());
+        EXPECT_NE(std::find(seenChild->items.begin(), seenChild->items.end(), "6"), seenChild->items.end());
+        text = seenChild->items.front();
+        break;
+      case FormControl::BaudRate_ComboBox:
+        EXPECT_EQ(seenChild->items, std::vector<std::string>(layout.BaudRates.begin(), layout.BaudRates.end()));
+        text = layout.BaudRates[static_cast<size_t>(layout.BaudRateIndex)];
+        break;
+      default:
+        break;
+    }
+    EXPECT_EQ(seenChild->text, text);
+  }
+
+  // The keyboard's order is the window's children's order.
+  std::vector<const ControlLayout*> stops;
+  for (const ControlLayout& c : layout.Controls) {
+    if (c.TabOrder >= 0) stops.push_back(&c);
+  }
+  std::sort(stops.begin(), stops.end(), [](auto* a, auto* b) { return a->TabOrder < b->TabOrder; });
+  std::vector<int> expected, order;
+  for (const ControlLayout* c : stops) expected.push_back(window::IdOf(c->Id));
+  for (const window::Child& c : seen.children) {
+    if (c.parentId == 0 && c.flags.find('T') != std::string::npos) order.push_back(c.id);
+  }
+  EXPECT_EQ(order, expected);
+
+  CliProcess close = running.Probe({"close"});
+  EXPECT_EQ(close.Wait(std::chrono::seconds(60)), 0) << close.Out();
+  EXPECT_EQ(running.process.Wait(std::chrono::seconds(60)), 0) << running.process.Err();
+}
+
+// A job that fails, started by a click: the message comes in an owner-less
+// box captioned "Error" with one OK, and once it is closed the window is
+// ready for the next job.
+TEST(WineWindow, AFailingJobsMessageComesInAnOwnerlessErrorBox) {
+  const WineSetup wine;
+  REQUIRE_WINE(wine);
+  std::optional<sim::SimUnit> unit(std::in_place, UnitOnCom6(wine));
+  window::RunningWindow running(wine);
+  const window::Child* ports = nullptr;
+  const window::Seen before = running.Show();
+  ports = before.ById(window::IdOf(FormControl::ComPort_ComboBox));
+  ASSERT_NE(ports, nullptr);
+  const auto six = std::find(ports->items.begin(), ports->items.end(), "6");
+  ASSERT_NE(six, ports->items.end());
+  unit.reset();  // COM6 is listed, and now nobody is there: the port does not open
+
+  const std::string portsId = std::to_string(window::IdOf(FormControl::ComPort_ComboBox));
+  CliProcess select = running.Probe({"select", portsId, std::to_string(six - ports->items.begin())});
+  ASSERT_EQ(select.Wait(std::chrono::seconds(60)), 0) << select.Out();
+  CliProcess click = running.Probe({"click", std::to_string(window::IdOf(FormControl::DownLoadAP))});
+  ASSERT_EQ(click.Wait(std::chrono::seconds(60)), 0) << click.Out();
+
+  CliProcess box = CliProcess({"box", "Error"}, wine.Run("win-window-probe.exe"));
+  ASSERT_EQ(box.Wait(std::chrono::seconds(60)), 0) << box.Out();
+  std::vector<std::string> texts, buttons;
+  bool owned = true;
+  for (const std::string& line : Lines(box.Out())) {
+    const std::vector<std::string> f = window::Fields(line);
+    if (f.size() != 2) continue;
+    if (f[0] == "OWNER") owned = f[1] != "0";
+    if (f[0] == "TEXT") texts.push_back(window::Unescaped(f[1]));
+    if (f[0] == "BUTTON") buttons.push_back(f[1]);
+  }
+  EXPECT_FALSE(owned);
+  EXPECT_EQ(buttons, std::vector<std::string>{"OK"});
+  ASSERT_EQ(texts.size(), 1u) << box.Out();
+  // The message, then what was found and what to do.
+  EXPECT_EQ(texts[0].rfind(std::string(TEXT_COMPORT_CANNOT_OPEN) + "\n\n", 0), 0u) << texts[0];
+
+  // Real time: the window ends its job once the box is closed; looked at until then (bounded).
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+  std::string flags, status;
+  while (std::chrono::steady_clock::now() < deadline) {
+    const window::Seen after = running.Show();
+    const window::Child* button = after.ById(window::IdOf(FormControl::DownLoadAP));
+    const window::Child* states = after.ById(window::IdOf(FormControl::Processing_States));
+    ASSERT_TRUE(button && states);
+    flags = button->flags;
+    status = states->text;
+    if (flags == "T" && status == "Ready") break;
+  }
+  EXPECT_EQ(flags, "T");  // enabled again
+  EXPECT_EQ(status, "Ready");
+
+  CliProcess close = running.Probe({"close"});
+  EXPECT_EQ(close.Wait(std::chrono::seconds(60)), 0) << close.Out();
+  EXPECT_EQ(running.process.Wait(std::chrono::seconds(60)), 0) << running.process.Err();
 }
 
 }  // namespace
