@@ -5,12 +5,12 @@
 #include <shellapi.h>
 
 #include <cstdlib>
-#include <filesystem>
 #include <mutex>
 #include <string>
 
 #include "ConsolePlatform.h"
 #include "SettingsFolder.h"
+#include "WinProgramPath.h"
 #include "WinText.h"
 
 #ifndef ENABLE_VIRTUAL_TERMINAL_PROCESSING
@@ -58,22 +58,7 @@ bool OutputIsTerminal() {
 
 std::string UserConfigFolder() { return AppDataConfigFolder(_wgetenv(L"APPDATA")); }
 
-std::string ExecutableFolder() {
-  std::wstring path(MAX_PATH, L'\0');
-  for (;;) {
-    const DWORD n = GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
-    if (n == 0) return {};
-    if (n < path.size()) {
-      path.resize(n);
-      break;
-    }
-    if (path.size() >= 32768) return {};  // longer than any path Windows has
-    path.resize(path.size() * 2);         // cut off: try a longer buffer
-  }
-  // The parent keeps a drive's root whole ("C:\", not "C:", which would be
-  // the drive's current folder).
-  return Narrow(std::filesystem::path(path).parent_path().wstring());
-}
+std::string ExecutableFolder() { return ProgramFolder(); }
 
 // The console's control handler below stands in for the signals; no pipe
 // raises a signal here.

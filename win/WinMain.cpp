@@ -11,33 +11,14 @@
 #include "SerialPort.h"
 #include "SettingsFolder.h"
 #include "WinForm.h"
+#include "WinProgramPath.h"
 #include "WinText.h"
 
 namespace {
 
-std::wstring ExecutablePath() {
-  std::wstring path(MAX_PATH, L'\0');
-  for (;;) {
-    const DWORD n = GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
-    if (n == 0) return {};
-    if (n < path.size()) {
-      path.resize(n);
-      return path;
-    }
-    if (path.size() >= 32768) return {};  // longer than any path Windows has
-    path.resize(path.size() * 2);
-  }
-}
-
-std::string ExecutableFolder() {
-  const std::wstring path = ExecutablePath();
-  const size_t slash = path.find_last_of(L"\\/");
-  return slash == std::wstring::npos ? std::string() : Narrow(path.substr(0, slash));
-}
-
 // The start-up guard's display: what escaped is shown as the framework shows it.
 void ShowStartupException(const std::string& message) {
-  MessageBoxW(nullptr, Widen(ExceptionDisplayText(message)).c_str(), ApplicationTitle(ExecutablePath()).c_str(),
+  MessageBoxW(nullptr, Widen(ExceptionDisplayText(message)).c_str(), ApplicationTitle(ProgramPath()).c_str(),
               MB_OK | MB_ICONERROR);
 }
 
@@ -48,7 +29,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand) {
     // The front end reads the environment once and hands the folders down.
     const PortConfig config{FolderSetting(std::getenv("LUMO_COMPORT_DIR")), FolderSetting(std::getenv("LUMO_LOCK_DIR"))};
     const std::unique_ptr<PortFactory> ports = MakePlatformPortFactory(config);
-    WinForm form(instance, ExecutableFolder(), ports.get(), AppDataConfigFolder(_wgetenv(L"APPDATA")));
+    WinForm form(instance, ProgramFolder(), ports.get(), AppDataConfigFolder(_wgetenv(L"APPDATA")));
     form.Show(showCommand);
     return form.Run();
   } catch (const Exception& e) {
