@@ -39,37 +39,23 @@ void WindowJobObserver::ShowErrorMessage(const std::string& text) {
 }
 
 void WindowJobObserver::SetStatusText(const std::string& text) {
-  const QString status = QString::fromUtf8(text);
   if (OnWindowThread()) {
     FlushStatusTexts();
-    Show(status);
+    Show(text);
     return;
   }
-  bool post;
-  {
-    std::lock_guard<std::mutex> lock(Status_Lock);
-    // The worker repeats a percentage once per block: a text the box shows
-    // already, or will show next, changes nothing and need not wake the window.
-    if (status == (Status_Pending.empty() ? Status_Shown : Status_Pending.back())) return;
-    post = Status_Pending.empty();
-    Status_Pending.push_back(status);
+  if (Status_Texts.Hand(text)) {
+    QMetaObject::invokeMethod(Parts.Window, [this] { FlushStatusTexts(); }, Qt::QueuedConnection);
   }
-  if (post) QMetaObject::invokeMethod(Parts.Window, [this] { FlushStatusTexts(); }, Qt::QueuedConnection);
 }
 
 void WindowJobObserver::FlushStatusTexts() {
-  std::vector<QString> texts;
-  {
-    std::lock_guard<std::mutex> lock(Status_Lock);
-    texts.swap(Status_Pending);
-  }
-  for (const QString& text : texts) Show(text);
+  for (const std::string& text : Status_Texts.Take()) Show(text);
 }
 
-void WindowJobObserver::Show(const QString& text) {
-  Parts.Status->setText(text);
-  std::lock_guard<std::mutex> lock(Status_Lock);
-  Status_Shown = text;
+void WindowJobObserver::Show(const std::string& text) {
+  Parts.Status->setText(QString::fromUtf8(text));
+  Status_Texts.Shown(text);
 }
 
 void WindowJobObserver::SetJobControlsEnabled(bool enabled) {

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "DownloadJob.h"
+#include "StatusHandOver.h"
 
 class QEventLoop;
 class QLineEdit;
@@ -53,10 +54,8 @@ class WindowJobObserver : public JobObserver {
  private:
   void SetJobControlsEnabled(bool enabled);
   // Window thread: puts text in the status box.
-  void Show(const QString& text);
+  void Show(const std::string& text);
   WindowParts Parts;
   QEventLoop* Worker_Loop = nullptr;  // window thread only: runs until the worker's end
-  std::mutex Status_Lock;
-  std::vector<QString> Status_Pending;  // under Status_Lock
-  QString Status_Shown;                 // under Status_Lock: the last text this observer showed
+  StatusHandOver Status_Texts;
 };

@@ -45,37 +45,21 @@ void WinJobObserver::ShowErrorMessage(const std::string& text) {
 }
 
 void WinJobObserver::SetStatusText(const std::string& text) {
-  const std::wstring status = Widen(text);
   if (OnWindowThread()) {
     FlushStatusTexts();
-    Show(status);
+    Show(text);
     return;
   }
-  bool post;
-  {
-    std::lock_guard<std::mutex> lock(Status_Lock);
-    // The worker repeats a percentage once per block: a text the box shows
-    // already, or will show next, changes nothing and need not wake the window.
-    if (status == (Status_Pending.empty() ? Status_Shown : Status_Pending.back())) return;
-    post = Status_Pending.empty();
-    Status_Pending.push_back(status);
-  }
-  if (post && Parts.Window) PostMessageW(Parts.Window, WM_LUMO_STATUS, 0, 0);
+  if (Status_Texts.Hand(text) && Parts.Window) PostMessageW(Parts.Window, WM_LUMO_STATUS, 0, 0);
 }
 
 void WinJobObserver::FlushStatusTexts() {
-  std::vector<std::wstring> texts;
-  {
-    std::lock_guard<std::mutex> lock(Status_Lock);
-    texts.swap(Status_Pending);
-  }
-  for (const std::wstring& text : texts) Show(text);
+  for (const std::string& text : Status_Texts.Take()) Show(text);
 }
 
-void WinJobObserver::Show(const std::wstring& text) {
-  if (Parts.Status) SetWindowTextW(Parts.Status, text.c_str());
-  std::lock_guard<std::mutex> lock(Status_Lock);
-  Status_Shown = text;
+void WinJobObserver::Show(const std::string& text) {
+  if (Parts.Status) SetWindowTextW(Parts.Status, Widen(text).c_str());
+  Status_Texts.Shown(text);
 }
 
 void WinJobObserver::SetJobControlsEnabled(bool enabled) {

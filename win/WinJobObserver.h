@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "DownloadJob.h"
+#include "StatusHandOver.h"
 
 // The posted messages the window procedure hands to HandlePosted.
 inline constexpr UINT WM_LUMO_STATUS = WM_APP + 1;      // status texts are pending
@@ -63,11 +64,9 @@ class WinJobObserver : public JobObserver {
   // Dispatches what is waiting, without waiting for more.
   void PumpPending();
   void SetJobControlsEnabled(bool enabled);
-  void Show(const std::wstring& text);
+  void Show(const std::string& text);
   WindowParts Parts;
-  std::mutex Status_Lock;
-  std::vector<std::wstring> Status_Pending;  // under Status_Lock
-  std::wstring Status_Shown;                 // under Status_Lock: the last text shown
+  StatusHandOver Status_Texts;
 };
 
 // The program's error box: no owner, caption "Error", no icon, one OK; the
